@@ -1,0 +1,72 @@
+// A small open-addressing hash index that maps keys to positions (uint32)
+// in a container the caller owns. The table stores no keys: the caller
+// supplies the hash and a predicate that compares a stored position's key.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+uint32_t HashBytes(std::string_view text);
+
+class TIndexTable {
+ public:
+  static constexpr uint32_t kNone = UINT32_MAX;
+
+  // The position stored for a key with this hash for which `matches(position)`
+  // holds, or kNone.
+  template <class Match>
+  uint32_t Find(uint32_t hash, Match matches) const {
+    if (slots_.empty()) return kNone;
+    for (size_t i = hash & mask_;; i = (i + 1) & mask_) {
+      const Slot& slot = slots_[i];
+      if (slot.value == kEmpty) return kNone;
+      if (slot.value != kErased && slot.hash == hash && matches(slot.value - 1)) return slot.value - 1;
+    }
+  }
+
+  // Replaces the position stored for the matching key (which must be present).
+  template <class Match>
+  void Replace(uint32_t hash, Match matches, uint32_t position) {
+    if (Slot* slot = FindSlot(hash, matches)) slot->value = position + 1;
+  }
+
+  // Removes the matching key's entry, if present.
+  template <class Match>
+  void Erase(uint32_t hash, Match matches) {
+    if (Slot* slot = FindSlot(hash, matches)) {
+      slot->value = kErased;
+      --count_;
+    }
+  }
+
+  // Adds a position under a key that is not present yet.
+  void Insert(uint32_t hash, uint32_t position);
+  void Clear();
+  size_t Count() const { return count_; }
+
+ private:
+  static constexpr uint32_t kEmpty = 0;
+  static constexpr uint32_t kErased = UINT32_MAX;
+  struct Slot {
+    uint32_t hash = 0;
+    uint32_t value = kEmpty;  // position + 1, or kEmpty / kErased
+  };
+
+  template <class Match>
+  Slot* FindSlot(uint32_t hash, Match matches) {
+    if (slots_.empty()) return nullptr;
+    for (size_t i = hash & mask_;; i = (i + 1) & mask_) {
+      Slot& slot = slots_[i];
+      if (slot.value == kEmpty) return nullptr;
+      if (slot.value != kErased && slot.hash == hash && matches(slot.value - 1)) return &slot;
+    }
+  }
+  void Grow();
+
+  std::vector<Slot> slots_;
+  size_t mask_ = 0;
+  size_t count_ = 0;
+  size_t used_ = 0;  // filled or erased slots
+};

@@ -1,0 +1,54 @@
+// Link following: decides, for every tag node of a fetched page, which link
+// values are queued, which directories become site directories or declined
+// ones, and when the user is asked.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "CrawlLists.h"
+#include "HTMLPars.h"
+#include "LinkResolve.h"
+
+// Extension prefixes (upper case) that mark a link value as a page.
+extern const std::array<std::string_view, 13> PageExtensions;
+
+// True when the value's upper-cased extension is empty or begins with one of
+// the PageExtensions.
+bool PassesExtensionFilter(std::string_view value);
+
+// The question asked before following a link into a foreign directory.
+inline constexpr std::string_view kLinkQuestionCaption = "Frage";
+std::string LinkQuestionText(std::string_view linkDir);
+
+// What link following needs of the window, supplied by its caller.
+class TLinkFollowHost {
+ public:
+  virtual ~TLinkFollowHost() = default;
+  virtual void ProcessPendingEvents() = 0;
+  // The automatic mode (never ask); read anew at every question.
+  virtual bool AutomaticMode() = 0;
+  // A modal Yes/No question with the question icon; true when Yes.
+  virtual bool AskYesNo(const std::string& caption, const std::string& text) = 0;
+};
+
+class TLinkFollower {
+ public:
+  TLinkFollower(TCrawlLists& lists, TLinkFollowHost& host) : lists_(lists), host_(host) {}
+
+  void HandleTag(const THTMLTag& tag);
+  void FollowLink(std::string_view value);
+  // Appends the current link's full address to the page queue.
+  void Enqueue();
+
+  TLinkParts Link;  // the link in work; every resolution overwrites it
+
+ private:
+  void HandleRefresh(const THTMLTag& tag);
+  const std::string& Base() const { return lists_.SiteBases.at(0); }
+  bool IsOnKnownSite() const;
+
+  TCrawlLists& lists_;
+  TLinkFollowHost& host_;
+};

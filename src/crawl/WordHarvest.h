@@ -1,0 +1,47 @@
+// The two ends of a page's way through the crawl: cutting the downloaded
+// document into lines for the tokenizer, and cutting text nodes into words
+// for the word list.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "WordList.h"
+
+// A reference the harvest replaces and the byte that replaces it.
+struct TCrawlEntity {
+  std::string_view Reference;
+  unsigned char Replacement;
+};
+
+// "&auml;" ... "&gt;": the 11 references, in the order they are replaced.
+extern const std::array<TCrawlEntity, 11> CrawlEntities;
+
+// Appends the document's lines: CR, LF and CR LF each end a line; a NUL ends
+// the line's text early (the bytes up to the line's end are dropped).
+void SplitLines(const char* data, size_t size, std::vector<std::string>& lines);
+
+// Replaces the CrawlEntities row by row, each row until none is left.
+std::string DecodeEntities(std::string_view text);
+
+// Adds the words of text nodes to a word list.
+class TWordHarvest {
+ public:
+  // `setCountLabel` receives the count label's new text after each added word.
+  TWordHarvest(WordList& words, std::function<void(const std::string&)> setCountLabel);
+
+  // Offers every space-separated word of a text node to CompleteWord.
+  void HarvestText(std::string_view text);
+  // Strips one trailing ',', '.', '"' and one leading '"' in that order and
+  // adds the rest unless the list holds it already.
+  void CompleteWord(std::string_view word);
+
+ private:
+  void UpdateWordCount();
+
+  WordList& words_;
+  std::function<void(const std::string&)> setCountLabel_;
+};

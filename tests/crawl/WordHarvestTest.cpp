@@ -1,0 +1,97 @@
+#include "WordHarvest.h"
+
+#include <gtest/gtest.h>
+
+#include "HTMLPars.h"
+
+namespace {
+
+std::vector<std::string> Lines(std::string_view document) {
+  std::vector<std::string> lines;
+  SplitLines(document.data(), document.size(), lines);
+  return lines;
+}
+
+using Strings = std::vector<std::string>;
+
+TEST(SplitLines, TerminatorsAndNul) {
+  EXPECT_EQ(Lines(""), Strings{});
+  EXPECT_EQ(Lines("ab\r\ncd\r\n"), (Strings{"ab", "cd"}));
+  EXPECT_EQ(Lines("ab\r\ncd"), (Strings{"ab", "cd"}));
+  EXPECT_EQ(Lines("ab\n\rcd"), (Strings{"ab", "", "cd"}));
+  EXPECT_EQ(Lines("ab\r\r\ncd"), (Strings{"ab", "", "cd"}));
+  EXPECT_EQ(Lines("x"), (Strings{"x"}));
+  EXPECT_EQ(Lines(std::string_view("a\0b\nc", 5)), (Strings{"a", "c"}));
+  EXPECT_EQ(Lines("\n"), (Strings{""}));
+  EXPECT_EQ(Lines("\r"), (Strings{""}));
+  EXPECT_EQ(Lines("a\n\n"), (Strings{"a", ""}));
+}
+
+TEST(DecodeEntities, RowOrderDecidesChains) {
+  EXPECT_EQ(DecodeEntities("&auml;&Ouml;&szlig;"), "\xe4\xd6\xdf");
+  EXPECT_EQ(DecodeEntities("&amp;lt;"), "<");
+  EXPECT_EQ(DecodeEntities("&amp;amp;"), "&");
+  EXPECT_EQ(DecodeEntities("&amp;amp;amp;x&amp;"), "&x&");
+  EXPECT_EQ(DecodeEntities("&amp;auml;"), "&auml;");
+  EXPECT_EQ(DecodeEntities("&amp;quot;&amp;gt;"), "\">");
+  EXPECT_EQ(DecodeEntities("&AUML; &auml"), "&AUML; &auml");
+  EXPECT_EQ(DecodeEntities("&&amp;&"), "&&&");
+}
+
+struct Harvest {
+  WordList words;
+  std::vector<std::string> labels;
+  TWordHarvest harvest{words, [this](const std::string& text) { labels.push_back(text); }};
+
+  Strings Words() const {
+    Strings out;
+    for (const WordEntry& entry : words.Entries()) out.push_back(entry.Caption);
+    return out;
+  }
+};
+
+TEST(HarvestText, SplitsAtSpacesOnly) {
+  Harvest h;
+  h.harvest.HarvestText("Hallo Welt");
+  h.harvest.HarvestText("Welt");
+  h.harvest.HarvestText(" ");
+  h.harvest.HarvestText("");
+  h.harvest.HarvestText("a\tb c\xa0" "d");
+  EXPECT_EQ(h.Words(), (Strings{"Hallo", "Welt", "a\tb", "c\xa0" "d"}));
+}
+
+TEST(CompleteWord, StripsMarksInOrder) {
+  Harvest h;
+  for (const char* word : {"Wort,", "Wort.", "Wort.,"}) h.harvest.CompleteWord(word);
+  EXPECT_EQ(h.Words(), (Strings{"Wort"}));
+  for (const char* word : {"Wort,.", "Wort!", "(Wort)", "...", "\"quoted\"", "\"satz.\"", ",", ".", "\"",
+                           "\"\"", "\"\".,"}) {
+    h.harvest.CompleteWord(word);
+  }
+  EXPECT_EQ(h.Words(), (Strings{"Wort", "Wort,", "Wort!", "(Wort)", "..", "quoted", "satz."}));
+}
+
+TEST(CompleteWord, DuplicatesIgnoreCaseAndLabelCounts) {
+  Harvest h;
+  h.harvest.HarvestText("Haus haus HAUS Maus");
+  EXPECT_EQ(h.Words(), (Strings{"Haus", "Maus"}));
+  EXPECT_EQ(h.labels, (Strings{"W\xf6rtner in der Liste: 1", "W\xf6rtner in der Liste: 2"}));
+
+  // Words added by other means count as well.
+  for (int i = 0; i < 9; ++i) h.words.AddWord("w" + std::to_string(i));
+  h.harvest.HarvestText("neu");
+  EXPECT_EQ(h.labels.back(), "W\xf6rtner in der Liste: 12");
+}
+
+TEST(HarvestText, DoublyEscapedUmlautFromAPage) {
+  THTMLParser parser;
+  parser.Lines = {"<p>K&amp;auml;se</p>"};
+  parser.Parse();
+  Harvest h;
+  for (const THTMLNode& node : parser.Nodes) {
+    if (!node.IsTag()) h.harvest.HarvestText(node.Text().Text);
+  }
+  EXPECT_EQ(h.Words(), (Strings{"K\xe4se"}));
+}
+
+}  // namespace

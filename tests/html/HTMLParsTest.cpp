@@ -1,0 +1,244 @@
+#include "HTMLPars.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Tokenizes the given lines with a fresh parser.
+std::vector<THTMLNode> Tokenize(std::vector<std::string> lines) {
+  THTMLParser parser;
+  parser.Lines = std::move(lines);
+  parser.Parse();
+  return std::move(parser.Nodes);
+}
+
+std::string TextOf(std::string_view raw) {
+  THTMLText text;
+  text.Parse(raw);
+  return text.Text;
+}
+
+THTMLTag TagOf(std::string_view raw) {
+  THTMLTag tag;
+  tag.Parse(raw);
+  return tag;
+}
+
+TEST(Tables, CodeToCharMapsControlsAndNoBreakToSpace) {
+  for (int code = 0; code < 256; ++code) {
+    unsigned char expected = (code < 32 || code == 160) ? 32 : code;
+    EXPECT_EQ(CodeToChar[code], expected) << code;
+  }
+}
+
+TEST(Tables, NamedEntitiesAreTheLatin1ReferencesInCodeOrder) {
+  EXPECT_EQ(NamedEntities[0].Name, "&quot;");
+  EXPECT_EQ(NamedEntities[0].Numeric, "&#34;");
+  EXPECT_EQ(NamedEntities[3].Name, "&gt;");
+  EXPECT_EQ(NamedEntities[4].Name, "&nbsp;");
+  EXPECT_EQ(NamedEntities[4].Numeric, "&#160;");
+  EXPECT_EQ(NamedEntities[4 + 228 - 160].Name, "&auml;");
+  EXPECT_EQ(NamedEntities[99].Name, "&yuml;");
+  for (size_t i = 4; i < NamedEntities.size(); ++i) {
+    EXPECT_EQ(NamedEntities[i].Numeric, "&#" + std::to_string(156 + i) + ";");
+    EXPECT_EQ(NamedEntities[i].Name.front(), '&');
+    EXPECT_EQ(NamedEntities[i].Name.back(), ';');
+  }
+}
+
+TEST(Tokenizer, EmptyInputGivesNoNodes) {
+  EXPECT_TRUE(Tokenize({}).empty());
+  EXPECT_TRUE(Tokenize({"", "", ""}).empty());
+}
+
+TEST(Tokenizer, AdjacentTagsMakeNoTextNodeButASpaceDoes) {
+  auto nodes = Tokenize({"<b><i>"});
+  ASSERT_EQ(nodes.size(), 2u);
+  EXPECT_TRUE(nodes[0].IsTag());
+  EXPECT_TRUE(nodes[1].IsTag());
+
+  nodes = Tokenize({"<b> <i>"});
+  ASSERT_EQ(nodes.size(), 3u);
+  ASSERT_FALSE(nodes[1].IsTag());
+  EXPECT_EQ(nodes[1].Text().Text, " ");
+}
+
+TEST(Tokenizer, EmptyTagAndStrayGreaterThan) {
+  auto nodes = Tokenize({"<>"});
+  ASSERT_EQ(nodes.size(), 1u);
+  EXPECT_EQ(nodes[0].Tag().Name, "");
+  EXPECT_EQ(nodes[0].Tag().Raw, "");
+  EXPECT_TRUE(nodes[0].Tag().Params.empty());
+
+  // A '>' in running text emits an empty tag before the pending text.
+  nodes = Tokenize({"x > y"});
+  ASSERT_EQ(nodes.size(), 2u);
+  EXPECT_TRUE(nodes[0].IsTag());
+  EXPECT_EQ(nodes[0].Tag().Name, "");
+  EXPECT_EQ(nodes[1].Text().Text, "x y ");
+  EXPECT_EQ(nodes[1].Text().Raw, "x  y\n");
+}
+
+TEST(Tokenizer, LessThanInsideTagVanishes) {
+  auto nodes = Tokenize({"<a <b>"});
+  ASSERT_EQ(nodes.size(), 1u);
+  EXPECT_EQ(nodes[0].Tag().Raw, "a b");
+  EXPECT_EQ(nodes[0].Tag().Name, "A");
+  ASSERT_EQ(nodes[0].Tag().Params.size(), 1u);
+  EXPECT_EQ(nodes[0].Tag().Params[0].Key, "B");
+}
+
+TEST(Tokenizer, TagOverTwoLinesIsJoinedWithoutSpace) {
+  auto nodes = Tokenize({"<a", "href=x>"});
+  ASSERT_EQ(nodes.size(), 1u);
+  EXPECT_EQ(nodes[0].Tag().Raw, "ahref=x");
+  EXPECT_EQ(nodes[0].Tag().Name, "AHREF=X");
+  EXPECT_TRUE(nodes[0].Tag().Params.empty());
+}
+
+TEST(Tokenizer, UnterminatedTagAtEnd) {
+  auto nodes = Tokenize({"text <a href=x"});
+  ASSERT_EQ(nodes.size(), 2u);
+  EXPECT_EQ(nodes[0].Text().Text, "text ");
+  EXPECT_EQ(nodes[1].Tag().Name, "A");
+
+  nodes = Tokenize({"text <"});
+  ASSERT_EQ(nodes.size(), 1u);
+  EXPECT_EQ(nodes[0].Text().Text, "text ");
+}
+
+TEST(Tokenizer, TextAcrossLinesAndEmptyLines) {
+  auto nodes = Tokenize({"Hello", "World"});
+  ASSERT_EQ(nodes.size(), 1u);
+  EXPECT_EQ(nodes[0].Text().Text, "Hello World ");
+  EXPECT_EQ(nodes[0].Text().Raw, "Hello\nWorld\n");
+
+  // A line ending right after a tag adds no line feed.
+  nodes = Tokenize({"<p>", "", "word"});
+  ASSERT_EQ(nodes.size(), 2u);
+  EXPECT_EQ(nodes[1].Text().Text, "word ");
+}
+
+TEST(Tokenizer, ParseKeepsEarlierNodes) {
+  THTMLParser parser;
+  parser.Lines = {"<a>"};
+  parser.Parse();
+  parser.Parse();
+  EXPECT_EQ(parser.Nodes.size(), 2u);
+}
+
+TEST(Tags, NamesParamsAndComments) {
+  EXPECT_EQ(TagOf("/p").Name, "/P");
+  EXPECT_EQ(TagOf(" x").Name, "");
+
+  auto comment = TagOf("!-- note --");
+  EXPECT_EQ(comment.Name, "!--");
+  ASSERT_EQ(comment.Params.size(), 2u);
+  EXPECT_EQ(comment.Params[0].Key, "NOTE");
+  EXPECT_EQ(comment.Params[1].Key, "--");
+
+  auto spaced = TagOf("a   href=x    title=y  ");
+  ASSERT_EQ(spaced.Params.size(), 2u);
+  EXPECT_EQ(spaced.Params[1].Raw, "title=y");
+
+  // Tabs do not separate.
+  EXPECT_EQ(TagOf("a\thref=x").Name, "A\tHREF=X");
+}
+
+TEST(Tags, QuotingOfValues) {
+  auto quoted = TagOf("a href=\"a b.html\"");
+  ASSERT_EQ(quoted.Params.size(), 1u);
+  EXPECT_EQ(quoted.Params[0].Key, "HREF");
+  EXPECT_EQ(quoted.Params[0].Value, "a b.html");
+  EXPECT_EQ(quoted.Params[0].Raw, "href=\"a b.html\"");
+
+  auto single = TagOf("a href='a b.html'");
+  ASSERT_EQ(single.Params.size(), 2u);
+  EXPECT_EQ(single.Params[0].Value, "'a");
+  EXPECT_EQ(single.Params[1].Key, "B.HTML'");
+  EXPECT_EQ(single.Params[1].Value, "");
+
+  EXPECT_EQ(TagOf("a href=\"\"").Params[0].Value, "");
+  EXPECT_EQ(TagOf("a href=\"").Params[0].Value, "\"");
+
+  auto meta = TagOf("meta Content=\"0; URL=x.html\"");
+  ASSERT_EQ(meta.Params.size(), 1u);
+  EXPECT_EQ(meta.Params[0].Key, "CONTENT");
+  EXPECT_EQ(meta.Params[0].Value, "0; URL=x.html");
+
+  // An unbalanced quote swallows the rest of the tag.
+  auto open = TagOf("a title=\"x y z");
+  ASSERT_EQ(open.Params.size(), 1u);
+  EXPECT_EQ(open.Params[0].Value, "\"x y z");
+}
+
+TEST(Tags, SpacesAroundEqualsSplitTheParameter) {
+  auto tag = TagOf("a href = x");
+  ASSERT_EQ(tag.Params.size(), 3u);
+  EXPECT_EQ(tag.Params[0].Key, "HREF");
+  EXPECT_EQ(tag.Params[1].Key, "");
+  EXPECT_EQ(tag.Params[1].Value, "");
+  EXPECT_EQ(tag.Params[2].Key, "X");
+}
+
+TEST(Tags, UpperCasingLeavesUmlautsAndValues) {
+  auto tag = TagOf("\xe4x hRef=MiXed");
+  EXPECT_EQ(tag.Name, "\xe4X");
+  EXPECT_EQ(tag.Params[0].Key, "HREF");
+  EXPECT_EQ(tag.Params[0].Value, "MiXed");
+}
+
+TEST(Text, SpaceCollapseAndLineFeeds) {
+  EXPECT_EQ(TextOf("a   b\n\nc"), "a b c");
+  EXPECT_EQ(TextOf("  a\t\tb  "), " a\t\tb ");
+}
+
+TEST(Text, NamedReferences) {
+  EXPECT_EQ(TextOf("&auml;"), "\xe4");
+  EXPECT_EQ(TextOf("&AUML;"), "&AUML;");
+  EXPECT_EQ(TextOf("&auml x"), "&auml x");
+  EXPECT_EQ(TextOf("&nbsp;"), " ");
+  EXPECT_EQ(TextOf("&amp;amp;"), "&amp;");
+  EXPECT_EQ(TextOf("&amp;lt;"), "&lt;");
+  EXPECT_EQ(TextOf("a &nbsp; b"), "a   b");
+  EXPECT_EQ(TextOf("&yuml;&quot;&gt;"), "\xff\">");
+  EXPECT_EQ(TextOf("&unknown;"), "&unknown;");
+  // A later ampersand restarts the reference.
+  EXPECT_EQ(TextOf("&x&auml;"), "&x\xe4");
+  EXPECT_EQ(TextOf("&&&&"), "&&&&");
+}
+
+TEST(Text, NumericReferences) {
+  EXPECT_EQ(TextOf("&#65 x"), "Ax");
+  EXPECT_EQ(TextOf("&#65;"), "A");
+  EXPECT_EQ(TextOf("&#x41;"), "A");
+  EXPECT_EQ(TextOf("&#X41;"), "A");
+  EXPECT_EQ(TextOf("&#$41;"), "A");
+  EXPECT_EQ(TextOf("&#0x4;"), std::string(" "));  // code 4 maps to a space
+  EXPECT_EQ(TextOf("&#0X4;"), "&#0X4;");
+  EXPECT_EQ(TextOf("&#+65;"), "A");
+  EXPECT_EQ(TextOf("&#-65;"), "&#-65;");
+  EXPECT_EQ(TextOf("&#x-4;"), "&#x-4;");
+  EXPECT_EQ(TextOf("&#8364;"), "&#8364;");
+  EXPECT_EQ(TextOf("&#300;"), "&#300;");
+  EXPECT_EQ(TextOf("&#255;"), "\xff");
+  EXPECT_EQ(TextOf("&#9;"), " ");
+  EXPECT_EQ(TextOf("&#160;"), " ");
+  EXPECT_EQ(TextOf("&#;"), "&#;");
+  EXPECT_EQ(TextOf("&#x;"), "&#x;");
+  EXPECT_EQ(TextOf("&#6a;"), "&#6a;");
+  EXPECT_EQ(TextOf("&#0065;"), "&#0065;");
+  // The decoded byte is not scanned again: "&#38;" yields a plain ampersand.
+  EXPECT_EQ(TextOf("&#38;auml;"), "&auml;");
+  EXPECT_EQ(TextOf("&#38;#65;"), "&#65;");
+}
+
+TEST(Text, DecodedSpacesAreNotCollapsed) {
+  EXPECT_EQ(TextOf("a &#32; b"), "a   b");
+  EXPECT_EQ(TextOf("a&#10;&#10;b"), "a  b");
+}
+
+}  // namespace
