@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds Tirasel and starts its window.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+ensure_packages "${BUILD_PACKAGES[@]}"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$(nproc)"
+if [ -x build/src/app/tirasel ]; then
+  exec build/src/app/tirasel "$@"
+fi
+echo "Tirasel's window is not there yet: the libraries and tests are built, the program itself comes next."
