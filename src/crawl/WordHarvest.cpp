@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "ByteScan.h"
+
 const std::array<TCrawlEntity, 11> CrawlEntities = {{
     {"&auml;", 228},
     {"&Auml;", 196},
@@ -16,14 +18,15 @@ const std::array<TCrawlEntity, 11> CrawlEntities = {{
     {"&gt;", 62},
 }};
 
-void SplitLines(const char* data, size_t size, std::vector<std::string>& lines) {
+void SplitLines(const char* data, size_t size, TStringList& lines) {
   const char* p = data;
   const char* end = data + size;
   while (p < end) {
     const char* start = p;
-    while (p < end && *p != '\r' && *p != '\n') ++p;
-    const char* nul = static_cast<const char*>(std::memchr(start, 0, static_cast<size_t>(p - start)));
-    lines.emplace_back(start, nul ? nul : p);
+    p = FindFirstOf<'\r', '\n', '\0'>(p, end);
+    const char* textEnd = p;
+    if (p < end && *p == '\0') p = FindFirstOf<'\r', '\n'>(p, end);  // drop the rest of the line
+    lines.Add(std::string_view(start, static_cast<size_t>(textEnd - start)));
     if (p == end) break;
     if (*p == '\r' && p + 1 < end && p[1] == '\n') ++p;
     ++p;
@@ -32,41 +35,57 @@ void SplitLines(const char* data, size_t size, std::vector<std::string>& lines) 
 
 namespace {
 
-// Replaces every occurrence of `reference` as the literal loop would: each
-// time the first occurrence, searching again from the start. Only a
-// replacement that forms the reference again (the ampersand in "&amp;amp;")
-// can create an occurrence at or before the search position, so that case
-// is folded in here and one forward scan suffices.
-std::string ReplaceReference(std::string_view text, std::string_view reference, char replacement) {
-  std::string out;
-  out.reserve(text.size());
-  size_t at = 0;
-  std::string_view tail = reference.substr(1);
-  bool canRecur = replacement == reference.front();
-  while (true) {
-    size_t hit = text.find(reference, at);
-    if (hit == std::string_view::npos) break;
-    out.append(text, at, hit - at);
-    at = hit + reference.size();
-    if (canRecur) {
-      while (text.substr(at).starts_with(tail)) at += tail.size();
-    }
-    out.push_back(replacement);
+// The row that matches at `at` (an ampersand), or nullptr.
+const TCrawlEntity* RowAt(std::string_view text, size_t at, size_t firstRow, size_t endRow) {
+  for (size_t row = firstRow; row < endRow; ++row) {
+    if (text.substr(at).starts_with(CrawlEntities[row].Reference)) return &CrawlEntities[row];
   }
-  out.append(text, at);
-  return out;
+  return nullptr;
 }
+
+constexpr size_t kAmpRow = 7;  // "&amp;"
 
 }  // namespace
 
+// Replacing row by row, each time the first occurrence and searching again
+// from the start, comes down to one forward scan: references cannot overlap
+// (each begins with the only ampersand it holds), and only "&amp;" yields a
+// byte that can start a new reference. That new reference is replaced again
+// when it is "&amp;" or one of the rows after it, and stays when it belongs
+// to an earlier row, whose turn has passed.
 std::string DecodeEntities(std::string_view text) {
-  std::string result(text);
-  for (const TCrawlEntity& row : CrawlEntities) {
-    if (result.find('&') == std::string::npos) break;
-    if (result.find(row.Reference) == std::string::npos) continue;
-    result = ReplaceReference(result, row.Reference, static_cast<char>(row.Replacement));
+  size_t at = text.find('&');
+  if (at == std::string_view::npos) return std::string(text);
+  std::string out(text.substr(0, at));
+  out.reserve(text.size());
+  while (at < text.size()) {
+    const TCrawlEntity* row = RowAt(text, at, 0, CrawlEntities.size());
+    if (row == &CrawlEntities[kAmpRow]) {
+      // The ampersand left behind may start "&amp;" again, or a later row.
+      at += row->Reference.size();
+      const std::string_view tail = row->Reference.substr(1);
+      while (text.substr(at).starts_with(tail)) at += tail.size();
+      out.push_back('&');
+      for (size_t later = kAmpRow + 1; later < CrawlEntities.size(); ++later) {
+        if (text.substr(at).starts_with(CrawlEntities[later].Reference.substr(1))) {
+          out.back() = static_cast<char>(CrawlEntities[later].Replacement);
+          at += CrawlEntities[later].Reference.size() - 1;
+          break;
+        }
+      }
+    } else if (row) {
+      out.push_back(static_cast<char>(row->Replacement));
+      at += row->Reference.size();
+    } else {
+      out.push_back('&');
+      ++at;
+    }
+    size_t next = text.find('&', at);
+    if (next == std::string_view::npos) next = text.size();
+    out.append(text, at, next - at);
+    at = next;
   }
-  return result;
+  return out;
 }
 
 TWordHarvest::TWordHarvest(WordList& words, std::function<void(const std::string&)> setCountLabel)
@@ -78,12 +97,13 @@ void TWordHarvest::HarvestText(std::string_view text) {
     decoded = DecodeEntities(text);
     text = decoded;
   }
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t space = text.find(' ', start);
-    if (space == std::string_view::npos) space = text.size();
-    if (space > start) CompleteWord(text.substr(start, space - start));
-    start = space + 1;
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end) {
+    const char* word = p;
+    while (p < end && *p != ' ') ++p;
+    if (p > word) CompleteWord(std::string_view(word, static_cast<size_t>(p - word)));
+    ++p;
   }
 }
 

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "HTMLPars.h"
 #include "WordList.h"
 
 // A reference the harvest replaces and the byte that replaces it.
@@ -22,7 +23,7 @@ extern const std::array<TCrawlEntity, 11> CrawlEntities;
 
 // Appends the document's lines: CR, LF and CR LF each end a line; a NUL ends
 // the line's text early (the bytes up to the line's end are dropped).
-void SplitLines(const char* data, size_t size, std::vector<std::string>& lines);
+void SplitLines(const char* data, size_t size, TStringList& lines);
 
 // Replaces the CrawlEntities row by row, each row until none is left.
 std::string DecodeEntities(std::string_view text);

@@ -1,6 +1,7 @@
 #include "WordList.h"
 
 #include <array>
+#include <cstring>
 #include <stdexcept>
 
 namespace {
@@ -29,7 +30,7 @@ unsigned char FoldCase(unsigned char c) { return kFold[c]; }
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (kFold[static_cast<unsigned char>(a[i])] != kFold[static_cast<unsigned char>(b[i])]) return false;
+    if (a[i] != b[i] && kFold[static_cast<unsigned char>(a[i])] != kFold[static_cast<unsigned char>(b[i])]) return false;
   }
   return true;
 }
@@ -40,11 +41,45 @@ std::string WordCountLabel(size_t count) { return "W\xF6rtner in der Liste: " + 
 // Index upkeep. The index holds, for each distinct key, the position of the
 // first entry with that key.
 
+namespace {
+
+// Eight bytes with the ASCII letters a-z upper-cased, all in one go; only
+// valid when no byte is 128 or above.
+uint64_t UpperAsciiWord(uint64_t bytes) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  uint64_t aboveA = bytes + kOnes * (0x80 - 'a');      // high bit set where byte >= 'a'
+  uint64_t aboveZ = bytes + kOnes * (0x80 - 'z' - 1);  // high bit set where byte > 'z'
+  uint64_t lower = aboveA & ~aboveZ & kOnes * 0x80;
+  return bytes - (lower >> 2);  // 0x80 >> 2 == 0x20 per lower-case letter
+}
+
+// Eight bytes, case-folded, as one number.
+uint64_t FoldedChunk8(const unsigned char* p) {
+  uint64_t chunk;
+  std::memcpy(&chunk, p, 8);
+  if ((chunk & 0x8080808080808080ull) == 0) return UpperAsciiWord(chunk);
+  chunk = 0;
+  for (size_t i = 0; i < 8; ++i) chunk |= static_cast<uint64_t>(kFold[p[i]]) << (8 * i);
+  return chunk;
+}
+
+uint64_t Mix(uint64_t hash, uint64_t chunk) {
+  __uint128_t product = static_cast<__uint128_t>(hash ^ chunk) * 0xD6E8FEB86659FD93ull;
+  return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
+}
+
+}  // namespace
+
+// Hashes the case-folded bytes eight at a time.
 uint32_t WordList::KeyHash(std::string_view text) const {
-  uint64_t hash = 14695981039346656037ull;
-  for (unsigned char c : text) {
-    hash ^= kFold[c];
-    hash *= 1099511628211ull;
+  uint64_t hash = 0x9E3779B97F4A7C15ull ^ text.size();
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
+  size_t left = text.size();
+  for (; left >= 8; left -= 8, p += 8) hash = Mix(hash, FoldedChunk8(p));
+  if (left > 0) {
+    uint64_t tail = 0;
+    for (size_t i = 0; i < left; ++i) tail |= static_cast<uint64_t>(kFold[p[i]]) << (8 * i);
+    hash = Mix(hash, tail);
   }
   return static_cast<uint32_t>(hash ^ (hash >> 32));
 }

@@ -1,5 +1,7 @@
 #include "HTMLPars.h"
 
+#include "ByteScan.h"
+
 #include <cstring>
 #include <optional>
 #include <unordered_map>
@@ -125,6 +127,16 @@ std::string UpperAscii(std::string_view text) {
 // ---------------------------------------------------------------------------
 // Parameters and tags
 
+namespace {
+
+void UpperAsciiInPlace(THTMLString& text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+}
+
+}  // namespace
+
 void THTMLParam::Parse(std::string_view text) {
   Raw.assign(text);
   Value.clear();
@@ -138,14 +150,16 @@ void THTMLParam::Parse(std::string_view text) {
     }
     Value.assign(value);
   }
-  Key = UpperAscii(key);
+  Key.assign(key);
+  UpperAsciiInPlace(Key);
 }
 
 void THTMLTag::Parse(std::string_view text) {
   Raw.assign(text);
   Params.clear();
   size_t space = text.find(' ');
-  Name = UpperAscii(text.substr(0, space));
+  Name.assign(text.substr(0, space));
+  UpperAsciiInPlace(Name);
   if (space == std::string_view::npos) return;
 
   std::string_view rest = text.substr(space);
@@ -160,65 +174,152 @@ void THTMLTag::Parse(std::string_view text) {
     std::string_view param = rest.substr(0, end);
     rest.remove_prefix(end);
     if (!rest.empty()) rest.remove_prefix(1);  // the separating space
-    if (!param.empty()) Params.emplace_back().Parse(param);
+    if (!param.empty()) Params.emplace_back(Params.get_allocator().resource()).Parse(param);
   }
 }
 
 // ---------------------------------------------------------------------------
 // Text
 
+namespace {
+
+// Copies `text` into `out` with line feeds turned into spaces and runs of
+// spaces collapsed to one.
+template <class String>
+void CollapseSpacesInto(std::string_view text, String& out) {
+  out.resize(text.size());
+  char* to = out.data();
+  const char* p = text.data();
+  const char* end = p + text.size();
+  bool lastWasSpace = false;
+  while (p < end) {
+    if (end - p >= 16 && !NeedsCollapse16(p, lastWasSpace)) {
+      std::memcpy(to, p, 16);
+      to += 16;
+      p += 16;
+      lastWasSpace = p[-1] == ' ';
+      continue;
+    }
+    // Byte by byte until the next block boundary.
+    const char* stop = end - p >= 16 ? p + 16 : end;
+    for (; p < stop; ++p) {
+      char c = *p == '\n' ? ' ' : *p;
+      bool isSpace = c == ' ';
+      *to = c;
+      to += !(isSpace && lastWasSpace);  // a space after a space is overwritten
+      lastWasSpace = isSpace;
+    }
+  }
+  out.resize(static_cast<size_t>(to - out.data()));
+}
+
+// Decodes references in one pass, in place (a decoded reference is always
+// shorter than its text). A reference runs from its last ampersand to the
+// next semicolon or space. The scan goes on behind a decoded byte, so that
+// byte is never scanned again; references that stay are kept unchanged.
+template <class String>
+void DecodeReferencesInPlace(String& text) {
+  size_t at = text.find('&');
+  if (at == std::string::npos) return;
+  const size_t size = text.size();
+  char* data = text.data();
+  size_t to = at;
+  while (at < size) {
+    // data[at] is an ampersand: the reference ends at the next ';' or ' ',
+    // unless another ampersand restarts it first.
+    size_t end = at + 1;
+    while (end < size && data[end] != ';' && data[end] != ' ' && data[end] != '&') ++end;
+    size_t keepFrom = at;
+    if (end < size && data[end] != '&') {
+      if (auto byte = ReferenceByte(std::string_view(data + at, end - at + 1))) {
+        data[to++] = static_cast<char>(*byte);
+        keepFrom = end + 1;
+      }
+      ++end;
+    }
+    // Keep everything up to the next ampersand.
+    const void* next = end < size ? std::memchr(data + end, '&', size - end) : nullptr;
+    size_t stop = next ? static_cast<size_t>(static_cast<const char*>(next) - data) : size;
+    std::memmove(data + to, data + keepFrom, stop - keepFrom);
+    to += stop - keepFrom;
+    at = stop;
+  }
+  text.resize(to);
+}
+
+}  // namespace
+
 std::string CollapseSpaces(std::string_view text) {
   std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    if (c == '\n') c = ' ';
-    if (c == ' ' && !out.empty() && out.back() == ' ') continue;
-    out.push_back(c);
-  }
+  CollapseSpacesInto(text, out);
   return out;
 }
 
-// Decodes references in one pass. A reference runs from its (last) ampersand
-// to the next semicolon or space. Decoded references are replaced in the
-// output and the scan goes on behind the byte they produced, so that byte is
-// never scanned again; references that stay are copied unchanged.
 std::string DecodeReferences(std::string_view text) {
-  if (text.find('&') == std::string_view::npos) return std::string(text);
-  std::string out;
-  out.reserve(text.size());
-  bool inReference = false;
-  size_t start = 0;  // position of the reference's ampersand in out
-  for (char c : text) {
-    if (c == '&') {
-      inReference = true;
-      start = out.size();
-    }
-    out.push_back(c);
-    if (inReference && (c == ';' || c == ' ')) {
-      inReference = false;
-      auto byte = ReferenceByte(std::string_view(out).substr(start));
-      if (byte) {
-        out.resize(start);
-        out.push_back(static_cast<char>(*byte));
-      }
-    }
-  }
+  std::string out(text);
+  DecodeReferencesInPlace(out);
   return out;
 }
 
 void THTMLText::Parse(std::string_view text) {
   Raw.assign(text);
-  Text = DecodeReferences(CollapseSpaces(text));
+  CollapseSpacesInto(text, Text);
+  DecodeReferencesInPlace(Text);
 }
 
 // ---------------------------------------------------------------------------
 // The tokenizer
 
+TStringList& TStringList::operator=(std::initializer_list<std::string_view> items) {
+  clear();
+  for (std::string_view item : items) Add(item);
+  return *this;
+}
+
+void THTMLNodeList::clear() {
+  nodes_.clear();
+  arena_.Rewind();
+}
+
+namespace {
+constexpr size_t kFirstChunk = 64 * 1024;
+constexpr size_t kKeptBytes = 64 * 1024 * 1024;
+}  // namespace
+
+void* TNodeArena::do_allocate(size_t bytes, size_t alignment) {
+  while (current_ < chunks_.size()) {
+    Chunk& chunk = chunks_[current_];
+    size_t at = (used_ + alignment - 1) & ~(alignment - 1);
+    if (at + bytes <= chunk.size) {
+      used_ = at + bytes;
+      return chunk.data.get() + at;
+    }
+    ++current_;
+    used_ = 0;
+  }
+  // Chunks double in size, and a huge request gets a chunk of its own size.
+  size_t size = chunks_.empty() ? kFirstChunk : chunks_.back().size * 2;
+  if (size < bytes + alignment) size = bytes + alignment;
+  chunks_.push_back(Chunk{std::make_unique<char[]>(size), size});
+  current_ = chunks_.size() - 1;
+  used_ = 0;
+  return do_allocate(bytes, alignment);
+}
+
+void TNodeArena::Rewind() {
+  size_t kept = 0;
+  size_t keep = 0;
+  while (keep < chunks_.size() && kept + chunks_[keep].size <= kKeptBytes) kept += chunks_[keep++].size;
+  chunks_.resize(keep);
+  current_ = 0;
+  used_ = 0;
+}
+
 void THTMLParser::Parse() {
   PendingText.clear();
   PendingTag.clear();
   InTag = false;
-  for (const std::string& line : Lines) {
+  for (std::string_view line : Lines) {
     ParseLine(line);
     if (!InTag && !PendingText.empty()) PendingText.push_back('\n');
   }
@@ -232,7 +333,7 @@ void THTMLParser::ParseLine(std::string_view line) {
   while (p < end) {
     // Copy the run up to the next angle bracket in one piece.
     const char* run = p;
-    while (p < end && *p != '<' && *p != '>') ++p;
+    p = FindFirstOf<'<', '>'>(p, end);
     (InTag ? PendingTag : PendingText).append(run, p);
     if (p == end) break;
     if (*p == '<') {
@@ -247,16 +348,16 @@ void THTMLParser::ParseLine(std::string_view line) {
 
 void THTMLParser::EmitText() {
   if (InTag || PendingText.empty()) return;
-  THTMLText text;
+  THTMLText text(Nodes.Resource());
   text.Parse(PendingText);
   PendingText.clear();
-  Nodes.emplace_back(std::move(text));
+  Nodes.Append(std::move(text));
 }
 
 void THTMLParser::EmitTag() {
   InTag = false;
-  THTMLTag tag;
+  THTMLTag tag(Nodes.Resource());
   tag.Parse(PendingTag);
   PendingTag.clear();
-  Nodes.emplace_back(std::move(tag));
+  Nodes.Append(std::move(tag));
 }

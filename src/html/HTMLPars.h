@@ -7,6 +7,12 @@
 #pragma once
 
 #include <array>
+#include <initializer_list>
+#include <stdexcept>
+#include <memory>
+#include <iterator>
+#include <new>
+#include <memory_resource>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -28,28 +34,93 @@ extern const std::array<unsigned char, 256> CodeToChar;
 // Upper-cases the ASCII letters a-z only; every other byte stays as it is.
 std::string UpperAscii(std::string_view text);
 
+// An ordered list of byte strings, all kept in one buffer: adding a line
+// costs no allocation of its own.
+class TStringList {
+ public:
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = std::string_view;
+    using difference_type = std::ptrdiff_t;
+    using pointer = void;
+    using reference = std::string_view;
+
+    const_iterator(const TStringList* list, size_t index) : list_(list), index_(index) {}
+    std::string_view operator*() const { return (*list_)[index_]; }
+    const_iterator& operator++() {
+      ++index_;
+      return *this;
+    }
+    bool operator==(const const_iterator& other) const { return index_ == other.index_; }
+
+   private:
+    const TStringList* list_;
+    size_t index_;
+  };
+
+  TStringList() = default;
+  TStringList(std::initializer_list<std::string_view> items) { *this = items; }
+  TStringList& operator=(std::initializer_list<std::string_view> items);
+
+  void Add(std::string_view text) {
+    text_.append(text);
+    ends_.push_back(text_.size());
+  }
+  size_t size() const { return ends_.size(); }
+  bool empty() const { return ends_.empty(); }
+  std::string_view operator[](size_t index) const {
+    size_t start = index == 0 ? 0 : ends_[index - 1];
+    return std::string_view(text_).substr(start, ends_[index] - start);
+  }
+  std::string_view at(size_t index) const { return index < size() ? (*this)[index] : throw std::out_of_range("TStringList index"); }
+  const_iterator begin() const { return const_iterator(this, 0); }
+  const_iterator end() const { return const_iterator(this, size()); }
+  void clear() {
+    text_.clear();
+    ends_.clear();
+  }
+
+ private:
+  std::string text_;
+  std::vector<size_t> ends_;  // end offset of each entry in text_
+};
+
+// Node strings and lists live in the node list's arena, so tokenizing a page
+// costs a few large allocations instead of several small ones per node.
+using THTMLString = std::pmr::string;
+using TResource = std::pmr::memory_resource;
+
 class THTMLParam {
  public:
-  std::string Raw;    // the parameter text as split from the tag
-  std::string Key;    // before the first '=', upper-cased
-  std::string Value;  // after the first '=', one pair of enclosing double quotes removed
+  explicit THTMLParam(TResource* resource = std::pmr::get_default_resource())
+      : Raw(resource), Key(resource), Value(resource) {}
+
+  THTMLString Raw;    // the parameter text as split from the tag
+  THTMLString Key;    // before the first '=', upper-cased
+  THTMLString Value;  // after the first '=', one pair of enclosing double quotes removed
 
   void Parse(std::string_view text);
 };
 
 class THTMLTag {
  public:
-  std::string Name;  // the text before the first space, upper-cased
-  std::string Raw;   // everything between '<' and '>'
-  std::vector<THTMLParam> Params;
+  explicit THTMLTag(TResource* resource = std::pmr::get_default_resource())
+      : Name(resource), Raw(resource), Params(resource) {}
+
+  THTMLString Name;  // the text before the first space, upper-cased
+  THTMLString Raw;   // everything between '<' and '>'
+  std::pmr::vector<THTMLParam> Params;
 
   void Parse(std::string_view text);
 };
 
 class THTMLText {
  public:
-  std::string Text;  // normalised and decoded
-  std::string Raw;   // as gathered, line feeds included
+  explicit THTMLText(TResource* resource = std::pmr::get_default_resource()) : Text(resource), Raw(resource) {}
+
+  THTMLString Text;  // normalised and decoded
+  THTMLString Raw;   // as gathered, line feeds included
 
   void Parse(std::string_view text);
 };
@@ -68,13 +139,90 @@ class THTMLNode {
   std::variant<THTMLTag, THTMLText> node_;
 };
 
+// A bump allocator that keeps its chunks when it is rewound, so parsing page
+// after page reuses the same memory instead of mapping it afresh each time.
+class TNodeArena : public std::pmr::memory_resource {
+ public:
+  TNodeArena() = default;
+  TNodeArena(const TNodeArena&) = delete;
+  TNodeArena& operator=(const TNodeArena&) = delete;
+
+  // Forgets every allocation; keeps chunks up to a modest total for reuse.
+  void Rewind();
+
+ private:
+  void* do_allocate(size_t bytes, size_t alignment) override;
+  void do_deallocate(void*, size_t, size_t) override {}
+  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+
+  struct Chunk {
+    std::unique_ptr<char[]> data;
+    size_t size;
+  };
+  std::vector<Chunk> chunks_;
+  size_t current_ = 0;  // chunk being filled
+  size_t used_ = 0;     // bytes used in it
+};
+
+// The tokenizer's output: nodes in document order. The nodes and their
+// strings live in one arena; clearing the list drops them all at once.
+class THTMLNodeList {
+ public:
+  class const_iterator {
+   public:
+    using iterator_category = std::random_access_iterator_tag;
+    using value_type = THTMLNode;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const THTMLNode*;
+    using reference = const THTMLNode&;
+
+    explicit const_iterator(std::vector<THTMLNode*>::const_iterator at) : at_(at) {}
+    const THTMLNode& operator*() const { return **at_; }
+    const THTMLNode* operator->() const { return *at_; }
+    const_iterator& operator++() {
+      ++at_;
+      return *this;
+    }
+    bool operator==(const const_iterator& other) const { return at_ == other.at_; }
+
+   private:
+    std::vector<THTMLNode*>::const_iterator at_;
+  };
+
+  THTMLNodeList() = default;
+  THTMLNodeList(const THTMLNodeList&) = delete;
+  THTMLNodeList& operator=(const THTMLNodeList&) = delete;
+
+  size_t size() const { return nodes_.size(); }
+  bool empty() const { return nodes_.empty(); }
+  const THTMLNode& operator[](size_t index) const { return *nodes_[index]; }
+  const THTMLNode& at(size_t index) const { return *nodes_.at(index); }
+  const_iterator begin() const { return const_iterator(nodes_.begin()); }
+  const_iterator end() const { return const_iterator(nodes_.end()); }
+  void clear();
+
+  // Where new nodes keep their strings.
+  TResource* Resource() { return &arena_; }
+  template <class Node>
+  void Append(Node&& node) {
+    void* place = arena_.allocate(sizeof(THTMLNode), alignof(THTMLNode));
+    nodes_.push_back(new (place) THTMLNode(std::forward<Node>(node)));
+  }
+
+ private:
+  // Everything a node owns is in the arena, so the nodes are dropped with
+  // it rather than destroyed one by one.
+  TNodeArena arena_;
+  std::vector<THTMLNode*> nodes_;
+};
+
 class THTMLParser {
  public:
   std::string PendingText;  // text outside tags, not yet emitted
   std::string PendingTag;   // text after '<', not yet emitted
   bool InTag = false;
-  std::vector<THTMLNode> Nodes;   // the output, in document order
-  std::vector<std::string> Lines; // the input; filled and cleared by the caller
+  THTMLNodeList Nodes;            // the output, in document order
+  TStringList Lines;              // the input; filled and cleared by the caller
 
   // Tokenizes Lines and appends to Nodes (which it does not clear).
   void Parse();

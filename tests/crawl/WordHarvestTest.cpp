@@ -4,12 +4,14 @@
 
 #include "HTMLPars.h"
 
+#include <random>
+
 namespace {
 
 std::vector<std::string> Lines(std::string_view document) {
-  std::vector<std::string> lines;
+  TStringList lines;
   SplitLines(document.data(), document.size(), lines);
-  return lines;
+  return std::vector<std::string>(lines.begin(), lines.end());
 }
 
 using Strings = std::vector<std::string>;
@@ -92,6 +94,61 @@ TEST(HarvestText, DoublyEscapedUmlautFromAPage) {
     if (!node.IsTag()) h.harvest.HarvestText(node.Text().Text);
   }
   EXPECT_EQ(h.Words(), (Strings{"K\xe4se"}));
+}
+
+}  // namespace
+
+namespace {
+
+// DecodeEntities the literal way: row by row, always the first occurrence,
+// searching again from the start after every replacement.
+std::string LiteralDecodeEntities(std::string text) {
+  for (const TCrawlEntity& row : CrawlEntities) {
+    for (size_t at; (at = text.find(row.Reference)) != std::string::npos;) {
+      text.replace(at, row.Reference.size(), 1, static_cast<char>(row.Replacement));
+    }
+  }
+  return text;
+}
+
+// SplitLines the literal way, byte by byte.
+std::vector<std::string> LiteralLines(const std::string& document) {
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (pos < document.size()) {
+    size_t end = pos;
+    while (end < document.size() && document[end] != '\r' && document[end] != '\n') ++end;
+    std::string line = document.substr(pos, end - pos);
+    size_t nul = line.find('\0');
+    if (nul != std::string::npos) line.resize(nul);
+    lines.push_back(line);
+    if (end == document.size()) break;
+    pos = end + ((document[end] == '\r' && end + 1 < document.size() && document[end + 1] == '\n') ? 2 : 1);
+  }
+  return lines;
+}
+
+TEST(DecodeEntities, AgreesWithTheLiteralLoopOnRandomText) {
+  const std::vector<std::string> pieces = {"&", "amp;", "auml;", "Auml;", "szlig;", "quot;", "lt;", "gt;", "a", ";",
+                                           "&amp;", "x", "uml;", "&l", "t;"};
+  std::mt19937 random(3);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    size_t count = random() % 12;
+    for (size_t i = 0; i < count; ++i) text += pieces[random() % pieces.size()];
+    ASSERT_EQ(DecodeEntities(text), LiteralDecodeEntities(text)) << text;
+  }
+}
+
+TEST(SplitLines, AgreesWithTheLiteralSplitOnRandomBytes) {
+  const std::string alphabet = std::string("\r\n\0abc", 6);
+  std::mt19937 random(9);
+  for (int round = 0; round < 5000; ++round) {
+    std::string document;
+    size_t length = random() % 80;
+    for (size_t i = 0; i < length; ++i) document += alphabet[random() % alphabet.size()];
+    ASSERT_EQ(Lines(document), LiteralLines(document));
+  }
 }
 
 }  // namespace

@@ -1,0 +1,379 @@
+#include "MainUnit.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+#include "AboutBoxUnit.h"
+#include "Cp1252.h"
+#include "Glyphs.h"
+#include "OptionsFile.h"
+#include "WordListCommands.h"
+#include "WordListFile.h"
+#include "WordListView.h"
+
+// The window's texts, Windows-1252.
+namespace {
+const char* const kCaption = "Brennick Web Tirasel 1.0";
+const char* const kCloseCaption = "Beenden";
+const char* const kCloseQuestion = "Wollen Sie das Programm beenden?";
+const char* const kNewListCaption = "Neue Liste";
+const char* const kNewListQuestion = "Wollen Sie die Liste mit den W\xF6rtern wirklich l\xF6schen?";
+
+// A status bar panel the program draws: the progress bar.
+class TProgressPanel : public QWidget {
+ public:
+  TProgressPanel(const int& percent, QWidget* parent) : QWidget(parent), percent_(percent) { setFixedWidth(200); }
+
+ protected:
+  // StatusBar1DrawPanel: a navy bar over `percent` of the panel's width.
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    QRect area = rect();
+    int width = area.width() * percent_ / 100;
+    QColor navy(0, 0, 128);
+    painter.setPen(navy);
+    painter.setBrush(navy);
+    if (width > 0) painter.drawRect(area.left(), area.top(), width, area.height());
+  }
+
+ private:
+  const int& percent_;
+};
+
+QFont WindowFont() {
+  QFont font;
+  font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
+  font.setPixelSize(11);
+  return font;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* text, int left, int top) {
+  auto* label = new QLabel(FromCp1252(text), parent);
+  label->move(left, top);
+  label->adjustSize();
+  return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* text, TGlyph glyph, QRect geometry) {
+  auto* button = new QPushButton(MakeGlyph(glyph), FromCp1252(text), parent);
+  button->setGeometry(geometry);
+  button->setAutoDefault(false);
+  return button;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, QRect geometry) {
+  auto* edit = new QLineEdit(parent);
+  edit->setGeometry(geometry);
+  edit->setMaxLength(static_cast<int>(kMaxOptionText));  // what the settings file can hold
+  return edit;
+}
+
+}  // namespace
+
+std::string ProgramDirOf(const std::string& executablePath) {
+  size_t slash = executablePath.rfind('/');
+  if (slash == std::string::npos) return "./";
+  return executablePath.substr(0, slash + 1);
+}
+
+TMainForm::TMainForm(const std::string& executablePath, TUserDialogs* dialogs) : dialogs_(dialogs) {
+  if (!dialogs_) {
+    ownDialogs_ = std::make_unique<TQtDialogs>(this);
+    dialogs_ = ownDialogs_.get();
+  }
+  setWindowTitle(QString::fromLatin1(kCaption));
+  setFont(WindowFont());
+  setAutoFillBackground(true);
+  resize(622, 519);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  BuildPanel18();
+  BuildListView();
+  BuildPanel12();
+  BuildStatusBar();
+  layout->addWidget(Panel18);
+  layout->addWidget(ListView1, 1);
+  layout->addWidget(Panel12);
+  layout->addWidget(StatusBar1);
+  SetTabOrder();
+  ConnectHandlers();
+  Guarded([&] { FormCreate(executablePath); });
+}
+
+// The list view's model reports to the word list until it is gone: it goes first.
+TMainForm::~TMainForm() { delete ListView1; }
+
+void TMainForm::BuildPanel18() {
+  Panel18 = new QWidget(this);
+  Panel18->setFixedHeight(201);
+  Label1 = MakeLabel(Panel18, "Webadresse:", 8, 8);
+  Label2 = MakeLabel(Panel18, "Proxy (optional):", 8, 32);
+  Label3 = MakeLabel(Panel18, "", 8, 160);
+  URLEdit = MakeEdit(Panel18, QRect(88, 8, 289, 21));
+  URLEdit->setText(QString::fromLatin1(kMakerWebSite));
+  ProxyEdit = MakeEdit(Panel18, QRect(88, 32, 289, 21));
+  GoBtn = MakeButton(Panel18, "&Saugen...", TGlyph::Go, QRect(8, 88, 97, 25));
+  Autosaug = new QCheckBox(FromCp1252("Automatisch Saugen, nie den Benutzer fragen..."), Panel18);
+  Autosaug->setGeometry(8, 56, 353, 17);
+  BreakBtn = MakeButton(Panel18, "Abbrechen", TGlyph::Cancel, QRect(112, 88, 97, 25));
+  LocalBreak2Btn = MakeButton(Panel18, "Aktuelle Datei abbrechen", TGlyph::Cancel, QRect(216, 88, 161, 25));
+  OpenBtn = MakeButton(Panel18, "Liste \xD6""ffnen (weitersaugen)...", TGlyph::Open, QRect(8, 120, 185, 33));
+  SaveBtn = MakeButton(Panel18, "Liste speichern...", TGlyph::Save, QRect(200, 120, 177, 33));
+  NewBtn = MakeButton(Panel18, "Liste neu...", TGlyph::New, QRect(384, 120, 185, 33));
+  DelBtn = MakeButton(Panel18, "Markierte eintr\xE4ge l\xF6schen", TGlyph::Cancel, QRect(384, 160, 185, 33));
+  EndeBtn = MakeButton(Panel18, "Beenden", TGlyph::Cancel, QRect(384, 8, 185, 33));
+  AboutBtn = MakeButton(Panel18, "\xDC""ber das Programm", TGlyph::Help, QRect(384, 48, 185, 33));
+  SortBtn = MakeButton(Panel18, "Liste sortieren", TGlyph::Retry, QRect(200, 160, 177, 33));
+  BreakBtn->setEnabled(false);
+  LocalBreak2Btn->setEnabled(false);
+}
+
+void TMainForm::BuildListView() {
+  ListView1 = new TWordListView(words_, this);
+  ListView1->setMinimumHeight(0);
+}
+
+void TMainForm::BuildPanel12() {
+  Panel12 = new QWidget(this);
+  Panel12->setFixedHeight(109);
+  auto* fill = new QVBoxLayout(Panel12);
+  fill->setContentsMargins(0, 0, 0, 0);
+  Panel15 = new QWidget(Panel12);
+  fill->addWidget(Panel15);
+
+  RxLabel2 = new QLabel(QStringLiteral("Statusmeldungen:"), Panel15);
+  RxLabel2->setGeometry(8, 2, 630, 23);
+  QFont heading;
+  heading.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+  heading.setPixelSize(13);
+  heading.setBold(true);
+  RxLabel2->setFont(heading);
+
+  Memo1 = new QPlainTextEdit(Panel15);
+  Memo1->setFixedHeight(68);
+  Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  QFont fixed;
+  fixed.setFamilies({QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"), QStringLiteral("DejaVu Sans Mono")});
+  fixed.setStyleHint(QFont::TypeWriter);
+  fixed.setPixelSize(11);
+  Memo1->setFont(fixed);
+  QPalette info = Memo1->palette();
+  info.setColor(QPalette::Base, info.color(QPalette::ToolTipBase));
+  info.setColor(QPalette::Text, info.color(QPalette::ToolTipText));
+  Memo1->setPalette(info);
+
+  auto* bottom = new QVBoxLayout(Panel15);
+  bottom->setContentsMargins(0, 0, 0, 0);
+  bottom->addStretch(1);
+  bottom->addWidget(Memo1);
+}
+
+void TMainForm::BuildStatusBar() {
+  StatusBar1 = new QStatusBar(this);
+  StatusBar1->setFixedHeight(19);
+  StatusBar1->setSizeGripEnabled(true);
+  StatusBar1->addWidget(new TProgressPanel(ProgressPercent, StatusBar1));
+  StatusBar1->addWidget(new TProgressPanel(ProgressPercent, StatusBar1));
+}
+
+// The log first, then the fields and buttons, then the word list.
+void TMainForm::SetTabOrder() {
+  QWidget* chain[] = {Memo1,  URLEdit, ProxyEdit, GoBtn,   Autosaug, BreakBtn, LocalBreak2Btn, OpenBtn,
+                      SaveBtn, NewBtn,  DelBtn,    EndeBtn, AboutBtn, SortBtn,  ListView1};
+  for (size_t i = 0; i + 1 < std::size(chain); ++i) setTabOrder(chain[i], chain[i + 1]);
+  for (QLabel* label : {Label1, Label2, Label3, RxLabel2}) label->setFocusPolicy(Qt::NoFocus);
+}
+
+void TMainForm::ConnectHandlers() {
+  auto bind = [this](QPushButton* button, void (TMainForm::*handler)()) {
+    connect(button, &QPushButton::clicked, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+  };
+  bind(GoBtn, &TMainForm::GoBtnClick);
+  bind(BreakBtn, &TMainForm::BreakBtnClick);
+  bind(LocalBreak2Btn, &TMainForm::BreakLocalBtnClick);
+  bind(OpenBtn, &TMainForm::OpenBtnClick);
+  bind(SaveBtn, &TMainForm::SaveBtnClick);
+  bind(NewBtn, &TMainForm::NewBtnClick);
+  bind(DelBtn, &TMainForm::DelBtnClick);
+  bind(SortBtn, &TMainForm::SortBtnClick);
+  bind(EndeBtn, &TMainForm::EndeBtnClick);
+  bind(AboutBtn, &TMainForm::AboutBtnClick);
+  connect(URLEdit, &QLineEdit::textChanged, this, [this] { Guarded([&] { URLEditChange(); }); });
+  connect(ProxyEdit, &QLineEdit::textChanged, this, [this] { Guarded([&] { ProxyEditChange(); }); });
+  connect(Autosaug, &QCheckBox::toggled, this, [this] { Guarded([&] { AutosaugClick(); }); });
+}
+
+void TMainForm::Guarded(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& failure) {
+    dialogs_->ShowError(failure.what());
+  } catch (...) {
+    dialogs_->ShowError("Unknown error");
+  }
+}
+
+void TMainForm::CreateAboutBox() {
+  if (!AboutBox) AboutBox = new TAboutBox(this, [this](const std::string& address) { dialogs_->OpenWebAddress(address); });
+}
+
+// ---------------------------------------------------------------------------
+// Window handlers
+
+void TMainForm::FormCreate(const std::string& executablePath) {
+  ProgramDir = ProgramDirOf(executablePath);
+  OpenOptions();
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (centred_) return;
+  centred_ = true;
+  if (QScreen* screen = this->screen()) {
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+  }
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  bool close = false;
+  Guarded([&] { close = FormCloseQuery(); });
+  if (!close) {
+    event->ignore();
+    return;
+  }
+  // A run must not go on behind a closed window: it stops as by "Abbrechen".
+  if (crawlRunning_) Guarded([&] { BreakBtnClick(); });
+  event->accept();
+}
+
+bool TMainForm::FormCloseQuery() {
+  return dialogs_->Ask(kCloseCaption, kCloseQuestion, TQuestionButtons::YesNoCancel) == TAnswer::Yes;
+}
+
+void TMainForm::EndeBtnClick() { close(); }
+
+void TMainForm::URLEditChange() {
+  if (!crawlRunning_) GoBtn->setEnabled(!URLEdit->text().isEmpty());
+  SaveOptions();
+}
+
+void TMainForm::ProxyEditChange() { SaveOptions(); }
+void TMainForm::AutosaugClick() { SaveOptions(); }
+
+void TMainForm::GoBtnClick() {
+  if (crawl_.GoBtnClick) crawl_.GoBtnClick();
+}
+
+void TMainForm::BreakBtnClick() {
+  if (crawl_.BreakBtnClick) crawl_.BreakBtnClick();
+}
+
+void TMainForm::BreakLocalBtnClick() {
+  if (crawl_.BreakLocalBtnClick) crawl_.BreakLocalBtnClick();
+}
+
+void TMainForm::AboutBtnClick() {
+  CreateAboutBox();
+  dialogs_->ShowModal(*AboutBox);
+}
+
+// ---------------------------------------------------------------------------
+// Word list commands
+
+void TMainForm::OpenBtnClick() {
+  std::optional<std::string> path = dialogs_->ChooseFileToOpen();
+  if (path) AppendWordListFile(*path, words_);
+}
+
+void TMainForm::SaveBtnClick() {
+  std::optional<std::string> path = dialogs_->ChooseFileToSave();
+  if (path) WriteWordListFile(*path, words_);
+}
+
+void TMainForm::NewBtnClick() {
+  if (dialogs_->Ask(kNewListCaption, kNewListQuestion, TQuestionButtons::YesNoCancel) == TAnswer::Yes) {
+    words_.ClearWords();
+  }
+}
+
+void TMainForm::DelBtnClick() { DeleteMarkedWords(words_); }
+void TMainForm::SortBtnClick() { SortWords(words_); }
+
+// ---------------------------------------------------------------------------
+// Settings file. Setting the controls fires their change handlers, whose
+// saving `Loading` turns off; a field the file does not complete stops the
+// loading there with "Read beyond end of file".
+
+void TMainForm::OpenOptions() {
+  struct TLoadingScope {
+    bool& loading;
+    explicit TLoadingScope(bool& flag) : loading(flag) { loading = true; }
+    ~TLoadingScope() { loading = false; }
+  } scope(Loading);
+  std::optional<std::string> bytes = ReadOptionsBytes(ProgramDir + std::string(kOptionsFileName));
+  if (!bytes) return;
+  TOptionsReader reader(std::move(*bytes));
+  Autosaug->setChecked(reader.ReadFlag());
+  URLEdit->setText(FromCp1252(reader.ReadString()));
+  ProxyEdit->setText(FromCp1252(reader.ReadString()));
+}
+
+void TMainForm::SaveOptions() {
+  if (Loading) return;
+  std::string contents = EncodeOptions(Autosaug->isChecked(), ToCp1252(URLEdit->text()), ToCp1252(ProxyEdit->text()));
+  WriteOptionsFile(ProgramDir + std::string(kOptionsFileName), contents);
+}
+
+// ---------------------------------------------------------------------------
+// What the crawl run uses
+
+std::string TMainForm::Address() { return ToCp1252(URLEdit->text()); }
+std::string TMainForm::Proxy() { return ToCp1252(ProxyEdit->text()); }
+bool TMainForm::AutomaticMode() { return Autosaug->isChecked(); }
+
+bool TMainForm::AskYesNo(const std::string& caption, const std::string& text) {
+  return dialogs_->Ask(caption, text, TQuestionButtons::YesNo) == TAnswer::Yes;
+}
+
+void TMainForm::ProcessPendingEvents() { QApplication::processEvents(); }
+
+void TMainForm::SetCountLabel(const std::string& text) {
+  Label3->setText(FromCp1252(text));
+  Label3->adjustSize();
+}
+
+void TMainForm::ClearLog() { Memo1->clear(); }
+void TMainForm::AppendLog(const std::string& line) { Memo1->appendPlainText(FromCp1252(line)); }
+
+void TMainForm::EnterCrawlState() {
+  crawlRunning_ = true;
+  for (QPushButton* button : {EndeBtn, AboutBtn, DelBtn, SaveBtn, OpenBtn, NewBtn, SortBtn, GoBtn}) {
+    button->setEnabled(false);
+  }
+  BreakBtn->setEnabled(true);
+  LocalBreak2Btn->setEnabled(true);
+}
+
+void TMainForm::LeaveCrawlState() {
+  crawlRunning_ = false;
+  BreakBtn->setEnabled(false);
+  LocalBreak2Btn->setEnabled(false);
+  for (QPushButton* button : {EndeBtn, AboutBtn, DelBtn, SaveBtn, OpenBtn, NewBtn, SortBtn}) {
+    button->setEnabled(true);
+  }
+}

@@ -1,0 +1,129 @@
+// The main window "Brennick Web Tirasel 1.0": address and proxy fields, the
+// automatic mode, the command buttons, the word list, the status log and the
+// status bar. It owns the word list and keeps its three settings in
+// options.dat beside the program.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "CrawlWindow.h"
+#include "UserDialogs.h"
+#include "WordList.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QStatusBar;
+class TAboutBox;
+class TWordListView;
+
+// The directory part of the executable's path, up to and including its
+// last '/' ("./" for a bare name).
+std::string ProgramDirOf(const std::string& executablePath);
+
+// The start address shown until the settings file says otherwise, and the
+// maker's web site the about dialog opens.
+inline constexpr const char* kMakerWebSite = "http://www.brennick.example/";
+
+class TMainForm : public QWidget, public TCrawlWindow {
+  Q_OBJECT
+ public:
+  // `executablePath` locates options.dat; `dialogs` answers the questions
+  // (nullptr: real message boxes and file dialogs).
+  explicit TMainForm(const std::string& executablePath, TUserDialogs* dialogs = nullptr);
+  ~TMainForm() override;
+
+  // Creates the hidden about dialog, once, after the window.
+  void CreateAboutBox();
+  void SetCrawlHandlers(TCrawlHandlers handlers) { crawl_ = std::move(handlers); }
+
+  // TCrawlWindow
+  std::string Address() override;
+  std::string Proxy() override;
+  bool AutomaticMode() override;
+  bool AskYesNo(const std::string& caption, const std::string& text) override;
+  void ProcessPendingEvents() override;
+  WordList& Words() override { return words_; }
+  void SetCountLabel(const std::string& text) override;
+  void ClearLog() override;
+  void AppendLog(const std::string& line) override;
+  void EnterCrawlState() override;
+  void LeaveCrawlState() override;
+  bool CrawlRunning() const override { return crawlRunning_; }
+
+  // Controls, named as in the designed window.
+  QWidget* Panel18;
+  QLabel* Label1;
+  QLabel* Label2;
+  QLabel* Label3;
+  QLineEdit* URLEdit;
+  QLineEdit* ProxyEdit;
+  QPushButton* GoBtn;
+  QCheckBox* Autosaug;
+  QPushButton* BreakBtn;
+  QPushButton* LocalBreak2Btn;
+  QPushButton* OpenBtn;
+  QPushButton* SaveBtn;
+  QPushButton* NewBtn;
+  QPushButton* DelBtn;
+  QPushButton* EndeBtn;
+  QPushButton* AboutBtn;
+  QPushButton* SortBtn;
+  TWordListView* ListView1;
+  QWidget* Panel12;
+  QWidget* Panel15;
+  QLabel* RxLabel2;
+  QPlainTextEdit* Memo1;
+  QStatusBar* StatusBar1;
+  TAboutBox* AboutBox = nullptr;
+
+  std::string ProgramDir;
+  bool Loading = false;
+  bool StopRequested = false;  // set by the crawl run's abort
+  int ProgressPercent = 0;     // the status bar's bars; nothing changes it
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void BuildPanel18();
+  void BuildListView();
+  void BuildPanel12();
+  void BuildStatusBar();
+  void SetTabOrder();
+  void ConnectHandlers();
+  // Runs a handler; a failure escaping it is shown in an error box and the
+  // window stays usable.
+  void Guarded(const std::function<void()>& handler);
+
+  void FormCreate(const std::string& executablePath);
+  bool FormCloseQuery();
+  void URLEditChange();
+  void ProxyEditChange();
+  void AutosaugClick();
+  void GoBtnClick();
+  void BreakBtnClick();
+  void BreakLocalBtnClick();
+  void OpenBtnClick();
+  void SaveBtnClick();
+  void NewBtnClick();
+  void DelBtnClick();
+  void SortBtnClick();
+  void EndeBtnClick();
+  void AboutBtnClick();
+  void OpenOptions();
+  void SaveOptions();
+
+  WordList words_;
+  std::unique_ptr<TUserDialogs> ownDialogs_;
+  TUserDialogs* dialogs_;
+  TCrawlHandlers crawl_;
+  bool crawlRunning_ = false;
+  bool centred_ = false;
+};

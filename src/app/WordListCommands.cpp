@@ -1,0 +1,136 @@
+#include "WordListCommands.h"
+
+#include <algorithm>
+#include <bit>
+
+namespace {
+
+unsigned char SortKeyByte(char c) {
+  auto byte = static_cast<unsigned char>(c);
+  return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - 32) : byte;
+}
+
+// Counts over positions 0..n-1: add one at a position, count before a
+// position, and find the k-th position holding a count.
+class TFenwick {
+ public:
+  explicit TFenwick(size_t size) : tree_(size + 1, 0) {}
+
+  void Add(size_t position, int amount) {
+    for (size_t i = position + 1; i < tree_.size(); i += i & (~i + 1)) tree_[i] += amount;
+  }
+  // The sum over the positions before `position`.
+  size_t CountBefore(size_t position) const {
+    long sum = 0;
+    for (size_t i = position; i > 0; i -= i & (~i + 1)) sum += tree_[i];
+    return static_cast<size_t>(sum);
+  }
+  // The position of the k-th (from 0) unit when every position holds 0 or 1.
+  size_t FindKth(size_t k) const {
+    size_t position = 0;
+    long remaining = static_cast<long>(k);
+    for (size_t step = std::bit_floor(tree_.size() - 1); step > 0; step >>= 1) {
+      size_t next = position + step;
+      if (next < tree_.size() && tree_[next] <= remaining) {
+        position = next;
+        remaining -= tree_[next];
+      }
+    }
+    // `position` is the longest prefix holding at most k units; the k-th
+    // unit sits right after it, at this zero-based position.
+    return position;
+  }
+
+ private:
+  std::vector<long> tree_;
+};
+
+// The run of one key. `positions` are the key's list positions, ascending;
+// `smaller` counts the list positions of the smaller keys. The queue is
+// simulated as an array read cyclically from a front index: joining the
+// back inserts before the front, and a move to the back advances the front.
+// The insertion indexes alone decide the array, which is then rebuilt
+// backwards, each element taking the free slot its index names.
+std::vector<size_t> RunOfKey(const std::vector<size_t>& positions, const TFenwick& smaller, size_t smallerTotal) {
+  size_t m = positions.size();
+  if (m == 1) return positions;
+  std::vector<size_t> insertAt(m);
+  size_t front = 0;
+  for (size_t i = 0; i < m; ++i) {
+    insertAt[i] = front;
+    size_t size = i + 1;
+    front = (front + 1) % size;
+    size_t passedTo = i + 1 < m ? smaller.CountBefore(positions[i + 1]) : smallerTotal;
+    size_t moves = passedTo - smaller.CountBefore(positions[i]);
+    front = (front + moves) % size;
+  }
+  std::vector<size_t> slots(m);
+  TFenwick freeSlots(m);
+  for (size_t s = 0; s < m; ++s) freeSlots.Add(s, 1);
+  for (size_t i = m; i-- > 0;) {
+    size_t slot = freeSlots.FindKth(insertAt[i]);
+    slots[slot] = positions[i];
+    freeSlots.Add(slot, -1);
+  }
+  std::rotate(slots.begin(), slots.begin() + static_cast<std::ptrdiff_t>(front), slots.end());
+  return slots;
+}
+
+}  // namespace
+
+int CompareSortKeys(std::string_view a, std::string_view b) {
+  size_t common = std::min(a.size(), b.size());
+  for (size_t i = 0; i < common; ++i) {
+    unsigned char x = SortKeyByte(a[i]);
+    unsigned char y = SortKeyByte(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+std::vector<size_t> ExchangeSortOrder(const std::vector<std::string_view>& captions) {
+  size_t n = captions.size();
+  std::vector<size_t> byKey(n);
+  for (size_t i = 0; i < n; ++i) byKey[i] = i;
+  std::stable_sort(byKey.begin(), byKey.end(),
+                   [&](size_t a, size_t b) { return CompareSortKeys(captions[a], captions[b]) < 0; });
+
+  std::vector<size_t> order;
+  order.reserve(n);
+  TFenwick smaller(n);
+  size_t smallerTotal = 0;
+  std::vector<size_t> positions;
+  for (size_t first = 0; first < n;) {
+    size_t last = first + 1;
+    while (last < n && CompareSortKeys(captions[byKey[first]], captions[byKey[last]]) == 0) ++last;
+    positions.assign(byKey.begin() + static_cast<std::ptrdiff_t>(first),
+                     byKey.begin() + static_cast<std::ptrdiff_t>(last));
+    std::vector<size_t> run = RunOfKey(positions, smaller, smallerTotal);
+    order.insert(order.end(), run.begin(), run.end());
+    for (size_t position : positions) smaller.Add(position, 1);
+    smallerTotal += positions.size();
+    first = last;
+  }
+  return order;
+}
+
+void SortWords(WordList& words) {
+  std::vector<size_t> order;
+  std::vector<bool> marks(words.WordCount());
+  {
+    std::vector<std::string_view> captions;
+    captions.reserve(words.WordCount());
+    for (const WordEntry& entry : words.Entries()) captions.push_back(entry.Caption);
+    order = ExchangeSortOrder(captions);
+  }
+  for (size_t i = 0; i < marks.size(); ++i) marks[i] = words.IsMarked(i);
+  TWordBatch batch(words);
+  words.Reorder(order);
+  for (size_t i = 0; i < marks.size(); ++i) words.SetMarked(i, marks[i]);
+}
+
+void DeleteMarkedWords(WordList& words) {
+  TWordBatch batch(words);
+  words.DeleteMarked();
+}

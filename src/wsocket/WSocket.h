@@ -1,0 +1,364 @@
+// The event-driven IPv4 socket component family.
+//
+// TCustomWSocket does all socket work non-blocking; socket readiness and
+// finished name lookups arrive as messages to the component's hidden window
+// and become its events, on the thread that created the component. The chain
+// TCustomWSocket -> TCustomSocksWSocket -> TCustomLineWSocket ->
+// TCustomSyncWSocket -> TWSocket adds one concern per class; the SOCKS and
+// line layers pass everything through for now, their hooks are in place.
+//
+// Events are std::function members named On...; each is fired only through
+// its virtual Do... operation, with the component as Sender.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <netinet/in.h>
+#include <string>
+#include <vector>
+
+#include "Component.h"
+#include "Messages.h"
+#include "WSockbuf.h"
+#include "WSocketResolve.h"
+#include "WinSock.h"
+
+using winsock::INVALID_SOCKET;
+using winsock::SOCKET;
+
+enum TSocketState {
+  wsInvalidState,
+  wsOpened,
+  wsBound,
+  wsConnecting,
+  wsConnected,
+  wsAccepting,
+  wsListening,
+  wsClosed
+};
+enum TSocketSendFlags { wsSendNormal, wsSendUrgent };
+enum TSocketLingerOnOff { wsLingerOff, wsLingerOn, wsLingerNoSet };
+
+using TDataAvailable = std::function<void(TObject* Sender, std::uint16_t Error)>;
+using TDataSent = std::function<void(TObject* Sender, std::uint16_t Error)>;
+using TSessionClosed = std::function<void(TObject* Sender, std::uint16_t Error)>;
+using TSessionAvailable = std::function<void(TObject* Sender, std::uint16_t Error)>;
+using TSessionConnected = std::function<void(TObject* Sender, std::uint16_t Error)>;
+using TDnsLookupDone = std::function<void(TObject* Sender, std::uint16_t Error)>;
+using TChangeState =
+    std::function<void(TObject* Sender, TSocketState OldState, TSocketState NewState)>;
+using TBgExceptionEvent =
+    std::function<void(TObject* Sender, const std::exception& E, bool& CanClose)>;
+using TNotifyEvent = std::function<void(TObject* Sender)>;
+
+constexpr unsigned WM_SOCKET_NOTIFY = WM_USER + 1;
+constexpr unsigned WM_HOST_LOOKUP_DONE = WM_USER + 2;
+constexpr unsigned WM_ADDR_LOOKUP_DONE = WM_USER + 3;
+constexpr unsigned WM_LINE_REDELIVER = WM_USER + 20;
+
+constexpr int DnsLookupBufferSize = 1025;
+
+// Number of live socket components in the process.
+int SocketComponentCount();
+
+class TCustomWSocket : public TComponent {
+ public:
+  explicit TCustomWSocket(TComponent* AOwner = nullptr);
+  ~TCustomWSocket() override;
+
+  // ---- Connections
+  virtual void Connect();
+  virtual void Close();
+  virtual void Abort();
+  virtual void Flush();
+  virtual void WaitForClose();
+  virtual void Listen();
+  virtual SOCKET Accept();
+  virtual void Dup(SOCKET NewHandle);
+  virtual void ShutDown(int How);
+  virtual int Pause();
+  virtual int Resume();
+
+  // ---- Data
+  virtual int Send(const void* Data, int Len);
+  virtual int SendStr(const std::string& Str);
+  virtual int SendTo(const sockaddr_in& Dest, int DestLen, const void* Data, int Len);
+  virtual int Receive(void* Buffer, int BufferSize);
+  virtual std::string ReceiveStr();
+  virtual int ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From, int& FromLen);
+
+  // ---- Name lookups
+  virtual void DnsLookup(const std::string& HostName);
+  virtual void ReverseDnsLookup(const std::string& HostAddr);
+  virtual void CancelDnsLookup();
+
+  // ---- Peer and local addresses
+  virtual std::string PeerAddr();
+  virtual std::string PeerPort();
+  virtual int GetPeerName(sockaddr_in& Name, int NameLen);
+  virtual std::string GetBoundPort();
+  virtual int GetSockName(sockaddr_in& Name, int& NameLen);
+
+  // ---- Message pumping
+  // One pass: the thread's own queue when MultiThreaded, else the
+  // application-wide processing of pending messages.
+  virtual void PumpMessages();
+  void PumpPendingMessages();
+  bool PumpOneMessage();
+
+  // ---- Properties
+  const std::string& Addr() const { return FAddr; }
+  void SetAddr(const std::string& Value);
+  const std::string& Port() const { return FPort; }
+  virtual void SetPort(const std::string& Value);
+  const std::string& Proto() const { return FProto; }
+  virtual void SetProto(const std::string& Value);
+  const std::string& LocalPort() const { return FLocalPort; }
+  void SetLocalPort(const std::string& Value);
+  const std::string& DnsResult() const { return FDnsResult; }
+  const std::vector<std::string>& DnsResultList() const { return FDnsResultList; }
+  TSocketState State() const { return FState; }
+  std::int32_t ReadCount() const { return FReadCount; }
+  virtual std::int32_t RcvdCount();
+  std::int32_t LastError() const { return FLastError; }
+  bool MultiThreaded() const { return FMultiThreaded; }
+  void SetMultiThreaded(bool Value) { FMultiThreaded = Value; }
+  std::int32_t FlushTimeout() const { return FFlushTimeout; }
+  void SetFlushTimeout(std::int32_t Value) { FFlushTimeout = Value; }
+  TSocketSendFlags SendFlags();
+  void SetSendFlags(TSocketSendFlags Value);
+  TSocketLingerOnOff LingerOnOff() const { return FLingerOnOff; }
+  void SetLingerOnOff(TSocketLingerOnOff Value) { FLingerOnOff = Value; }
+  std::int32_t LingerTimeout() const { return FLingerTimeout; }
+  void SetLingerTimeout(std::int32_t Value) { FLingerTimeout = Value; }
+
+  SOCKET HSocket() const { return FHSocket; }
+  HWND Handle() const { return FWindowHandle; }
+  bool QuitReceived() const { return FQuitReceived; }
+  size_t SendQueueBlockCount() const { return FSendQueue.size(); }
+  bool SendQueueEmpty() const { return FSendQueueEmpty; }
+  // Bytes queued and not yet handed to the platform.
+  std::int64_t BufferedByteCount() const;
+
+  // ---- Events
+  TDataAvailable OnDataAvailable;
+  TDataSent OnDataSent;
+  TSessionClosed OnSessionClosed;
+  TSessionAvailable OnSessionAvailable;
+  TSessionConnected OnSessionConnected;
+  TChangeState OnChangeState;
+  TDnsLookupDone OnDnsLookupDone;
+  TNotifyEvent OnError;
+  TBgExceptionEvent OnBgException;
+
+ protected:
+  virtual void WndProc(TMessage& Msg);
+  virtual void ResetToDefaults();
+  virtual void DoClose(bool Shut, std::uint16_t Error);
+  virtual void BindLocal();
+  // Hands one piece of the send queue to the platform; its result unchanged.
+  virtual int SendChunk(const void* Data, int Len);
+  virtual void ReportError(const std::string& Msg);
+  virtual void HandleBgException(const std::exception& E);
+  virtual bool DoDataAvailable(std::uint16_t Error);
+  virtual void DoSessionAvailable(std::uint16_t Error);
+  virtual void DoSessionConnected(std::uint16_t Error);
+  virtual void DoSessionClosed(std::uint16_t Error);
+  virtual void DoDataSent(std::uint16_t Error);
+  virtual void DoChangeState(TSocketState OldState, TSocketState NewState);
+  virtual void DoDnsLookupDone(std::uint16_t Error);
+  virtual void DoError();
+  virtual int RecvRaw(void* Buffer, int Size, int Flags);
+  virtual int RecvFromRaw(void* Buffer, int Size, int Flags, sockaddr_in& From, int& FromLen);
+
+  // printf-style report through ReportError.
+  template <typename... Args>
+  void ReportErrorFmt(const char* Fmt, const Args&... args) {
+    char buf[512];
+    std::snprintf(buf, sizeof buf, Fmt, FmtArg(args)...);
+    ReportError(buf);
+  }
+
+  void ChangeState(TSocketState NewState);
+  void DeliverReadable(std::uint16_t Error);
+  void RaiseSocketError(const std::string& FuncName);
+  void ApplyLinger();
+  void QueueSendData(const void* Data, int Len);
+  void TryToSend();
+  void ClearSendQueue();
+  // Codes with which sending finds the connection gone.
+  static bool IsConnectionLostCode(int code);
+  // Pumps once more and, while the condition still holds, waits (bounded)
+  // for the next message instead of spinning.
+  void PumpAndWait();
+
+  // ---- State shared with the layers above
+  SOCKET FHSocket = INVALID_SOCKET;
+  HWND FWindowHandle = 0;
+  TSocketState FState = wsClosed;
+  std::int32_t FLastError = 0;
+  std::int32_t FReadCount = 0;
+  bool FCloseEventFired = false;
+  bool FPaused = false;
+  bool FQuitReceived = false;
+  bool FAddrAssigned = false, FAddrResolved = false;
+  bool FPortAssigned = false, FPortResolved = false;
+  bool FProtoAssigned = true, FProtoResolved = false;
+  bool FLocalPortResolved = false;
+  int FAddrFamily = 2;
+  int FSocketType = 1;
+  int FProtoNumber = 6;
+  std::uint16_t FPortNumber = 0;
+  std::uint16_t FLocalPortNumber = 0;
+  sockaddr_in FRemoteAddr{};
+
+ private:
+  static const char* FmtArg(const std::string& s) { return s.c_str(); }
+  template <typename T>
+  static T FmtArg(const T& v) { return v; }
+
+  void HandleSocketNotify(TMessage& Msg);
+  void HandleHostLookupDone(TMessage& Msg);
+  void HandleAddrLookupDone(TMessage& Msg);
+  void ResolveForConnect(bool LocalPortToo);
+  void StartAsyncLookup(const std::string& Text, bool Reverse);
+
+  std::string FAddr;
+  std::string FPort;
+  std::string FProto = "tcp";
+  std::string FLocalPort = "0";
+  std::string FDnsResult;
+  std::vector<std::string> FDnsResultList;
+  bool FMultiThreaded = false;
+  std::int32_t FFlushTimeout = 60;
+  int FSendFlagValue = 0;
+  TSocketLingerOnOff FLingerOnOff = wsLingerOn;
+  std::int32_t FLingerTimeout = 0;
+
+  winsock::HANDLE FLookupHandle = 0;
+  alignas(8) char FLookupBuffer[DnsLookupBufferSize] = {};
+
+  std::deque<std::unique_ptr<TBuffer>> FSendQueue;
+  std::int32_t FSendBlockSize = DefaultBlockSize;
+  bool FSendQueueEmpty = true;
+  SOCKET FLastAcceptHandle = INVALID_SOCKET;
+};
+
+// ---- SOCKS layer: transparent while SocksServer is empty -------------------
+
+enum TSocksAuthentication { socksNoAuthentication, socksAuthenticateUsercode };
+enum TSocksAuthState { socksAuthStart, socksAuthSuccess, socksAuthFailure, socksAuthNotRequired };
+using TSocksAuthStateEvent = std::function<void(TObject* Sender, TSocksAuthState AuthState)>;
+using TSocksErrorEvent =
+    std::function<void(TObject* Sender, std::int32_t Error, const std::string& Msg)>;
+
+class TCustomSocksWSocket : public TCustomWSocket {
+ public:
+  explicit TCustomSocksWSocket(TComponent* AOwner = nullptr);
+
+  void Connect() override;
+  void Listen() override;
+  std::int32_t RcvdCount() override;
+
+  const std::string& SocksLevel() const { return FSocksLevel; }
+  void SetSocksLevel(const std::string& Value);
+  const std::string& SocksServer() const { return FSocksServer; }
+  virtual void SetSocksServer(const std::string& Value);
+  const std::string& SocksPort() const { return FSocksPort; }
+  virtual void SetSocksPort(const std::string& Value);
+  const std::string& SocksUsercode() const { return FSocksUsercode; }
+  void SetSocksUsercode(const std::string& Value) { FSocksUsercode = Value; }
+  const std::string& SocksPassword() const { return FSocksPassword; }
+  void SetSocksPassword(const std::string& Value) { FSocksPassword = Value; }
+  TSocksAuthentication SocksAuthentication() const { return FSocksAuthentication; }
+  void SetSocksAuthentication(TSocksAuthentication Value) { FSocksAuthentication = Value; }
+
+  TSocksErrorEvent OnSocksError;
+  TSocksAuthStateEvent OnSocksAuthState;
+  TSessionConnected OnSocksConnected;
+
+ protected:
+  void ResetToDefaults() override;
+  void DoSessionConnected(std::uint16_t Error) override;
+  void DoSessionClosed(std::uint16_t Error) override;
+  bool DoDataAvailable(std::uint16_t Error) override;
+  int RecvRaw(void* Buffer, int Size, int Flags) override;
+  virtual void DoSocksConnected(std::uint16_t Error);
+  virtual void DoSocksError(std::int32_t Error, const std::string& Msg);
+  void DoSocksAuthState(TSocksAuthState AuthState);
+
+  bool FSocksServerAssigned = false;
+
+ private:
+  void ResetSocksDefaults();
+
+  std::string FSocksLevel = "5";
+  std::string FSocksServer;
+  std::string FSocksPort;
+  std::string FSocksUsercode;
+  std::string FSocksPassword;
+  TSocksAuthentication FSocksAuthentication = socksNoAuthentication;
+};
+
+// ---- Line layer: plain delivery while LineMode is off ----------------------
+
+class TCustomLineWSocket : public TCustomSocksWSocket {
+ public:
+  explicit TCustomLineWSocket(TComponent* AOwner = nullptr);
+
+  std::int32_t RcvdCount() override;
+
+  bool LineMode() const { return FLineMode; }
+  virtual void SetLineMode(bool Value);
+  const std::string& LineEnd() const { return FLineEnd; }
+  void SetLineEnd(const std::string& Value) { FLineEnd = Value; }
+  bool LineEcho() const { return FLineEcho; }
+  void SetLineEcho(bool Value) { FLineEcho = Value; }
+  bool LineEdit() const { return FLineEdit; }
+  void SetLineEdit(bool Value) { FLineEdit = Value; }
+
+  TNotifyEvent OnLineTooLong;  // never fired: lines have no length limit
+
+ protected:
+  void WndProc(TMessage& Msg) override;
+  bool DoDataAvailable(std::uint16_t Error) override;
+  void DoSessionClosed(std::uint16_t Error) override;
+  int RecvRaw(void* Buffer, int Size, int Flags) override;
+  // Applies backspace and tab editing to the Count newest received bytes.
+  virtual void EditReceived(int& Count);
+
+ private:
+  bool FLineMode = false;
+  std::string FLineEnd = "\r\n";
+  bool FLineEcho = false;
+  bool FLineEdit = false;
+};
+
+// ---- Sync layer: waiting for a flag --------------------------------------
+
+class TCustomSyncWSocket : public TCustomLineWSocket {
+ public:
+  explicit TCustomSyncWSocket(TComponent* AOwner = nullptr);
+
+  std::int32_t SyncTimeout() const { return FSyncTimeout; }
+  void SetSyncTimeout(std::int32_t Value) { FSyncTimeout = Value; }
+
+  // Pumps messages until DoneFlag is true (0), or the time limit passes, the
+  // application terminates or a quit message arrives (12001).
+  virtual int WaitForFlag(const bool& DoneFlag);
+  // DoneFlag := false, Proc (when set), then WaitForFlag.
+  virtual int RunAndWait(const std::function<void()>& Proc, bool& DoneFlag);
+
+ private:
+  std::int32_t FSyncTimeout = 0;
+  std::int32_t FSyncDeadline = 0;
+};
+
+class TWSocket : public TCustomSyncWSocket {
+ public:
+  explicit TWSocket(TComponent* AOwner = nullptr) : TCustomSyncWSocket(AOwner) {}
+};

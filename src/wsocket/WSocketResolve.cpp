@@ -1,0 +1,166 @@
+#include "WSocketResolve.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstring>
+
+#include "WinSock.h"
+
+const char* const SocketLibraryName = "wsock32.dll";
+
+namespace {
+
+bool g_loaded = false;
+bool g_started = false;
+
+// Releases the library when the program ends, even if a component was never
+// destroyed.
+struct UnloadAtExit {
+  ~UnloadAtExit() { UnloadSocketLibrary(); }
+} g_unloadAtExit;
+
+std::string Format(const char* fmt, const std::string& arg) {
+  char buf[400];
+  std::snprintf(buf, sizeof buf, fmt, arg.c_str());
+  return buf;
+}
+
+}  // namespace
+
+void LoadSocketLibrary() {
+  if (g_loaded) return;
+  g_loaded = true;
+  winsock::WSAData data;
+  int rc = winsock::WSAStartup(257, &data);
+  if (rc != 0) {
+    char buf[200];
+    std::snprintf(buf, sizeof buf, "%s: WSAStartup error #%d", SocketLibraryName, rc);
+    throw ESocketException(buf);
+  }
+  g_started = true;
+}
+
+void UnloadSocketLibrary() {
+  if (!g_loaded) return;
+  if (g_started) winsock::WSACleanup();
+  g_loaded = g_started = false;
+}
+
+bool SocketLibraryLoaded() { return g_loaded; }
+
+std::string TrimBlanks(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+  return s.substr(b, e - b);
+}
+
+bool StartsWithDigit(const std::string& s) { return !s.empty() && s[0] >= '0' && s[0] <= '9'; }
+
+std::uint32_t LeadingNumber(const std::string& s) {
+  size_t i = 0;
+  while (i < s.size() && s[i] == ' ') ++i;
+  std::uint32_t value = 0;
+  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) value = value * 10u + (s[i] - '0');
+  return value;
+}
+
+std::uint32_t WSocketResolveHost(const std::string& InAddr) {
+  if (InAddr.empty() || InAddr.size() > 256)
+    throw ESocketException("WSocketResolveHost: '" + InAddr + "' Invalid Hostname.");
+  LoadSocketLibrary();
+  std::string host = TrimBlanks(InAddr);
+  if (StartsWithDigit(host)) {
+    std::uint32_t addr = winsock::inet_addr(host.c_str());
+    if (addr == INADDR_NONE && host != "255.255.255.255")
+      throw ESocketException("WSocketResolveHost: '" + InAddr + "' Invalid IP address.");
+    return addr;
+  }
+  winsock::hostent_w* he = winsock::gethostbyname(host.c_str());
+  if (!he || !he->h_addr_list || !he->h_addr_list[0])
+    throw ESocketException(Format("WSocketResolveHost: Cannot convert host address '%s'", InAddr));
+  std::uint32_t addr;
+  std::memcpy(&addr, he->h_addr_list[0], 4);
+  return addr;
+}
+
+std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Proto) {
+  if (Port.empty() || Port.size() >= 32) throw ESocketException("WSocketResolvePort: Invalid Port.");
+  if (StartsWithDigit(Port)) return static_cast<std::uint16_t>(LeadingNumber(Port));
+  LoadSocketLibrary();
+  std::string port = TrimBlanks(Port);
+  std::string proto = TrimBlanks(Proto);
+  winsock::servent_w se;
+  if (!winsock::getservbyname(port.c_str(), proto.empty() ? nullptr : proto.c_str(), se))
+    throw ESocketException(Format("WSocketResolvePort: Cannot convert port '%s'", Port));
+  return ntohs(se.s_port);
+}
+
+int WSocketResolveProto(const std::string& Proto) {
+  if (Proto.empty() || Proto.size() >= 32)
+    throw ESocketException("WSocketResolveProto: Invalid Protocol.");
+  std::string proto = TrimBlanks(Proto);
+  if (StartsWithDigit(proto)) return static_cast<int>(LeadingNumber(proto));
+  LoadSocketLibrary();
+  winsock::protoent_w pe;
+  if (!winsock::getprotobyname(proto.c_str(), pe))
+    throw ESocketException(Format("WSocketResolveProto: Cannot convert protocol '%s'", proto));
+  return pe.p_proto;
+}
+
+std::string WSocketErrorText(int Code) {
+  switch (Code) {
+    case 0: return "No Error";
+    case 10004: return "Interrupted system call";
+    case 10009: return "Bad file number";
+    case 10013: return "Permission denied";
+    case 10014: return "Bad address";
+    case 10022: return "Invalid argument";
+    case 10024: return "Too many open files";
+    case 10035: return "Operation would block";
+    case 10036: return "Operation now in progress";
+    case 10037: return "Operation already in progress";
+    case 10038: return "Socket operation on non-socket";
+    case 10039: return "Destination address required";
+    case 10040: return "Message too long";
+    case 10041: return "Protocol wrong type for socket";
+    case 10042: return "Protocol not available";
+    case 10043: return "Protocol not supported";
+    case 10044: return "Socket type not supported";
+    case 10045: return "Operation not supported on socket";
+    case 10046: return "Protocol family not supported";
+    case 10047: return "Address family not supported by protocol family";
+    case 10048: return "Address already in use";
+    case 10049: return "Address not available";
+    case 10050: return "Network is down";
+    case 10051: return "Network is unreachable";
+    case 10052: return "Network dropped connection on reset";
+    case 10053: return "Connection aborted";
+    case 10054: return "Connection reset by peer";
+    case 10055: return "No buffer space available";
+    case 10056: return "Socket is already connected";
+    case 10057: return "Socket is not connected";
+    case 10058: return "Can't send after socket shutdown";
+    case 10059: return "Too many references: can't splice";
+    case 10060: return "Connection timed out";
+    case 10061: return "Connection refused";
+    case 10062: return "Too many levels of symbolic links";
+    case 10063: return "File name too long";
+    case 10064: return "Host is down";
+    case 10065: return "No route to host";
+    case 10066: return "Directory not empty";
+    case 10067: return "Too many processes";
+    case 10068: return "Too many users";
+    case 10069: return "Disc quota exceeded";
+    case 10070: return "Stale NFS file handle";
+    case 10071: return "Too many levels of remote in path";
+    case 10091: return "Network sub-system is unusable";
+    case 10092: return "WinSock DLL cannot support this application";
+    case 10093: return "WinSock not initialized";
+    case 11001: return "Host not found";
+    case 11002: return "Non-authoritative host not found";
+    case 11003: return "Non-recoverable error";
+    case 11004: return "No Data";
+    default: return "Not a WinSock error";
+  }
+}
