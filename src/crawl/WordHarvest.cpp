@@ -1,6 +1,8 @@
 #include "WordHarvest.h"
 
 #include <cstring>
+#include <tuple>
+#include <utility>
 
 #include "ByteScan.h"
 
@@ -19,6 +21,7 @@ const std::array<TCrawlEntity, 11> CrawlEntities = {{
 }};
 
 void SplitLines(const char* data, size_t size, TStringList& lines) {
+  lines.Reserve(size);
   const char* p = data;
   const char* end = data + size;
   while (p < end) {
@@ -35,15 +38,35 @@ void SplitLines(const char* data, size_t size, TStringList& lines) {
 
 namespace {
 
-// The row that matches at `at` (an ampersand), or nullptr.
-const TCrawlEntity* RowAt(std::string_view text, size_t at, size_t firstRow, size_t endRow) {
-  for (size_t row = firstRow; row < endRow; ++row) {
-    if (text.substr(at).starts_with(CrawlEntities[row].Reference)) return &CrawlEntities[row];
+constexpr size_t kAmpRow = 7;  // "&amp;"
+
+bool HasAt(std::string_view text, size_t at, std::string_view piece) {
+  return text.size() - at >= piece.size() && std::memcmp(text.data() + at, piece.data(), piece.size()) == 0;
+}
+
+// The row whose reference stands at `at` (an ampersand), or nullptr. Looks
+// only at the rows that begin with the letter after the ampersand.
+const TCrawlEntity* RowAt(std::string_view text, size_t at) {
+  if (at + 1 >= text.size()) return nullptr;
+  for (const TCrawlEntity& row : CrawlEntities) {
+    if (row.Reference[1] == text[at + 1] && HasAt(text, at, row.Reference)) return &row;
   }
   return nullptr;
 }
 
-constexpr size_t kAmpRow = 7;  // "&amp;"
+// After "&amp;" at `at`: the end of the whole "&amp;amp;..." chain, and the
+// byte it leaves, which may form one of the rows after "&amp;" with what
+// follows.
+std::pair<size_t, char> AmpersandChain(std::string_view text, size_t at) {
+  const std::string_view tail = CrawlEntities[kAmpRow].Reference.substr(1);
+  at += CrawlEntities[kAmpRow].Reference.size();
+  while (HasAt(text, at, tail)) at += tail.size();
+  for (size_t later = kAmpRow + 1; later < CrawlEntities.size(); ++later) {
+    std::string_view rest = CrawlEntities[later].Reference.substr(1);
+    if (HasAt(text, at, rest)) return {at + rest.size(), static_cast<char>(CrawlEntities[later].Replacement)};
+  }
+  return {at, '&'};
+}
 
 }  // namespace
 
@@ -54,37 +77,25 @@ constexpr size_t kAmpRow = 7;  // "&amp;"
 // when it is "&amp;" or one of the rows after it, and stays when it belongs
 // to an earlier row, whose turn has passed.
 std::string DecodeEntities(std::string_view text) {
+  std::string out;
+  size_t copyFrom = 0;  // start of the bytes not yet copied
   size_t at = text.find('&');
-  if (at == std::string_view::npos) return std::string(text);
-  std::string out(text.substr(0, at));
-  out.reserve(text.size());
-  while (at < text.size()) {
-    const TCrawlEntity* row = RowAt(text, at, 0, CrawlEntities.size());
-    if (row == &CrawlEntities[kAmpRow]) {
-      // The ampersand left behind may start "&amp;" again, or a later row.
-      at += row->Reference.size();
-      const std::string_view tail = row->Reference.substr(1);
-      while (text.substr(at).starts_with(tail)) at += tail.size();
-      out.push_back('&');
-      for (size_t later = kAmpRow + 1; later < CrawlEntities.size(); ++later) {
-        if (text.substr(at).starts_with(CrawlEntities[later].Reference.substr(1))) {
-          out.back() = static_cast<char>(CrawlEntities[later].Replacement);
-          at += CrawlEntities[later].Reference.size() - 1;
-          break;
-        }
-      }
-    } else if (row) {
-      out.push_back(static_cast<char>(row->Replacement));
-      at += row->Reference.size();
-    } else {
-      out.push_back('&');
-      ++at;
+  while (at != std::string_view::npos) {
+    const TCrawlEntity* row = RowAt(text, at);
+    size_t next = at + 1;
+    if (row) {
+      if (out.empty()) out.reserve(text.size());
+      out.append(text, copyFrom, at - copyFrom);
+      char replacement = static_cast<char>(row->Replacement);
+      next = at + row->Reference.size();
+      if (row == &CrawlEntities[kAmpRow]) std::tie(next, replacement) = AmpersandChain(text, at);
+      out.push_back(replacement);
+      copyFrom = next;
     }
-    size_t next = text.find('&', at);
-    if (next == std::string_view::npos) next = text.size();
-    out.append(text, at, next - at);
-    at = next;
+    at = text.find('&', next);
   }
+  if (copyFrom == 0) return std::string(text);
+  out.append(text, copyFrom);
   return out;
 }
 

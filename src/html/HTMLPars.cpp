@@ -217,34 +217,36 @@ void CollapseSpacesInto(std::string_view text, String& out) {
 // shorter than its text). A reference runs from its last ampersand to the
 // next semicolon or space. The scan goes on behind a decoded byte, so that
 // byte is never scanned again; references that stay are kept unchanged.
+// Bytes are moved only where a reference is decoded.
 template <class String>
 void DecodeReferencesInPlace(String& text) {
   size_t at = text.find('&');
   if (at == std::string::npos) return;
   const size_t size = text.size();
   char* data = text.data();
-  size_t to = at;
+  size_t to = at;        // where kept bytes go
+  size_t copyFrom = at;  // start of the bytes not yet kept
   while (at < size) {
-    // data[at] is an ampersand: the reference ends at the next ';' or ' ',
-    // unless another ampersand restarts it first.
-    size_t end = at + 1;
-    while (end < size && data[end] != ';' && data[end] != ' ' && data[end] != '&') ++end;
-    size_t keepFrom = at;
-    if (end < size && data[end] != '&') {
-      if (auto byte = ReferenceByte(std::string_view(data + at, end - at + 1))) {
-        data[to++] = static_cast<char>(*byte);
-        keepFrom = end + 1;
-      }
-      ++end;
+    // data[at] is an ampersand; in a run of them only the last one counts.
+    while (at + 1 < size && data[at + 1] == '&') ++at;
+    const char* stop = FindFirstOf<';', ' ', '&'>(data + at + 1, data + size);
+    size_t end = static_cast<size_t>(stop - data);
+    if (end == size) break;
+    if (data[end] == '&') {  // a later ampersand restarts the reference
+      at = end;
+      continue;
     }
-    // Keep everything up to the next ampersand.
-    const void* next = end < size ? std::memchr(data + end, '&', size - end) : nullptr;
-    size_t stop = next ? static_cast<size_t>(static_cast<const char*>(next) - data) : size;
-    std::memmove(data + to, data + keepFrom, stop - keepFrom);
-    to += stop - keepFrom;
-    at = stop;
+    if (auto byte = ReferenceByte(std::string_view(data + at, end - at + 1))) {
+      std::memmove(data + to, data + copyFrom, at - copyFrom);
+      to += at - copyFrom;
+      data[to++] = static_cast<char>(*byte);
+      copyFrom = end + 1;
+    }
+    const void* next = std::memchr(data + end + 1, '&', size - end - 1);
+    at = next ? static_cast<size_t>(static_cast<const char*>(next) - data) : size;
   }
-  text.resize(to);
+  std::memmove(data + to, data + copyFrom, size - copyFrom);
+  text.resize(to + size - copyFrom);
 }
 
 }  // namespace

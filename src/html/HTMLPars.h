@@ -63,6 +63,8 @@ class TStringList {
   TStringList(std::initializer_list<std::string_view> items) { *this = items; }
   TStringList& operator=(std::initializer_list<std::string_view> items);
 
+  // Makes room for about this many bytes of entries.
+  void Reserve(size_t bytes) { text_.reserve(bytes); }
   void Add(std::string_view text) {
     text_.append(text);
     ends_.push_back(text_.size());
