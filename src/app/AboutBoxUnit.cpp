@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "Cp1252.h"
+#include "Fonts.h"
 #include "Glyphs.h"
 #include "JpegImage.h"
 #include "MainUnit.h"
@@ -31,13 +32,6 @@ QLabel* MakeLabel(QWidget* parent, const char* text, QRect geometry, bool autoSi
   return label;
 }
 
-QFont DialogFont() {
-  QFont font;
-  font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
-  font.setPixelSize(11);
-  return font;
-}
-
 }  // namespace
 
 std::string InsertYear(std::string caption, int year) {
@@ -49,7 +43,7 @@ std::string InsertYear(std::string caption, int year) {
 TAboutBox::TAboutBox(QWidget* parent, std::function<void(const std::string&)> openWebAddress)
     : QDialog(parent), openWebAddress_(std::move(openWebAddress)) {
   setWindowTitle(QStringLiteral("Info"));
-  setFont(DialogFont());
+  setFont(WindowFont());
   setFixedSize(664, 453);  // fixed dialog border: no resizing
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   setModal(true);
@@ -78,12 +72,7 @@ void TAboutBox::BuildPanel1() {
   ProgramIcon->setPixmap(QPixmap::fromImage(DecodeJpeg(kAboutPicture, kAboutPictureSize)));
 
   ProductName = MakeLabel(Panel1, kProductName, QRect(8, 8, 406, 27), false);
-  QFont heading;
-  heading.setFamilies({QStringLiteral("Arial Narrow"), QStringLiteral("Liberation Sans Narrow"), QStringLiteral("Arial"),
-                       QStringLiteral("DejaVu Sans Condensed")});
-  heading.setPixelSize(24);
-  heading.setBold(true);
-  ProductName->setFont(heading);
+  ProductName->setFont(MakeFont({"Arial Narrow", "Liberation Sans Narrow", "DejaVu Sans Condensed"}, 24, true));
 
   Copyright = MakeLabel(Panel1, kCopyright, QRect(336, 40, 208, 13), false);
   Comments = MakeLabel(Panel1, kComments, QRect(336, 56, 257, 33), false);

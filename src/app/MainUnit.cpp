@@ -14,7 +14,9 @@
 
 #include "AboutBoxUnit.h"
 #include "Cp1252.h"
+#include "Fonts.h"
 #include "Glyphs.h"
+#include "Messages.h"
 #include "OptionsFile.h"
 #include "WordListCommands.h"
 #include "WordListFile.h"
@@ -39,22 +41,12 @@ class TProgressPanel : public QWidget {
     QPainter painter(this);
     QRect area = rect();
     int width = area.width() * percent_ / 100;
-    QColor navy(0, 0, 128);
-    painter.setPen(navy);
-    painter.setBrush(navy);
-    if (width > 0) painter.drawRect(area.left(), area.top(), width, area.height());
+    if (width > 0) painter.fillRect(area.left(), area.top(), width, area.height(), QColor(0, 0, 128));
   }
 
  private:
   const int& percent_;
 };
-
-QFont WindowFont() {
-  QFont font;
-  font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
-  font.setPixelSize(11);
-  return font;
-}
 
 QLabel* MakeLabel(QWidget* parent, const char* text, int left, int top) {
   auto* label = new QLabel(FromCp1252(text), parent);
@@ -86,6 +78,9 @@ std::string ProgramDirOf(const std::string& executablePath) {
 }
 
 TMainForm::TMainForm(const std::string& executablePath, TUserDialogs* dialogs) : dialogs_(dialogs) {
+  HttpCli1 = std::make_unique<THttpCli>();
+  CrawlRun = std::make_unique<TCrawlRun>(*this, words_, *HttpCli1);
+  ConfigureHttpCli1(*HttpCli1, *CrawlRun);
   if (!dialogs_) {
     ownDialogs_ = std::make_unique<TQtDialogs>(this);
     dialogs_ = ownDialogs_.get();
@@ -154,21 +149,15 @@ void TMainForm::BuildPanel12() {
 
   RxLabel2 = new QLabel(QStringLiteral("Statusmeldungen:"), Panel15);
   RxLabel2->setGeometry(8, 2, 630, 23);
-  QFont heading;
-  heading.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-  heading.setPixelSize(13);
-  heading.setBold(true);
-  RxLabel2->setFont(heading);
+  RxLabel2->setFont(MakeFont({"Arial", "Liberation Sans", "DejaVu Sans"}, 13, true));
 
   Memo1 = new QPlainTextEdit(Panel15);
   Memo1->setFixedHeight(68);
   Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  QFont fixed;
-  fixed.setFamilies({QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"), QStringLiteral("DejaVu Sans Mono")});
+  QFont fixed = MakeFont({"Courier New", "Liberation Mono", "DejaVu Sans Mono"}, 11);
   fixed.setStyleHint(QFont::TypeWriter);
-  fixed.setPixelSize(11);
   Memo1->setFont(fixed);
   QPalette info = Memo1->palette();
   info.setColor(QPalette::Base, info.color(QPalette::ToolTipBase));
@@ -257,7 +246,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     return;
   }
   // A run must not go on behind a closed window: it stops as by "Abbrechen".
-  if (crawlRunning_) Guarded([&] { BreakBtnClick(); });
+  if (CrawlRun->Running()) Guarded([&] { BreakBtnClick(); });
   event->accept();
 }
 
@@ -268,24 +257,16 @@ bool TMainForm::FormCloseQuery() {
 void TMainForm::EndeBtnClick() { close(); }
 
 void TMainForm::URLEditChange() {
-  if (!crawlRunning_) GoBtn->setEnabled(!URLEdit->text().isEmpty());
+  if (!CrawlRun->Running()) GoBtn->setEnabled(!URLEdit->text().isEmpty());
   SaveOptions();
 }
 
 void TMainForm::ProxyEditChange() { SaveOptions(); }
 void TMainForm::AutosaugClick() { SaveOptions(); }
 
-void TMainForm::GoBtnClick() {
-  if (crawl_.GoBtnClick) crawl_.GoBtnClick();
-}
-
-void TMainForm::BreakBtnClick() {
-  if (crawl_.BreakBtnClick) crawl_.BreakBtnClick();
-}
-
-void TMainForm::BreakLocalBtnClick() {
-  if (crawl_.BreakLocalBtnClick) crawl_.BreakLocalBtnClick();
-}
+void TMainForm::GoBtnClick() { CrawlRun->GoBtnClick(); }
+void TMainForm::BreakBtnClick() { CrawlRun->BreakBtnClick(); }
+void TMainForm::BreakLocalBtnClick() { CrawlRun->BreakLocalBtnClick(); }
 
 void TMainForm::AboutBtnClick() {
   CreateAboutBox();
@@ -350,7 +331,7 @@ bool TMainForm::AskYesNo(const std::string& caption, const std::string& text) {
   return dialogs_->Ask(caption, text, TQuestionButtons::YesNo) == TAnswer::Yes;
 }
 
-void TMainForm::ProcessPendingEvents() { QApplication::processEvents(); }
+void TMainForm::ProcessPendingEvents() { ProcessMessages(); }
 
 void TMainForm::SetCountLabel(const std::string& text) {
   Label3->setText(FromCp1252(text));
@@ -360,20 +341,19 @@ void TMainForm::SetCountLabel(const std::string& text) {
 void TMainForm::ClearLog() { Memo1->clear(); }
 void TMainForm::AppendLog(const std::string& line) { Memo1->appendPlainText(FromCp1252(line)); }
 
-void TMainForm::EnterCrawlState() {
-  crawlRunning_ = true;
-  for (QPushButton* button : {EndeBtn, AboutBtn, DelBtn, SaveBtn, OpenBtn, NewBtn, SortBtn, GoBtn}) {
-    button->setEnabled(false);
+void TMainForm::SetControlEnabled(TCrawlControl control, bool enabled) {
+  QPushButton* button = nullptr;
+  switch (control) {
+    case TCrawlControl::GoBtn: button = GoBtn; break;
+    case TCrawlControl::BreakBtn: button = BreakBtn; break;
+    case TCrawlControl::LocalBreak2Btn: button = LocalBreak2Btn; break;
+    case TCrawlControl::EndeBtn: button = EndeBtn; break;
+    case TCrawlControl::AboutBtn: button = AboutBtn; break;
+    case TCrawlControl::DelBtn: button = DelBtn; break;
+    case TCrawlControl::SaveBtn: button = SaveBtn; break;
+    case TCrawlControl::OpenBtn: button = OpenBtn; break;
+    case TCrawlControl::NewBtn: button = NewBtn; break;
+    case TCrawlControl::SortBtn: button = SortBtn; break;
   }
-  BreakBtn->setEnabled(true);
-  LocalBreak2Btn->setEnabled(true);
-}
-
-void TMainForm::LeaveCrawlState() {
-  crawlRunning_ = false;
-  BreakBtn->setEnabled(false);
-  LocalBreak2Btn->setEnabled(false);
-  for (QPushButton* button : {EndeBtn, AboutBtn, DelBtn, SaveBtn, OpenBtn, NewBtn, SortBtn}) {
-    button->setEnabled(true);
-  }
+  button->setEnabled(enabled);
 }

@@ -9,7 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "CrawlWindow.h"
+#include "CrawlRun.h"
+#include "HttpProt.h"
 #include "UserDialogs.h"
 #include "WordList.h"
 
@@ -40,21 +41,18 @@ class TMainForm : public QWidget, public TCrawlWindow {
 
   // Creates the hidden about dialog, once, after the window.
   void CreateAboutBox();
-  void SetCrawlHandlers(TCrawlHandlers handlers) { crawl_ = std::move(handlers); }
+  WordList& Words() { return words_; }
 
-  // TCrawlWindow
+  // TCrawlWindow: what the crawl run uses of the window.
   std::string Address() override;
   std::string Proxy() override;
   bool AutomaticMode() override;
   bool AskYesNo(const std::string& caption, const std::string& text) override;
   void ProcessPendingEvents() override;
-  WordList& Words() override { return words_; }
   void SetCountLabel(const std::string& text) override;
   void ClearLog() override;
   void AppendLog(const std::string& line) override;
-  void EnterCrawlState() override;
-  void LeaveCrawlState() override;
-  bool CrawlRunning() const override { return crawlRunning_; }
+  void SetControlEnabled(TCrawlControl control, bool enabled) override;
 
   // Controls, named as in the designed window.
   QWidget* Panel18;
@@ -82,10 +80,12 @@ class TMainForm : public QWidget, public TCrawlWindow {
   QStatusBar* StatusBar1;
   TAboutBox* AboutBox = nullptr;
 
+  std::unique_ptr<THttpCli> HttpCli1;  // fetches the crawl's pages
+  std::unique_ptr<TCrawlRun> CrawlRun;  // what "&Saugen..." does
+
   std::string ProgramDir;
   bool Loading = false;
-  bool StopRequested = false;  // set by the crawl run's abort
-  int ProgressPercent = 0;     // the status bar's bars; nothing changes it
+  int ProgressPercent = 0;  // the status bar's bars; nothing changes it
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -123,7 +123,5 @@ class TMainForm : public QWidget, public TCrawlWindow {
   WordList words_;
   std::unique_ptr<TUserDialogs> ownDialogs_;
   TUserDialogs* dialogs_;
-  TCrawlHandlers crawl_;
-  bool crawlRunning_ = false;
   bool centred_ = false;
 };

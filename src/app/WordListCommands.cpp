@@ -53,7 +53,6 @@ class TFenwick {
 // backwards, each element taking the free slot its index names.
 std::vector<size_t> RunOfKey(const std::vector<size_t>& positions, const TFenwick& smaller, size_t smallerTotal) {
   size_t m = positions.size();
-  if (m == 1) return positions;
   std::vector<size_t> insertAt(m);
   size_t front = 0;
   for (size_t i = 0; i < m; ++i) {
@@ -91,10 +90,28 @@ int CompareSortKeys(std::string_view a, std::string_view b) {
 
 std::vector<size_t> ExchangeSortOrder(const std::vector<std::string_view>& captions) {
   size_t n = captions.size();
-  std::vector<size_t> byKey(n);
-  for (size_t i = 0; i < n; ++i) byKey[i] = i;
-  std::stable_sort(byKey.begin(), byKey.end(),
-                   [&](size_t a, size_t b) { return CompareSortKeys(captions[a], captions[b]) < 0; });
+  // Upper-cased copies of the captions, side by side: comparing them is a
+  // plain unsigned byte comparison, which is what the key order is.
+  std::string keyBytes;
+  size_t total = 0;
+  for (std::string_view caption : captions) total += caption.size();
+  keyBytes.reserve(total);
+  for (std::string_view caption : captions) {
+    for (char c : caption) keyBytes += static_cast<char>(SortKeyByte(c));
+  }
+  struct TKeyed {
+    std::string_view key;
+    size_t position;
+  };
+  std::vector<TKeyed> byKey(n);
+  for (size_t i = 0, at = 0; i < n; at += captions[i].size(), ++i) {
+    byKey[i] = {std::string_view(keyBytes).substr(at, captions[i].size()), i};
+  }
+  // string_view compares char_traits<char>, which orders bytes as unsigned.
+  std::sort(byKey.begin(), byKey.end(), [](const TKeyed& a, const TKeyed& b) {
+    int order = a.key.compare(b.key);
+    return order != 0 ? order < 0 : a.position < b.position;
+  });
 
   std::vector<size_t> order;
   order.reserve(n);
@@ -103,9 +120,16 @@ std::vector<size_t> ExchangeSortOrder(const std::vector<std::string_view>& capti
   std::vector<size_t> positions;
   for (size_t first = 0; first < n;) {
     size_t last = first + 1;
-    while (last < n && CompareSortKeys(captions[byKey[first]], captions[byKey[last]]) == 0) ++last;
-    positions.assign(byKey.begin() + static_cast<std::ptrdiff_t>(first),
-                     byKey.begin() + static_cast<std::ptrdiff_t>(last));
+    while (last < n && byKey[last].key == byKey[first].key) ++last;
+    if (last - first == 1) {  // a key of its own: nothing to turn round
+      order.push_back(byKey[first].position);
+      smaller.Add(byKey[first].position, 1);
+      ++smallerTotal;
+      first = last;
+      continue;
+    }
+    positions.clear();
+    for (size_t k = first; k < last; ++k) positions.push_back(byKey[k].position);
     std::vector<size_t> run = RunOfKey(positions, smaller, smallerTotal);
     order.insert(order.end(), run.begin(), run.end());
     for (size_t position : positions) smaller.Add(position, 1);

@@ -5,6 +5,7 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <shared_mutex>
 #include <chrono>
 #include <cstdio>
 #include <sys/epoll.h>
@@ -23,7 +24,7 @@ struct WindowRec {
   TWndMethod proc;
 };
 
-std::mutex g_windowsMu;
+std::shared_mutex g_windowsMu;  // read-mostly: every post and dispatch looks up
 // Never destroyed: windows may be released during program exit.
 std::unordered_map<HWND, std::shared_ptr<WindowRec>>& g_windows =
     *new std::unordered_map<HWND, std::shared_ptr<WindowRec>>;
@@ -54,7 +55,7 @@ void ReportUnhandled(std::exception_ptr e) {
 }
 
 std::shared_ptr<WindowRec> FindWindow(HWND wnd) {
-  std::lock_guard lock(g_windowsMu);
+  std::shared_lock lock(g_windowsMu);
   auto it = g_windows.find(wnd);
   return it == g_windows.end() ? nullptr : it->second;
 }
@@ -77,11 +78,14 @@ ThreadQueue::~ThreadQueue() {
 }
 
 void ThreadQueue::Post(const TMessage& msg) {
+  // Posts of the owning thread need no wake-up call: its pumps look at the
+  // queue before they wait, and its Qt loop does so before it blocks.
+  const bool own = OnOwnerThread();
   bool wake = false;
   {
     std::lock_guard lock(mu_);
     queue_.push_back(msg);
-    if (!wakePending_) wakePending_ = wake = true;
+    if (!wakePending_ && !own) wakePending_ = wake = true;
   }
   if (wake) {
     std::uint64_t one = 1;
@@ -165,6 +169,17 @@ void ThreadQueue::EnsureNotifier() {
   notifier_ = new QSocketNotifier(epfd_, QSocketNotifier::Read, parent);
   QObject::connect(notifier_.data(), &QSocketNotifier::activated, notifier_.data(),
                    [this] { DrainFromEventLoop(); });
+  QObject::connect(QAbstractEventDispatcher::instance(QThread::currentThread()),
+                   &QAbstractEventDispatcher::aboutToBlock, notifier_.data(),
+                   [this] { WakeIfPending(); });
+}
+
+void ThreadQueue::WakeIfPending() {
+  std::lock_guard lock(mu_);
+  if (queue_.empty() || wakePending_) return;
+  wakePending_ = true;
+  std::uint64_t one = 1;
+  [[maybe_unused]] auto n = write(evfd_, &one, sizeof one);
 }
 
 // Called by the Qt event loop when the epoll set is ready: turn ready sockets

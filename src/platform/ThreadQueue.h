@@ -45,6 +45,8 @@ class ThreadQueue {
 
  private:
   void ResetWake();
+  // Makes the epoll descriptor readable while messages wait.
+  void WakeIfPending();
   void DrainFromEventLoop();
 
   std::mutex mu_;

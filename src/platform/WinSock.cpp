@@ -11,6 +11,7 @@
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <thread>
 #include <unistd.h>
 #include <unordered_map>
@@ -82,10 +83,19 @@ std::uint32_t WantedEvents(const SockRec& r) {
   return ev;
 }
 
-void UpdateWatch(int fd, SockRec& r) {
+// Brings the epoll registration in line with what the socket may report.
+// With lazy, read interest that is no longer wanted stays registered: the
+// usual next step is a receive that re-arms it, which then costs no call.
+// Should the socket turn readable before that, the event finds nothing to
+// report and the strict update that follows removes the interest.
+void UpdateWatch(int fd, SockRec& r, bool lazy = false) {
   std::uint32_t want = WantedEvents(r);
   if (!r.queue) return;
   int ep = r.queue->EpollFd();
+  constexpr std::uint32_t kRead = EPOLLIN | EPOLLRDHUP;
+  if (lazy && r.registered && want != 0 && (want & ~r.regEvents) == 0 &&
+      ((r.regEvents & ~want) & ~kRead) == 0)
+    return;
   if (want == 0) {
     if (r.registered) epoll_ctl(ep, EPOLL_CTL_DEL, fd, nullptr);
     r.registered = false;
@@ -114,8 +124,9 @@ int PendingBytes(int fd) {
   return n;
 }
 
-void HandleReadable(int fd, SockRec& r, bool& posted) {
-  if (PendingBytes(fd) > 0) {
+void HandleReadable(int fd, SockRec& r, std::uint32_t ev, bool& posted) {
+  // Plain readability means data; only a hang-up or error needs a closer look.
+  if (!(ev & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) || PendingBytes(fd) > 0) {
     Notify(fd, r, FD_READ, 0);
     r.readArmed = false;
     posted = true;
@@ -481,7 +492,7 @@ void Rearm(SOCKET s, SockRec& r, bool& flag) {
   if (flag && !r.parked) return;
   flag = true;
   r.parked = false;
-  UpdateWatch(s, r);
+  UpdateWatch(s, r, true);
 }
 
 }  // namespace
@@ -588,6 +599,14 @@ int shutdown(SOCKET s, int how) {
 
 namespace {
 
+// Data transfers run outside the table lock, so that sockets served by
+// different threads never wait for each other; the lock is taken before, to
+// check the handle, and after, to settle the notification state.
+bool Known(SOCKET s) {
+  std::lock_guard lock(g_sockMu);
+  return Find(s) != nullptr;
+}
+
 int SendFailure(SOCKET s, SockRec& r, int err) {
   if (err == EAGAIN || err == EWOULDBLOCK) {
     Rearm(s, r, r.writeArmed);
@@ -597,69 +616,97 @@ int SendFailure(SOCKET s, SockRec& r, int err) {
   return Fail(ErrnoToWsa(err));
 }
 
-}  // namespace
-
-int send(SOCKET s, const void* buf, int len, int flags) {
+int AfterSend(SOCKET s, ssize_t n, std::int64_t wanted, int err) {
   std::lock_guard lock(g_sockMu);
-  SockRec* r = Find(s);
-  if (!r) return SOCKET_ERROR;
-  if (len < 0 || (!buf && len > 0)) return Fail(WSAEFAULT);
-  ssize_t n = ::send(s, buf, static_cast<size_t>(len), (flags & MSG_OOB) | MSG_NOSIGNAL);
-  if (n < 0) return SendFailure(s, *r, errno);
+  auto it = g_socks.find(s);
+  SockRec* r = it == g_socks.end() ? nullptr : &it->second;
+  if (n < 0) return r ? SendFailure(s, *r, err) : Fail(ErrnoToWsa(err));
+  // A partial send found the buffer full, like one that would block.
+  if (r && n < wanted) Rearm(s, *r, r->writeArmed);
   return static_cast<int>(n);
 }
 
-int sendto(SOCKET s, const void* buf, int len, int flags, const sockaddr_in* to, int tolen) {
+int AfterRecv(SOCKET s, ssize_t n, int err, bool oob) {
   std::lock_guard lock(g_sockMu);
-  SockRec* r = Find(s);
-  if (!r) return SOCKET_ERROR;
+  auto it = g_socks.find(s);
+  if (it != g_socks.end()) Rearm(s, it->second, oob ? it->second.oobArmed : it->second.readArmed);
+  if (n < 0) return Fail(ErrnoToWsa(err));
+  return static_cast<int>(n);
+}
+
+}  // namespace
+
+int send(SOCKET s, const void* buf, int len, int flags) {
+  if (!Known(s)) return SOCKET_ERROR;
+  if (len < 0 || (!buf && len > 0)) return Fail(WSAEFAULT);
+  ssize_t n = ::send(s, buf, static_cast<size_t>(len), (flags & MSG_OOB) | MSG_NOSIGNAL);
+  return AfterSend(s, n, len, errno);
+}
+
+int sendv(SOCKET s, const WSABUF_W* pieces, int count, int flags) {
+  if (!Known(s)) return SOCKET_ERROR;
+  if (count < 0 || count > 1024 || (!pieces && count > 0)) return Fail(WSAEINVAL);
+  iovec iov[1024];
+  std::int64_t total = 0;
+  for (int i = 0; i < count; ++i) {
+    if (pieces[i].len < 0 || (!pieces[i].buf && pieces[i].len > 0)) return Fail(WSAEFAULT);
+    iov[i].iov_base = const_cast<void*>(pieces[i].buf);
+    iov[i].iov_len = static_cast<size_t>(pieces[i].len);
+    total += pieces[i].len;
+  }
+  if (total > INT32_MAX) return Fail(WSAEMSGSIZE);
+  msghdr mh{};
+  mh.msg_iov = iov;
+  mh.msg_iovlen = static_cast<size_t>(count);
+  ssize_t n = ::sendmsg(s, &mh, (flags & MSG_OOB) | MSG_NOSIGNAL);
+  return AfterSend(s, n, total, errno);
+}
+
+int sendto(SOCKET s, const void* buf, int len, int flags, const sockaddr_in* to, int tolen) {
+  if (!Known(s)) return SOCKET_ERROR;
   if (len < 0 || (!buf && len > 0)) return Fail(WSAEFAULT);
   if (to && tolen < static_cast<int>(sizeof(sockaddr_in))) return Fail(WSAEFAULT);
   ssize_t n = ::sendto(s, buf, static_cast<size_t>(len), (flags & MSG_OOB) | MSG_NOSIGNAL,
                        reinterpret_cast<const sockaddr*>(to), to ? sizeof(sockaddr_in) : 0);
-  if (n < 0) return SendFailure(s, *r, errno);
-  return static_cast<int>(n);
+  return AfterSend(s, n, len, errno);
 }
 
 int recv(SOCKET s, void* buf, int len, int flags) {
-  std::lock_guard lock(g_sockMu);
-  SockRec* r = Find(s);
-  if (!r) return SOCKET_ERROR;
+  if (!Known(s)) return SOCKET_ERROR;
   if (len < 0 || (!buf && len > 0)) return Fail(WSAEFAULT);
   ssize_t n;
   int err = 0;
   if (len == 0) {
     // A zero-byte read probes the connection: would-block while it is open
-    // and quiet, 0 at the peer's close or when data waits.
+    // (quiet or with data waiting), 0 once the peer has closed.
     char probe;
     n = ::recv(s, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (n > 0) n = 0;
+    if (n > 0) {
+      n = -1;
+      errno = EAGAIN;
+    } else if (n == 0) {
+      t_lastError = 0;
+    }
   } else {
     n = ::recv(s, buf, static_cast<size_t>(len), flags & (MSG_OOB | MSG_PEEK));
   }
   if (n < 0) err = errno;
-  Rearm(s, *r, (flags & MSG_OOB) ? r->oobArmed : r->readArmed);
-  if (n < 0) return Fail(ErrnoToWsa(err));
-  return static_cast<int>(n);
+  return AfterRecv(s, n, err, flags & MSG_OOB);
 }
 
 int recvfrom(SOCKET s, void* buf, int len, int flags, sockaddr_in* from, int* fromlen) {
-  std::lock_guard lock(g_sockMu);
-  SockRec* r = Find(s);
-  if (!r) return SOCKET_ERROR;
+  if (!Known(s)) return SOCKET_ERROR;
   if (len < 0 || (!buf && len > 0)) return Fail(WSAEFAULT);
   sockaddr_in peer{};
   socklen_t plen = sizeof peer;
   ssize_t n = ::recvfrom(s, buf, static_cast<size_t>(len), flags & (MSG_OOB | MSG_PEEK),
                          reinterpret_cast<sockaddr*>(&peer), &plen);
-  int err = errno;
-  Rearm(s, *r, (flags & MSG_OOB) ? r->oobArmed : r->readArmed);
-  if (n < 0) return Fail(ErrnoToWsa(err));
-  if (from && fromlen && *fromlen >= static_cast<int>(sizeof peer)) {
+  int rc = AfterRecv(s, n, errno, flags & MSG_OOB);
+  if (n >= 0 && from && fromlen && *fromlen >= static_cast<int>(sizeof peer)) {
     *from = peer;
     *fromlen = sizeof peer;
   }
-  return static_cast<int>(n);
+  return rc;
 }
 
 namespace {
@@ -954,11 +1001,11 @@ void OnSocketReady(int fd, std::uint32_t ev) {
       posted = true;
     }
     if ((ev & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) && r.readArmed && !r.closePosted) {
-      HandleReadable(fd, r, posted);
+      HandleReadable(fd, r, ev, posted);
     }
   }
   if (!posted && (ev & (EPOLLERR | EPOLLHUP))) r.parked = true;
-  UpdateWatch(fd, r);
+  UpdateWatch(fd, r, posted);
 }
 
 }  // namespace platform_detail

@@ -7,6 +7,7 @@
 // for a window (see Messages.h), with these rules:
 //  - FD_READ when data waits; re-armed only by a recv (also a failed one).
 //  - FD_WRITE once after a connect succeeds, and after a send that would block
+//    (or was taken only in part)
 //    once room is back.
 //  - FD_CONNECT when the handshake ends, with its error code.
 //  - FD_CLOSE once, when the peer's close (or reset) is seen after its data.
@@ -148,6 +149,13 @@ int closesocket(SOCKET s);
 int shutdown(SOCKET s, int how);
 int send(SOCKET s, const void* buf, int len, int flags);
 int sendto(SOCKET s, const void* buf, int len, int flags, const sockaddr_in* to, int tolen);
+// Gathered send: the pieces in order, as one call (like a send of their
+// concatenation). At most 1024 pieces.
+struct WSABUF_W {
+  const void* buf;
+  int len;
+};
+int sendv(SOCKET s, const WSABUF_W* pieces, int count, int flags);
 int recv(SOCKET s, void* buf, int len, int flags);
 int recvfrom(SOCKET s, void* buf, int len, int flags, sockaddr_in* from, int* fromlen);
 int setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen);

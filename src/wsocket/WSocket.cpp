@@ -11,8 +11,6 @@ namespace {
 std::atomic<int> g_componentCount{0};
 
 constexpr long NotifyMaskConnect = FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE;  // 59
-constexpr long NotifyMaskListen = FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE;                // 43
-constexpr long NotifyMaskAdopted = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;              // 51
 
 }  // namespace
 

@@ -162,6 +162,9 @@ class TCustomWSocket : public TComponent {
   virtual void BindLocal();
   // Hands one piece of the send queue to the platform; its result unchanged.
   virtual int SendChunk(const void* Data, int Len);
+  // Hands several consecutive pieces of the send queue to the platform in
+  // one call (stream sockets); the platform result unchanged.
+  virtual int SendChunks(const winsock::WSABUF_W* Pieces, int Count);
   virtual void ReportError(const std::string& Msg);
   virtual void HandleBgException(const std::exception& E);
   virtual bool DoDataAvailable(std::uint16_t Error);
@@ -190,6 +193,8 @@ class TCustomWSocket : public TComponent {
   void QueueSendData(const void* Data, int Len);
   void TryToSend();
   void ClearSendQueue();
+  void AppendBlock();
+  void DropFrontBlock();
   // Codes with which sending finds the connection gone.
   static bool IsConnectionLostCode(int code);
   // Pumps once more and, while the condition still holds, waits (bounded)
@@ -243,6 +248,8 @@ class TCustomWSocket : public TComponent {
   alignas(8) char FLookupBuffer[DnsLookupBufferSize] = {};
 
   std::deque<std::unique_ptr<TBuffer>> FSendQueue;
+  // Drained blocks kept for reuse (a few), sparing the allocator on streams.
+  std::vector<std::unique_ptr<TBuffer>> FSpareBlocks;
   std::int32_t FSendBlockSize = DefaultBlockSize;
   bool FSendQueueEmpty = true;
   SOCKET FLastAcceptHandle = INVALID_SOCKET;

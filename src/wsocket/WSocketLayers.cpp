@@ -31,7 +31,11 @@ void TCustomSocksWSocket::SetSocksLevel(const std::string& Value) {
     ReportError("Invalid socks level. Must be 4, 4A or 5.");
     return;
   }
-  FSocksLevel = Value == "4a" ? "4A" : Value;
+  if (Value == "4a") {
+    FSocksLevel.assign("4A");
+  } else {
+    FSocksLevel.assign(Value);
+  }
 }
 
 void TCustomSocksWSocket::SetSocksServer(const std::string& Value) {

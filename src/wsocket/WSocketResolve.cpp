@@ -1,6 +1,8 @@
 #include "WSocketResolve.h"
 
 #include <arpa/inet.h>
+#include <atomic>
+#include <mutex>
 #include <cstdio>
 #include <cstring>
 
@@ -10,7 +12,10 @@ const char* const SocketLibraryName = "wsock32.dll";
 
 namespace {
 
-bool g_loaded = false;
+// Components may live on several threads (each with its own queue); the
+// loading state is therefore guarded.
+std::mutex g_libraryMu;
+std::atomic<bool> g_loaded{false};
 bool g_started = false;
 
 // Releases the library when the program ends, even if a component was never
@@ -28,7 +33,9 @@ std::string Format(const char* fmt, const std::string& arg) {
 }  // namespace
 
 void LoadSocketLibrary() {
-  if (g_loaded) return;
+  if (g_loaded.load(std::memory_order_acquire)) return;
+  std::lock_guard lock(g_libraryMu);
+  if (g_loaded.load()) return;
   g_loaded = true;
   winsock::WSAData data;
   int rc = winsock::WSAStartup(257, &data);
@@ -41,9 +48,11 @@ void LoadSocketLibrary() {
 }
 
 void UnloadSocketLibrary() {
+  std::lock_guard lock(g_libraryMu);
   if (!g_loaded) return;
   if (g_started) winsock::WSACleanup();
-  g_loaded = g_started = false;
+  g_started = false;
+  g_loaded = false;
 }
 
 bool SocketLibraryLoaded() { return g_loaded; }

@@ -1,6 +1,7 @@
 // The send queue of TCustomWSocket: bytes are copied once into fixed-size
 // blocks and handed to the platform, oldest first, as far as it takes them.
 #include <algorithm>
+#include <cstdint>
 
 #include "WSocket.h"
 
@@ -32,7 +33,7 @@ int TCustomWSocket::SendStr(const std::string& Str) {
 
 void TCustomWSocket::QueueSendData(const void* Data, int Len) {
   if (Len <= 0) return;
-  if (FSendQueue.empty()) FSendQueue.push_back(std::make_unique<TBuffer>(FSendBlockSize));
+  if (FSendQueue.empty()) AppendBlock();
   const auto* p = static_cast<const std::uint8_t*>(Data);
   TBuffer* block = FSendQueue.back().get();
   for (;;) {
@@ -40,26 +41,39 @@ void TCustomWSocket::QueueSendData(const void* Data, int Len) {
     if (n >= Len) return;
     Len -= n;
     p += n;
-    FSendQueue.push_back(std::make_unique<TBuffer>(FSendBlockSize));
+    AppendBlock();
     block = FSendQueue.back().get();
   }
 }
 
+// Hands queued bytes to the platform, oldest first, until the platform is
+// full or the queue is drained. Stream sockets gather up to kMaxPieces blocks
+// per call; each datagram block goes alone.
 void TCustomWSocket::TryToSend() {
+  constexpr int kMaxPieces = 64;
   if (FHSocket == INVALID_SOCKET || FSendQueue.empty()) return;
+  WSABUF_W pieces[kMaxPieces];
   for (;;) {
-    TBuffer* block = FSendQueue.front().get();
-    std::int32_t count;
-    const std::uint8_t* data = block->Peek(count);
+    while (FSendQueue.size() > 1) {
+      std::int32_t unread;
+      if (FSendQueue.front()->Peek(unread) != nullptr) break;
+      DropFrontBlock();
+    }
+    const int limit = FSocketType == SOCK_DGRAM_W ? 1 : kMaxPieces;
+    int count = 0;
+    std::int64_t total = 0;
+    for (auto it = FSendQueue.begin(); it != FSendQueue.end() && count < limit; ++it) {
+      std::int32_t len;
+      const std::uint8_t* data = (*it)->Peek(len);
+      if (len == 0) break;
+      pieces[count++] = WSABUF_W{data, len};
+      total += len;
+    }
     if (count == 0) {
-      if (FSendQueue.size() > 1) {
-        FSendQueue.pop_front();
-        continue;
-      }
       FSendQueueEmpty = true;  // the drained last block stays for reuse
       return;
     }
-    int n = SendChunk(data, count);
+    int n = count == 1 ? SendChunk(pieces[0].buf, pieces[0].len) : SendChunks(pieces, count);
     if (n == 0) return;
     if (n < 0) {
       int code = WSAGetLastError();
@@ -72,9 +86,16 @@ void TCustomWSocket::TryToSend() {
       }
       return;
     }
-    block->Consume(n);
-    if (n < count) return;  // the platform is full; the write notification resumes
+    for (std::int32_t left = n; left > 0;) {
+      left -= FSendQueue.front()->Consume(left);
+      if (left > 0 && FSendQueue.size() > 1) DropFrontBlock();
+    }
+    if (n < total) return;  // the platform is full; the write notification resumes
   }
+}
+
+int TCustomWSocket::SendChunks(const WSABUF_W* Pieces, int Count) {
+  return sendv(FHSocket, Pieces, Count, FSendFlagValue);
 }
 
 bool TCustomWSocket::IsConnectionLostCode(int code) {
@@ -88,7 +109,25 @@ int TCustomWSocket::SendChunk(const void* Data, int Len) {
   return winsock::send(FHSocket, Data, Len, FSendFlagValue);
 }
 
-void TCustomWSocket::ClearSendQueue() { FSendQueue.clear(); }
+void TCustomWSocket::AppendBlock() {
+  if (FSpareBlocks.empty()) {
+    FSendQueue.push_back(std::make_unique<TBuffer>(FSendBlockSize));
+  } else {
+    FSendQueue.push_back(std::move(FSpareBlocks.back()));
+    FSpareBlocks.pop_back();
+  }
+}
+
+void TCustomWSocket::DropFrontBlock() {
+  constexpr size_t kMaxSpareBlocks = 64;
+  if (FSpareBlocks.size() < kMaxSpareBlocks) FSpareBlocks.push_back(std::move(FSendQueue.front()));
+  FSendQueue.pop_front();
+}
+
+void TCustomWSocket::ClearSendQueue() {
+  FSendQueue.clear();
+  FSpareBlocks.clear();
+}
 
 int TCustomWSocket::SendTo(const sockaddr_in& Dest, int DestLen, const void* Data, int Len) {
   LoadSocketLibrary();

@@ -9,11 +9,14 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
 #include <filesystem>
 
 #include "AboutBoxUnit.h"
 #include "Cp1252.h"
+#include "FileIO.h"
+#include "OptionsFile.h"
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
 #include "WordListView.h"
@@ -89,7 +92,9 @@ TEST_F(MainFormTest, ControlsAsDesigned) {
     QString text;
     if (auto* button = qobject_cast<QAbstractButton*>(row.control)) {
       text = button->text();
-      EXPECT_FALSE(button->icon().isNull()) << row.text;
+      if (qobject_cast<QPushButton*>(button)) {
+        EXPECT_FALSE(button->icon().isNull()) << row.text;
+      }
     } else {
       text = qobject_cast<QLineEdit*>(row.control)->text();
     }
@@ -146,26 +151,6 @@ TEST_F(MainFormTest, StartButtonFollowsTheAddressAndEachChangeSaves) {
   EXPECT_TRUE(form->GoBtn->isEnabled());
   EXPECT_EQ(Options(), std::string("\0\1x\0", 4));
   form->URLEdit->setText("   ");
-  EXPECT_TRUE(form->GoBtn->isEnabled());
-}
-
-TEST_F(MainFormTest, DuringACrawlTheStartButtonStaysOffUntilTheAddressChangesAfterIt) {
-  auto form = Create();
-  form->EnterCrawlState();
-  for (QPushButton* off : {form->GoBtn, form->EndeBtn, form->AboutBtn, form->DelBtn, form->SaveBtn, form->OpenBtn,
-                           form->NewBtn, form->SortBtn}) {
-    EXPECT_FALSE(off->isEnabled());
-  }
-  EXPECT_TRUE(form->BreakBtn->isEnabled());
-  EXPECT_TRUE(form->LocalBreak2Btn->isEnabled());
-  form->URLEdit->setText("http://a/");
-  EXPECT_FALSE(form->GoBtn->isEnabled());
-  EXPECT_EQ(Options(), std::string("\0\x09http://a/\0", 12));  // still saved
-  form->LeaveCrawlState();
-  EXPECT_FALSE(form->GoBtn->isEnabled());
-  EXPECT_FALSE(form->BreakBtn->isEnabled());
-  EXPECT_TRUE(form->SortBtn->isEnabled());
-  form->URLEdit->setText("http://b/");
   EXPECT_TRUE(form->GoBtn->isEnabled());
 }
 
@@ -240,6 +225,203 @@ TEST_F(MainFormTest, ShortSettingsFileStopsAtTheIncompleteFieldAndSaysSoOnce) {
     EXPECT_EQ(Options(), c.bytes);  // loading wrote nothing
     EXPECT_FALSE(form->Loading);
     form->ProxyEdit->setText("q");  // later changes are saved again
-    EXPECT_EQ(Options(), EncodeOptionsForTest(c.ticked, c.address, "q"));
+    EXPECT_EQ(Options(), EncodeOptions(c.ticked, c.address, "q"));
   }
+}
+
+TEST_F(MainFormTest, SettingsFileThatCannotBeCreatedIsSkippedSilently) {
+  std::filesystem::create_directory(dir.Path("options.dat"));  // neither readable nor writable as a file
+  auto form = Create();
+  EXPECT_EQ(Text(form->URLEdit), kMakerWebSite);
+  form->URLEdit->setText("neu");
+  form->Autosaug->setChecked(true);
+  EXPECT_TRUE(dialogs.Errors.empty());
+  EXPECT_TRUE(std::filesystem::is_directory(dir.Path("options.dat")));
+}
+
+TEST_F(MainFormTest, WriteErrorIsShownAndTheWindowStaysUsable) {
+  auto form = Create();
+  std::filesystem::create_symlink("/dev/full", dir.Path("options.dat"));
+  form->URLEdit->setText("voll");
+  ASSERT_EQ(dialogs.Errors.size(), 1u);
+  EXPECT_EQ(dialogs.Errors[0], ErrorText(ENOSPC));
+  EXPECT_TRUE(form->GoBtn->isEnabled());  // the handler's earlier step happened
+  std::filesystem::remove(dir.Path("options.dat"));
+  form->URLEdit->setText("wieder");
+  EXPECT_EQ(Options(), std::string("\0\6wieder\0", 9));
+}
+
+// ---------------------------------------------------------------------------
+// Word list commands through their buttons
+
+TEST_F(MainFormTest, OpenAppendsTheChosenFileAndCancelDoesNothing) {
+  auto form = Create();
+  dir.Write("list.txt", "eins\r\nzwei\r\n\r\ndrei");
+  form->Words().AddWord("null");
+  dialogs.Files = {dir.Path("list.txt"), std::nullopt, dir.Path("missing.txt")};
+  form->OpenBtn->click();
+  form->OpenBtn->click();
+  form->OpenBtn->click();
+  EXPECT_EQ(Captions(form->Words()), (Lines{"null", "eins", "zwei", "", "drei"}));
+  EXPECT_EQ(form->ListView1->model()->rowCount(), 5);
+  EXPECT_EQ(ToCp1252(form->ListView1->model()->index(4, 0).data().toString()), "drei");
+  EXPECT_TRUE(dialogs.Errors.empty());
+  EXPECT_EQ(form->Label3->text(), "");  // the count label belongs to the harvest
+}
+
+TEST_F(MainFormTest, SaveWritesTheListAndReportsAFileThatCannotBeWritten) {
+  auto form = Create();
+  for (const char* word : {"Stra\xDF""e", "Weg"}) form->Words().AddWord(word);
+  dialogs.Files = {dir.Path("out.txt"), dir.Path("no/dir/out.txt"), std::nullopt};
+  form->SaveBtn->click();
+  EXPECT_EQ(dir.Read("out.txt"), "Stra\xDF""e\r\nWeg\r\n");
+  form->SaveBtn->click();
+  EXPECT_EQ(dialogs.Errors.size(), 1u);
+  form->SaveBtn->click();  // cancelled
+  EXPECT_EQ(form->Words().WordCount(), 2u);
+  EXPECT_TRUE(form->SortBtn->isEnabled());
+}
+
+TEST_F(MainFormTest, NewClearsOnlyOnYes) {
+  auto form = Create();
+  form->Words().AddWord("a");
+  dialogs.Answers = {TAnswer::No, TAnswer::Cancel, TAnswer::Yes};
+  form->NewBtn->click();
+  form->NewBtn->click();
+  EXPECT_EQ(form->Words().WordCount(), 1u);
+  form->NewBtn->click();
+  EXPECT_EQ(form->Words().WordCount(), 0u);
+  EXPECT_EQ(form->ListView1->model()->rowCount(), 0);
+  ASSERT_EQ(dialogs.Questions.size(), 3u);
+  EXPECT_EQ(dialogs.Questions[0].Caption, "Neue Liste");
+  EXPECT_EQ(dialogs.Questions[0].Text, "Wollen Sie die Liste mit den W\xF6rtern wirklich l\xF6schen?");
+  EXPECT_EQ(dialogs.Questions[0].Buttons, TQuestionButtons::YesNoCancel);
+}
+
+TEST_F(MainFormTest, SelectionIsTheMarkAndDeleteRemovesTheMarkedRows) {
+  auto form = Create();
+  for (const char* word : {"a", "b", "c", "d", "e"}) form->Words().AddWord(word);
+  SelectRows(*form, {0, 2, 4});
+  EXPECT_TRUE(form->Words().IsMarked(2));
+  EXPECT_FALSE(form->Words().IsMarked(1));
+  SelectRows(*form, {0, 4});
+  EXPECT_FALSE(form->Words().IsMarked(2));
+  form->DelBtn->click();
+  EXPECT_EQ(Captions(form->Words()), (Lines{"b", "c", "d"}));
+  EXPECT_EQ(form->ListView1->model()->rowCount(), 3);
+  EXPECT_TRUE(SelectedRows(*form).empty());
+  form->ListView1->selectAll();
+  form->DelBtn->click();
+  EXPECT_EQ(form->Words().WordCount(), 0u);
+}
+
+TEST_F(MainFormTest, SortKeepsTheMarksWhereTheyWereAndTheViewShowsThem) {
+  auto form = Create();
+  for (const char* word : {"d", "B", "a", "C"}) form->Words().AddWord(word);
+  SelectRows(*form, {1, 2});
+  form->SortBtn->click();
+  EXPECT_EQ(Captions(form->Words()), (Lines{"a", "B", "C", "d"}));
+  EXPECT_EQ(SelectedRows(*form), (std::vector<int>{1, 2}));
+  EXPECT_TRUE(form->Words().IsMarked(1));
+  EXPECT_FALSE(form->Words().InBatch());
+  EXPECT_TRUE(form->ListView1->updatesEnabled());
+}
+
+TEST_F(MainFormTest, BatchReachesTheViewAsOneReset) {
+  auto form = Create();
+  std::string contents;
+  for (int i = 0; i < 1000; ++i) contents += "w" + std::to_string(i) + "\r\n";
+  dir.Write("list.txt", contents);
+  form->Words().AddWord("first");
+  SelectRows(*form, {0});
+  QSignalSpy inserted(form->ListView1->model(), &QAbstractItemModel::rowsInserted);
+  QSignalSpy reset(form->ListView1->model(), &QAbstractItemModel::modelReset);
+  dialogs.Files = {dir.Path("list.txt")};
+  form->OpenBtn->click();
+  EXPECT_EQ(inserted.count(), 0);
+  EXPECT_EQ(reset.count(), 1);
+  EXPECT_EQ(form->ListView1->model()->rowCount(), 1001);
+  EXPECT_EQ(SelectedRows(*form), std::vector<int>{0});  // the mark survives the reset
+  form->Words().AddWord("single");  // outside a batch: an ordinary insertion
+  EXPECT_EQ(inserted.count(), 1);
+}
+
+TEST_F(MainFormTest, InPlaceEditWritesTheCaptionBack) {
+  auto form = Create();
+  form->Words().AddWord("alt\x81");
+  form->Words().AddWord("zwei");
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get(), 5000));
+  QModelIndex first = form->ListView1->model()->index(0, 0);
+  form->ListView1->setCurrentIndex(first);
+  form->ListView1->edit(first);
+  auto* editor = form->ListView1->findChild<QLineEdit*>();
+  ASSERT_NE(editor, nullptr);
+  EXPECT_EQ(ToCp1252(editor->text()), "alt\x81");  // a byte without a character shows and stays
+  editor->setText(FromCp1252("B\xE4ume\x81"));
+  QTest::keyClick(editor, Qt::Key_Return);  // commits through a queued call
+  EXPECT_TRUE(QTest::qWaitFor([&] { return form->Words().WordAt(0) != "alt\x81"; }, 5000));
+  EXPECT_EQ(form->Words().WordAt(0), "B\xE4ume\x81");
+  EXPECT_EQ(form->Words().FindWord("b\xC4UME\x81"), 0u);
+  EXPECT_EQ(form->Words().WordAt(1), "zwei");
+}
+
+// ---------------------------------------------------------------------------
+// Closing, failures, crawl hooks, about
+
+TEST_F(MainFormTest, ClosingAsksAndClosesOnlyOnYes) {
+  auto form = Create();
+  form->Words().AddWord("bleibt");
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get(), 5000));
+  dialogs.Answers = {TAnswer::No, TAnswer::Cancel, TAnswer::Yes};
+  form->EndeBtn->click();
+  EXPECT_TRUE(form->isVisible());
+  form->close();  // the close box, Alt+F4: the same close event
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(form->Words().WordCount(), 1u);
+  form->close();
+  EXPECT_FALSE(form->isVisible());
+  ASSERT_EQ(dialogs.Questions.size(), 3u);
+  EXPECT_EQ(dialogs.Questions[1].Caption, "Beenden");
+  EXPECT_EQ(dialogs.Questions[1].Text, "Wollen Sie das Programm beenden?");
+  EXPECT_EQ(dialogs.Questions[1].Buttons, TQuestionButtons::YesNoCancel);
+}
+
+TEST_F(MainFormTest, CrawlReachesTheWindowThroughItsInterface) {
+  auto form = Create();
+  TCrawlWindow& window = *form;
+  form->Memo1->setPlainText("alt");
+  window.ClearLog();
+  window.AppendLog("http://www.example.org/ \xFC");
+  window.SetCountLabel(WordCountLabel(1));
+  EXPECT_EQ(ToCp1252(form->Memo1->toPlainText()), "http://www.example.org/ \xFC");
+  EXPECT_EQ(ToCp1252(form->Label3->text()), "W\xF6rtner in der Liste: 1");
+  form->ProxyEdit->setText(FromCp1252("proxy\xE9"));
+  EXPECT_EQ(window.Proxy(), "proxy\xE9");
+  form->Autosaug->setChecked(true);
+  EXPECT_TRUE(window.AutomaticMode());
+  dialogs.Answers = {TAnswer::Yes};
+  EXPECT_TRUE(window.AskYesNo("Frage", "?"));
+  EXPECT_EQ(dialogs.Questions.back().Buttons, TQuestionButtons::YesNo);
+  EXPECT_FALSE(window.AskYesNo("Frage", "?"));
+  window.SetControlEnabled(TCrawlControl::SortBtn, false);
+  EXPECT_FALSE(form->SortBtn->isEnabled());
+  window.SetControlEnabled(TCrawlControl::BreakBtn, true);
+  EXPECT_TRUE(form->BreakBtn->isEnabled());
+}
+
+TEST_F(MainFormTest, AboutButtonShowsTheOneAboutBox) {
+  auto form = Create();
+  form->CreateAboutBox();
+  TAboutBox* box = form->AboutBox;
+  ASSERT_NE(box, nullptr);
+  QString copyright = box->Copyright->text();
+  form->AboutBtn->click();
+  form->AboutBtn->click();
+  EXPECT_EQ(dialogs.ModalDialogs, 2);
+  EXPECT_EQ(form->AboutBox, box);
+  EXPECT_EQ(box->Copyright->text(), copyright);
+  box->BitBtnXP1->click();
+  EXPECT_EQ(dialogs.OpenedAddresses, Lines{kMakerWebSite});
 }

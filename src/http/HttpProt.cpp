@@ -1,0 +1,649 @@
+#include "HttpProt.h"
+
+#include <cstring>
+
+#include "HttpUtils.h"
+#include "WSocketResolve.h"
+
+namespace {
+
+std::string LowerAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+std::string UpperAsciiPrefix(const std::string& text, size_t count) {
+  std::string prefix = text.substr(0, count);
+  for (char& c : prefix) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return prefix;
+}
+
+// A whole decimal number, as the header fields need it: optional sign, then
+// digits only. Anything else raises, like a failed conversion.
+std::int64_t DecimalValue(const std::string& text) {
+  size_t at = 0;
+  bool negative = false;
+  if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
+  if (at == text.size()) throw Exception("'" + text + "' is not a valid integer value");
+  std::int64_t value = 0;
+  for (; at < text.size(); ++at) {
+    if (text[at] < '0' || text[at] > '9' || value > (INT64_MAX - 9) / 10) {
+      throw Exception("'" + text + "' is not a valid integer value");
+    }
+    value = value * 10 + (text[at] - '0');
+  }
+  return negative ? -value : value;
+}
+
+std::string ErrorSuffix(int code) { return " (Error #" + std::to_string(code) + ")"; }
+
+// Removes "." and ".." segments from an absolute path.
+std::string RemoveDotSegments(const std::string& path) {
+  std::vector<std::string> segments;
+  size_t start = 1;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    std::string segment = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    bool last = slash == std::string::npos;
+    if (segment == "..") {
+      if (!segments.empty()) segments.pop_back();
+      if (last) segments.emplace_back();
+    } else if (segment == ".") {
+      if (last) segments.emplace_back();
+    } else {
+      segments.push_back(segment);
+    }
+    if (last) break;
+    start = slash + 1;
+  }
+  std::string out;
+  for (const std::string& segment : segments) out += "/" + segment;
+  return out.empty() ? "/" : out;
+}
+
+// Resolves a relative reference against an absolute http address the way a
+// browser does: "?q" and "#f" keep the path, "//h/p" keeps the scheme, "p"
+// replaces the last segment, "../" climbs.
+std::string ResolveRelativeUrl(const std::string& base, const std::string& ref) {
+  size_t schemeEnd = base.find("://");
+  if (schemeEnd == std::string::npos) return ref;
+  std::string scheme = base.substr(0, schemeEnd);
+  size_t pathStart = base.find('/', schemeEnd + 3);
+  std::string authority = base.substr(schemeEnd + 3, pathStart == std::string::npos ? std::string::npos
+                                                                                        : pathStart - schemeEnd - 3);
+  std::string path = pathStart == std::string::npos ? "/" : base.substr(pathStart);
+  std::string pathOnly = path.substr(0, path.find_first_of("?#"));
+  if (ref.empty()) return base;
+  if (ref.starts_with("//")) return scheme + ":" + ref;
+  if (ref[0] == '#') return scheme + "://" + authority + path.substr(0, path.find('#')) + ref;
+  if (ref[0] == '?') return scheme + "://" + authority + pathOnly + ref;
+  size_t queryAt = ref.find_first_of("?#");
+  std::string refPath = ref.substr(0, queryAt);
+  std::string suffix = queryAt == std::string::npos ? "" : ref.substr(queryAt);
+  std::string directory = pathOnly.substr(0, pathOnly.rfind('/') + 1);
+  return scheme + "://" + authority + RemoveDotSegments(directory + refPath) + suffix;
+}
+
+}  // namespace
+
+THttpCli::THttpCli(TComponent* AOwner) : TComponent(AOwner) {
+  FWindowHandle = AllocateHWnd([this](TMessage& msg) { WndProc(msg); });
+  FSocket = new TWSocket(this);
+  using namespace std::placeholders;
+  FSocket->OnSessionClosed = [this](TObject* s, std::uint16_t e) { HandleConnectionClosed(s, e); };
+  FSocket->OnDataAvailable = [this](TObject* s, std::uint16_t e) { HandleDataAvailable(s, e); };
+  FSocket->OnSessionConnected = [this](TObject* s, std::uint16_t e) { HandleConnectDone(s, e); };
+  FSocket->OnDataSent = [this](TObject* s, std::uint16_t e) { HandleDataSent(s, e); };
+  FSocket->OnDnsLookupDone = [this](TObject* s, std::uint16_t e) { HandleDnsLookupDone(s, e); };
+}
+
+THttpCli::~THttpCli() {
+  BeginDestroy();
+  delete FSocket;  // leaves the owner's list itself
+  FSocket = nullptr;
+  DeallocateHWnd(FWindowHandle);
+}
+
+void THttpCli::SetMultiThreaded(bool Value) {
+  FMultiThreaded = Value;
+  FSocket->SetMultiThreaded(Value);
+}
+
+// ---------------------------------------------------------------------------
+// Messages and state
+
+void THttpCli::WndProc(TMessage& Msg) {
+  switch (Msg.Msg) {
+    case WM_HTTP_REQUEST_DONE:
+      // The request's type and outcome travel with the message, so a late
+      // dispatch still reports the request it belongs to.
+      if (OnRequestDone) {
+        OnRequestDone(this, static_cast<THttpRequest>(Msg.WParam), static_cast<std::uint16_t>(Msg.LParam));
+      }
+      break;
+    case WM_HTTP_SET_READY:
+      if (Msg.WParam == FRequestSerial) SetState(hsIdle);
+      break;
+    case WM_HTTP_RELOCATE:
+      // An aborted relocation stays ended, and never touches a later request.
+      if (Msg.WParam == FRequestSerial && FState == hsAwaitingHeader) StartLookup();
+      break;
+    default:
+      DefWindowProc(Msg);
+  }
+}
+
+void THttpCli::SetState(THttpState NewState) {
+  if (NewState == FState) return;
+  FState = NewState;
+  if (OnStateChange) OnStateChange(this);
+  if (NewState == hsIdle) {
+    PostMessage(FWindowHandle, WM_HTTP_REQUEST_DONE, static_cast<WPARAM>(FRequestType),
+                static_cast<LPARAM>(FDoneError & 0xFFFF));
+  }
+}
+
+void THttpCli::SetReady() { PostMessage(FWindowHandle, WM_HTTP_SET_READY, FRequestSerial, 0); }
+
+// ---------------------------------------------------------------------------
+// Starting a request
+
+void THttpCli::StartRequest(THttpRequest RqType) {
+  if (FState != hsIdle) throw EHttpException("HTTP component is busy", 1);
+  if (RqType == rqPost && !PostStream) throw EHttpException("HTTP component has nothing to post", 2);
+
+  ++FRequestSerial;
+  FResponseHeader.clear();
+  FRequestType = RqType;
+  FDoneError = 0;
+  InstallConnectionClosed();
+  SetState(hsStarting);
+
+  FDocumentName.clear();
+  FStatusCode = 0;
+  FReceivedBytes = 0;
+  FSentBytes = 0;
+  FHeaderLineCount = 0;
+  FBodyChunkCount = 0;
+  FContentLength = -1;
+  FContentType.clear();
+  FPostSending = false;
+  FRelocationPending = false;
+  FLocation = URL;
+  // Bytes an earlier response left unread must not become part of this one.
+  FLineBufferLen = 0;
+  FLineBuffer[0] = 0;
+
+  std::string proto, user, pass, host, port, path;
+  SplitUrl(URL, proto, user, pass, host, port, path);
+  if (!user.empty()) Username = user;
+  if (!pass.empty()) Password = pass;
+  FRequestHost = host;
+
+  if (!Proxy.empty()) {
+    FRequestPath = (proto.empty() ? "http" : proto) + "://" + host + (port.empty() ? "" : ":" + port) + path;
+    std::string pProto, pUser, pPass, pHost, pPort, pPath;
+    SplitUrl(Proxy, pProto, pUser, pPass, pHost, pPort, pPath);
+    FConnectHost = pHost;
+    FConnectPort = pPort.empty() ? ProxyPort : pPort;
+  } else {
+    FRequestPath = path;
+    FConnectHost = host;
+    FConnectPort = port.empty() ? "80" : port;
+  }
+  if (FRequestPath.empty()) FRequestPath = "/";
+  FDocumentName = DocumentNameOf(path);
+  StartLookup();
+}
+
+void THttpCli::StartLookup() {
+  FResolvedAddr.clear();
+  SetState(hsResolving);
+  FSocket->DnsLookup(FConnectHost);
+}
+
+void THttpCli::InstallConnectionClosed() {
+  FSocket->OnSessionClosed = [this](TObject* s, std::uint16_t e) { HandleConnectionClosed(s, e); };
+}
+
+void THttpCli::HandleDnsLookupDone(TObject*, std::uint16_t Error) {
+  // Only the lookup of a running request counts: an aborted request, or a
+  // late result after a failed cancel, is ignored.
+  if (FState != hsResolving) return;
+  if (Error != 0) {
+    FDoneError = Error;
+    FStatusCode = 404;
+    FReasonPhrase = "can't resolve hostname to IP address";
+    HandleConnectionClosed(FSocket, Error);
+    return;
+  }
+  FResolvedAddr = FSocket->DnsResult();
+  SetState(hsResolved);
+  if (FState != hsResolved) return;  // a state-change handler aborted
+  try {
+    FSocket->SetAddr(FResolvedAddr);
+    FSocket->SetPort(FConnectPort);
+    FSocket->SetProto("tcp");
+    FSocket->Connect();
+  } catch (const std::exception&) {
+    int code = FSocket->LastError();
+    FDoneError = code;
+    FStatusCode = 404;
+    FReasonPhrase = "can't connect: " + WSocketErrorText(code) + ErrorSuffix(code);
+    FSocket->Close();
+    HandleConnectionClosed(FSocket, 0);
+  }
+}
+
+void THttpCli::HandleConnectDone(TObject*, std::uint16_t Error) {
+  if (Error != 0) {
+    FDoneError = Error;
+    FStatusCode = 404;
+    FReasonPhrase = WSocketErrorText(Error) + ErrorSuffix(Error);
+    HandleConnectionClosed(FSocket, Error);
+    return;
+  }
+  FConnected = true;
+  SetState(hsConnected);
+  DoSessionConnected();
+  if (FState != hsConnected) return;  // an event handler aborted
+  FNextLineHandler = lhHeader;
+  SetState(hsAwaitingHeader);
+  if (FState != hsAwaitingHeader) return;
+  try {
+    switch (FRequestType) {
+      case rqGet:
+        SendRequestHeader("GET", "1.0");
+        break;
+      case rqPost:
+        SendRequestHeader("POST", "1.0");
+        DoSendBegin();
+        FPostSending = true;
+        HandleDataSent(FSocket, 0);
+        break;
+      case rqHead:
+        SendRequestHeader("HEAD", "1.0");
+        break;
+      case rqNone:
+        break;
+    }
+  } catch (const std::exception&) {
+    CloseConnection();
+  }
+}
+
+void THttpCli::SendRequestHeader(const std::string& Method, const std::string& Version) {
+  FRequestBuffer.clear();
+  DoRequestHeaderBegin();
+  WriteRequestLine(Method + " " + FRequestPath + " HTTP/" + Version);
+  if (!Sender.empty()) WriteRequestLine("From: " + Sender);
+  if (!Accept.empty()) WriteRequestLine("Accept: " + Accept);
+  if (!Reference.empty()) WriteRequestLine("Referer: " + Reference);
+  if (Method == "POST" && !ContentTypePost.empty()) WriteRequestLine("Content-Type: " + ContentTypePost);
+  if (!Agent.empty()) WriteRequestLine("User-Agent: " + Agent);
+  WriteRequestLine("Host: " + FRequestHost);
+  if (NoCache) WriteRequestLine("Pragma: no-cache");
+  if (Method == "POST") WriteRequestLine("Content-Length: " + std::to_string(PostStream ? PostStream->Size() : 0));
+  if (ModifiedSince != 0) WriteRequestLine("If-Modified-Since: " + FormatHttpDate(ModifiedSince) + " GMT");
+  if (!Username.empty()) WriteRequestLine("Authorization: Basic " + EncodeBase64(Username + ":" + Password));
+  if (!Proxy.empty() && !ProxyUsername.empty()) {
+    WriteRequestLine("Proxy-Authorization: Basic " + EncodeBase64(ProxyUsername + ":" + ProxyPassword));
+  }
+  if (!Cookie.empty()) WriteRequestLine("Cookie: " + Cookie);
+  if (!ContentRangeBegin.empty() || !ContentRangeEnd.empty()) {
+    WriteRequestLine("Range: bytes=" + ContentRangeBegin + "-" + ContentRangeEnd);
+    ContentRangeBegin.clear();
+    ContentRangeEnd.clear();
+  }
+  FAcceptRanges.clear();
+  DoRequestHeaderEnd();
+  WriteRequestLine("");
+  FSocket->Send(FRequestBuffer.data(), static_cast<int>(FRequestBuffer.size()));
+  FRequestBuffer.clear();
+}
+
+void THttpCli::WriteRequestLine(const std::string& Line) {
+  std::string s = Line;
+  if (OnCommand) OnCommand(this, s);
+  FRequestBuffer += s;
+  FRequestBuffer += "\r\n";
+}
+
+void THttpCli::HandleDataSent(TObject*, std::uint16_t) {
+  if (!FPostSending) return;
+  std::int64_t count = PostStream ? PostStream->Read(FPostChunkBuffer, sizeof FPostChunkBuffer) : 0;
+  if (count <= 0) {
+    FPostSending = false;
+    DoSendEnd();
+    return;
+  }
+  FSentBytes += count;
+  DoSendData(FPostChunkBuffer, static_cast<int>(count));
+  FSocket->Send(FPostChunkBuffer, static_cast<int>(count));
+}
+
+void THttpCli::HandleConnectionClosed(TObject*, std::uint16_t) {
+  FConnected = false;
+  if (FBodyChunkCount > 0) DoDocEnd();
+  SetReady();
+}
+
+void THttpCli::CloseConnection() {
+  FSocket->Close();
+  FConnected = false;
+}
+
+// ---------------------------------------------------------------------------
+// Waiting and aborting
+
+void THttpCli::Get() {
+  StartRequest(rqGet);
+  WaitForIdle();
+  if (FStatusCode >= 400) throw EHttpException(FReasonPhrase, static_cast<std::uint16_t>(FStatusCode));
+}
+
+// Pumps messages until the request has ended. Between passes it sleeps until
+// the next message, socket event or window event instead of spinning, so a
+// silent server costs no processor time.
+void THttpCli::WaitForIdle() {
+  while (FState != hsIdle) {
+    if (FMultiThreaded) {
+      FSocket->PumpPendingMessages();
+    } else {
+      ProcessMessages();
+    }
+    if (FState == hsIdle) break;
+    WaitForMessages(100, !FMultiThreaded);
+  }
+}
+
+void THttpCli::Abort() {
+  if (FState == hsIdle) {
+    if (FSocket->State() != wsClosed) FSocket->Close();
+    return;
+  }
+  bool lookupRunning = FState == hsResolving;
+  SetState(hsAborting);
+  if (lookupRunning) {
+    try {
+      FSocket->CancelDnsLookup();
+    } catch (const std::exception&) {
+    }
+  }
+  FStatusCode = 404;
+  FReasonPhrase = "Connection aborted on request";
+  FDoneError = 3;
+  if (lookupRunning) {
+    HandleConnectionClosed(FSocket, 0);
+  } else {
+    FSocket->Close();
+  }
+  SetState(hsIdle);
+}
+
+// ---------------------------------------------------------------------------
+// Receiving
+
+void THttpCli::HandleDataAvailable(TObject*, std::uint16_t) {
+  int free = HttpLineBufferSize - FLineBufferLen;
+  if (free <= 0) {
+    // The rest of this response is never used; reading it away keeps the
+    // socket reporting, so that the server's close still ends the request.
+    char discard[4096];
+    FSocket->Receive(discard, sizeof discard);
+    throw EHttpException("HTTP line too long", 4);
+  }
+  int n = FSocket->Receive(FLineBuffer + FLineBufferLen, free);
+  if (FRequestType == rqNone || n <= 0) return;
+  FLineBuffer[FLineBufferLen + n] = 0;
+  FLineBufferLen += n;
+
+  if (FState == hsReceivingBody) {
+    FCurrentLine.assign(FLineBuffer, static_cast<size_t>(FLineBufferLen));
+    FLineBufferLen = 0;
+    CallLineHandler();
+    return;
+  }
+  while (FLineBufferLen > 0) {
+    // The buffer is searched as a zero-terminated text.
+    size_t textLength = std::strlen(FLineBuffer);
+    const char* lf = static_cast<const char*>(std::memchr(FLineBuffer, '\n', textLength));
+    if (!lf || lf - FLineBuffer >= FLineBufferLen) break;
+    int p = static_cast<int>(lf - FLineBuffer) + 1;
+    int length = (p > 1 && FLineBuffer[p - 2] == '\r') ? p - 2 : p - 1;
+    // Lines of a header-less page keep their line ends, so that the page
+    // reaches the stream as it was sent.
+    if (FState == hsReceivingBody) length = p;
+    FCurrentLine.assign(FLineBuffer, static_cast<size_t>(length));
+    FCurrentLineEnd.assign(FLineBuffer + length, static_cast<size_t>(p - length));
+    std::memmove(FLineBuffer, FLineBuffer + p, static_cast<size_t>(FLineBufferLen - p + 1));
+    FLineBufferLen -= p;
+    if (FState == hsAwaitingHeader || FState == hsReceivingBody) CallLineHandler();
+  }
+}
+
+void THttpCli::CallLineHandler() {
+  switch (FNextLineHandler) {
+    case lhHeader:
+      HandleHeaderLine();
+      break;
+    case lhBody:
+      HandleBodyData();
+      break;
+    case lhNone:
+      SetReady();
+      break;
+  }
+}
+
+void THttpCli::HandleHeaderLine() {
+  if (FHeaderLineCount == 0) DoHeaderBegin();
+  ++FHeaderLineCount;
+
+  if (UpperAsciiPrefix(FCurrentLine, 6) == "<HTML>") {
+    // A response without a header: the page starts here.
+    if (FContentType.empty()) FContentType = "text/html";
+    SetState(hsReceivingBody);
+    FNextLineHandler = lhBody;
+    DoHeaderEnd();
+    FCurrentLine += FCurrentLineEnd;
+    HandleBodyData();
+    return;
+  }
+  if (FCurrentLine.empty()) {
+    HandleHeaderEnd();
+    return;
+  }
+  FResponseHeader.push_back(FCurrentLine);
+
+  std::string version = FCurrentLine.substr(0, 8);
+  if (version == "HTTP/1.0" || version == "HTTP/1.1") {
+    FStatusCode = static_cast<int>(DecimalValue(FCurrentLine.size() > 9 ? FCurrentLine.substr(9, 3) : ""));
+    FReasonPhrase = FCurrentLine.size() > 13 ? FCurrentLine.substr(13) : "";
+  } else if (size_t colon = FCurrentLine.find(':'); colon != std::string::npos) {
+    size_t valueStart = colon + 1;
+    while (valueStart < FCurrentLine.size() - 1 && FCurrentLine[valueStart] == ' ') ++valueStart;
+    HandleHeaderField(LowerAscii(FCurrentLine.substr(0, colon)), FCurrentLine.substr(valueStart));
+  }
+  if (OnHeaderData) OnHeaderData(this);
+  if (FStatusCode >= 400) FSocket->Close();
+}
+
+void THttpCli::HandleHeaderField(const std::string& Name, const std::string& Value) {
+  if (Name == "location") {
+    FRelocationPending = true;
+    ComputeRelocation(Value);
+  } else if (Name == "content-length") {
+    FContentLength = DecimalValue(Value);
+  } else if (Name == "content-range") {
+    // "bytes a-b/c": a and b.
+    size_t dash = Value.find('-');
+    size_t slash = Value.find('/');
+    int d = dash == std::string::npos ? 0 : static_cast<int>(dash) + 1;
+    int s = slash == std::string::npos ? 0 : static_cast<int>(slash) + 1;
+    ContentRangeBegin = Copy(Value, 7, d - 7);
+    ContentRangeEnd = Copy(Value, d + 1, s - d - 1);
+  } else if (Name == "accept-ranges") {
+    FAcceptRanges = Value;
+  } else if (Name == "content-type") {
+    FContentType = LowerAscii(Value);
+  } else if (Name == "www-authenticate") {
+    FAuthChallenges.push_back(Value);
+  } else if (Name == "set-cookie") {
+    bool accept = true;
+    DoCookie(Value, accept);
+  }
+}
+
+void THttpCli::HandleHeaderEnd() {
+  if (FRelocationPending) {
+    DoHeaderEnd();
+    FLineBufferLen = 0;
+    FLineBuffer[0] = 0;
+    FHeaderLineCount = 0;
+    FBodyChunkCount = 0;
+    FSocket->OnSessionClosed = [this](TObject* s, std::uint16_t e) { HandleRelocationClosed(s, e); };
+    FSocket->Close();
+    return;
+  }
+  size_t dot = FDocumentName.rfind('.');
+  if (dot != std::string::npos && LowerAscii(FDocumentName.substr(dot)) == ".exe" && FContentType == "text/html") {
+    ReplaceExtension(FDocumentName, "htm");
+  }
+  SetState(hsReceivingBody);
+  FNextLineHandler = lhBody;
+  DoHeaderEnd();
+  if (FLineBufferLen > 0) {
+    FCurrentLine.assign(FLineBuffer, static_cast<size_t>(FLineBufferLen));
+    FLineBufferLen = 0;
+    FLineBuffer[0] = 0;
+    HandleBodyData();
+  }
+}
+
+void THttpCli::HandleBodyData() {
+  if (FBodyChunkCount == 0) DoDocBegin();
+  ++FBodyChunkCount;
+  FReceivedBytes += static_cast<std::int64_t>(FCurrentLine.size());
+  if (ReceiveStream) ReceiveStream->WriteBuffer(FCurrentLine.data(), static_cast<std::int64_t>(FCurrentLine.size()));
+  DoDocData(FCurrentLine.data(), static_cast<int>(FCurrentLine.size()));
+}
+
+// ---------------------------------------------------------------------------
+// Relocation
+
+void THttpCli::ComputeRelocation(const std::string& Value) {
+  if (!Proxy.empty()) {
+    RelocateThroughProxy(Value);
+  } else {
+    RelocateDirect(Value);
+  }
+}
+
+void THttpCli::RelocateThroughProxy(const std::string& Value) {
+  std::string proto, user, pass, host, port, path;
+  if (!Value.empty() && Value[0] == '/') {
+    SplitUrl(FRequestPath, proto, user, pass, host, port, path);
+    FLocation = (proto.empty() ? "http" : proto) + "://" + host + (port.empty() ? "" : ":" + port) + Value;
+    FRequestPath = FLocation;
+    return;
+  }
+  SplitUrl(Value, proto, user, pass, host, port, path);
+  if (!proto.empty() && !host.empty()) {
+    FRequestHost = host;
+    FLocation = proto + "://" + host + (port.empty() ? "" : ":" + port) + path;
+    FRequestPath = FLocation;
+    return;
+  }
+  // A relative value: resolve it against the current absolute address the
+  // way a browser resolves a relative reference.
+  FLocation = ResolveRelativeUrl(FRequestPath, Value);
+  SplitUrl(FLocation, proto, user, pass, host, port, path);
+  FRequestHost = host;
+  FRequestPath = FLocation;
+}
+
+void THttpCli::RelocateDirect(const std::string& Value) {
+  if (!Value.empty() && Value[0] == '/') {
+    FRequestPath = Value;
+    FLocation = "http://" + FConnectHost + Value;
+    return;
+  }
+  std::string proto, user, pass, port;
+  SplitUrl(Value, proto, user, pass, FConnectHost, port, FRequestPath);
+  if (!port.empty()) FConnectPort = port;
+  if (!proto.empty() && !FConnectHost.empty()) {
+    FRequestHost = FConnectHost;
+    if (FRequestPath.empty()) {
+      FRequestPath = "/";
+      FLocation = proto + "://" + FConnectHost;
+    } else {
+      FLocation = proto + "://" + FConnectHost + FRequestPath;
+    }
+    return;
+  }
+  if (proto.empty()) proto = "http";
+  if (FRequestPath.empty()) {
+    // A bare name, which the address splitter returns as a host.
+    FLocation = proto + "://" + FRequestHost + "/" + FConnectHost;
+    FConnectHost = FRequestHost;
+    FRequestPath = FLocation;
+  } else if (FConnectHost.empty()) {
+    FLocation = proto + "://" + FRequestHost + FRequestPath;
+    FConnectHost = FRequestHost;
+  } else {
+    FRequestHost = FConnectHost;
+  }
+}
+
+void THttpCli::HandleRelocationClosed(TObject*, std::uint16_t) {
+  FConnected = false;
+  FRelocationPending = false;
+  InstallConnectionClosed();
+  if (OnLocationChange) OnLocationChange(this);
+  PostMessage(FWindowHandle, WM_HTTP_RELOCATE, FRequestSerial, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Events
+
+void THttpCli::DoCookie(const std::string& Data, bool& Accept) {
+  if (OnCookie) OnCookie(this, Data, Accept);
+}
+void THttpCli::DoSessionConnected() {
+  if (OnSessionConnected) OnSessionConnected(this);
+}
+void THttpCli::DoRequestHeaderBegin() {
+  if (OnRequestHeaderBegin) OnRequestHeaderBegin(this);
+}
+void THttpCli::DoRequestHeaderEnd() {
+  if (OnRequestHeaderEnd) OnRequestHeaderEnd(this);
+}
+void THttpCli::DoHeaderBegin() {
+  if (OnHeaderBegin) OnHeaderBegin(this);
+}
+void THttpCli::DoHeaderEnd() {
+  if (OnHeaderEnd) OnHeaderEnd(this);
+}
+void THttpCli::DoDocBegin() {
+  if (OnDocBegin) OnDocBegin(this);
+}
+void THttpCli::DoDocData(const void* Buffer, int Len) {
+  if (OnDocData) OnDocData(this, Buffer, Len);
+}
+void THttpCli::DoDocEnd() {
+  if (OnDocEnd) OnDocEnd(this);
+}
+void THttpCli::DoSendBegin() {
+  if (OnSendBegin) OnSendBegin(this);
+}
+void THttpCli::DoSendData(const void* Buffer, int Len) {
+  if (OnSendData) OnSendData(this, Buffer, Len);
+}
+void THttpCli::DoSendEnd() {
+  if (OnSendEnd) OnSendEnd(this);
+}

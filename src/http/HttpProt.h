@@ -1,0 +1,209 @@
+// THttpCli: an event-driven HTTP/1.0 client component.
+//
+// One request at a time: the address is split, the server (or proxy) name is
+// looked up without blocking, the connection made, the request header sent
+// in one piece, the response header cut into lines and the body written to
+// ReceiveStream until the server closes. Relocations are followed. Every
+// step runs from the owning thread's message queue (socket events and three
+// private messages); Get() starts a GET and pumps messages until it ends.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Component.h"
+#include "Messages.h"
+#include "Streams.h"
+#include "WSocket.h"
+
+enum THttpState {
+  hsIdle,
+  hsStarting,
+  hsConnected,
+  hsResolving,
+  hsResolved,
+  hsAwaitingHeader,
+  hsReceivingBody,
+  hsAborting
+};
+
+enum THttpRequest { rqNone, rqGet, rqPost, rqHead };
+
+class EHttpException : public Exception {
+ public:
+  EHttpException(const std::string& msg, std::uint16_t code) : Exception(msg), ErrorCode(code) {}
+  std::uint16_t ErrorCode;
+};
+
+using TOnCommand = std::function<void(TObject* Sender, std::string& S)>;
+using TDocDataEvent = std::function<void(TObject* Sender, const void* Buffer, int Len)>;
+using TCookieRcvdEvent = std::function<void(TObject* Sender, const std::string& Data, bool& Accept)>;
+using THttpRequestDone = std::function<void(TObject* Sender, THttpRequest RqType, std::uint16_t Error)>;
+
+constexpr unsigned WM_HTTP_REQUEST_DONE = WM_USER + 1;
+constexpr unsigned WM_HTTP_SET_READY = WM_USER + 2;
+constexpr unsigned WM_HTTP_RELOCATE = WM_USER + 3;
+
+// Size of the receive buffer: at most this many bytes of a header line.
+constexpr int HttpLineBufferSize = 8192;
+
+class THttpCli : public TComponent {
+ public:
+  explicit THttpCli(TComponent* AOwner = nullptr);
+  ~THttpCli() override;
+
+  // ---- Requests
+  // Synchronous GET of URL: returns when the request has ended; raises
+  // EHttpException for a busy component, a local failure or a status >= 400.
+  void Get();
+  // Asynchronous start of a request; its end is reported by OnRequestDone.
+  void StartRequest(THttpRequest RqType);
+  // Ends the running request (status 404, "Connection aborted on request").
+  void Abort();
+
+  // ---- Properties set by the caller
+  std::string URL;
+  std::string Proxy;
+  std::string ProxyPort = "80";
+  std::string Sender;  // "From: " line
+  std::string Agent = "Mozilla/3.0 (compatible)";
+  std::string Accept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
+  std::string Reference;  // "Referer: " line
+  std::string Username, Password;
+  std::string ProxyUsername, ProxyPassword;
+  bool NoCache = false;
+  double ModifiedSince = 0;  // days since 30 December 1899, GMT; 0: not set
+  std::string Cookie;
+  std::string ContentTypePost = "application/x-www-form-urlencoded";
+  std::string ContentRangeBegin, ContentRangeEnd;
+  TStream* ReceiveStream = nullptr;  // not owned
+  TStream* PostStream = nullptr;     // not owned
+
+  bool MultiThreaded() const { return FMultiThreaded; }
+  void SetMultiThreaded(bool Value);
+
+  // ---- Results
+  THttpState State() const { return FState; }
+  THttpRequest RequestType() const { return FRequestType; }
+  int StatusCode() const { return FStatusCode; }
+  const std::string& ReasonPhrase() const { return FReasonPhrase; }
+  std::int64_t ContentLength() const { return FContentLength; }
+  const std::string& ContentType() const { return FContentType; }
+  const std::string& Location() const { return FLocation; }
+  const std::string& DocumentName() const { return FDocumentName; }
+  const std::string& AcceptRanges() const { return FAcceptRanges; }
+  const std::vector<std::string>& ResponseHeader() const { return FResponseHeader; }
+  const std::vector<std::string>& AuthChallenges() const { return FAuthChallenges; }
+  std::int64_t ReceivedBytes() const { return FReceivedBytes; }
+  std::int64_t SentBytes() const { return FSentBytes; }
+  bool Connected() const { return FConnected; }
+  TWSocket& Socket() { return *FSocket; }
+
+  // ---- Events
+  TNotifyEvent OnTrace;  // never fired
+  TNotifyEvent OnSessionConnected;
+  TNotifyEvent OnHeaderData;
+  TOnCommand OnCommand;
+  TNotifyEvent OnHeaderBegin;
+  TNotifyEvent OnHeaderEnd;
+  TNotifyEvent OnRequestHeaderBegin;
+  TNotifyEvent OnRequestHeaderEnd;
+  TNotifyEvent OnDocBegin;
+  TDocDataEvent OnDocData;
+  TNotifyEvent OnDocEnd;
+  TNotifyEvent OnSendBegin;
+  TDocDataEvent OnSendData;
+  TNotifyEvent OnSendEnd;
+  TNotifyEvent OnStateChange;
+  THttpRequestDone OnRequestDone;
+  TNotifyEvent OnLocationChange;
+  TCookieRcvdEvent OnCookie;
+
+ protected:
+  virtual void WriteRequestLine(const std::string& Line);
+  virtual void StartLookup();
+  virtual void CloseConnection();
+  virtual void HandleRelocationClosed(TObject* Sender, std::uint16_t Error);
+  virtual void DoCookie(const std::string& Data, bool& Accept);
+  virtual void DoSessionConnected();
+  virtual void DoRequestHeaderBegin();
+  virtual void DoRequestHeaderEnd();
+  virtual void DoHeaderBegin();
+  virtual void DoHeaderEnd();
+  virtual void DoDocBegin();
+  virtual void DoDocData(const void* Buffer, int Len);
+  virtual void DoDocEnd();
+  virtual void DoSendBegin();
+  virtual void DoSendData(const void* Buffer, int Len);
+  virtual void DoSendEnd();
+
+ private:
+  enum TLineHandler { lhNone, lhHeader, lhBody };
+
+  void WndProc(TMessage& Msg);
+  void SetState(THttpState NewState);
+  void SetReady();
+  void SendRequestHeader(const std::string& Method, const std::string& Version);
+  void WaitForIdle();
+
+  // Socket events.
+  void HandleDnsLookupDone(TObject* Sender, std::uint16_t Error);
+  void HandleConnectDone(TObject* Sender, std::uint16_t Error);
+  void HandleDataSent(TObject* Sender, std::uint16_t Error);
+  void HandleConnectionClosed(TObject* Sender, std::uint16_t Error);
+  void HandleDataAvailable(TObject* Sender, std::uint16_t Error);
+  void InstallConnectionClosed();
+
+  // Receive side.
+  void CallLineHandler();
+  void HandleHeaderLine();
+  void HandleHeaderField(const std::string& Name, const std::string& Value);
+  void HandleHeaderEnd();
+  void HandleBodyData();
+  void ComputeRelocation(const std::string& Value);
+  void RelocateThroughProxy(const std::string& Value);
+  void RelocateDirect(const std::string& Value);
+
+  TWSocket* FSocket;  // owned through the component owner chain
+  HWND FWindowHandle = 0;
+  bool FMultiThreaded = false;
+
+  THttpState FState = hsIdle;
+  THttpRequest FRequestType = rqNone;
+  int FStatusCode = 0;
+  std::string FReasonPhrase;
+  std::int64_t FContentLength = -1;
+  std::string FContentType;
+  std::string FLocation;
+  std::string FDocumentName;
+  std::string FAcceptRanges;
+  std::vector<std::string> FResponseHeader;
+  std::vector<std::string> FAuthChallenges;
+  std::int64_t FReceivedBytes = 0;
+  std::int64_t FSentBytes = 0;
+  bool FConnected = false;
+
+  std::string FConnectHost, FConnectPort;
+  std::string FRequestHost, FRequestPath;
+  std::string FResolvedAddr;
+  int FDoneError = 0;
+
+  char FLineBuffer[HttpLineBufferSize + 1] = {};
+  int FLineBufferLen = 0;
+  std::string FCurrentLine;
+  std::string FCurrentLineEnd;  // the CR LF or LF cut off the current line
+  TLineHandler FNextLineHandler = lhNone;
+  int FHeaderLineCount = 0;
+  int FBodyChunkCount = 0;
+  bool FRelocationPending = false;
+
+  bool FPostSending = false;
+  char FPostChunkBuffer[HttpLineBufferSize + 1] = {};
+  std::string FRequestBuffer;
+
+  // Numbers each request, so that a message posted for an earlier request
+  // (an aborted relocation, a late "ready") cannot act on a later one.
+  WPARAM FRequestSerial = 0;
+};

@@ -1,0 +1,204 @@
+#include "HttpUtils.h"
+
+#include <cmath>
+#include <cstdio>
+
+std::string Copy(const std::string& Text, long Start, long Count) {
+  if (Count <= 0) return {};
+  if (Start < 1) Start = 1;
+  if (static_cast<std::size_t>(Start) > Text.size()) return {};
+  return Text.substr(static_cast<std::size_t>(Start - 1), static_cast<std::size_t>(Count));
+}
+
+namespace {
+
+// Position (from 1) of the first occurrence of Sub in Text, or 0.
+long Pos(const std::string& Sub, const std::string& Text) {
+  auto p = Text.find(Sub);
+  return p == std::string::npos ? 0 : static_cast<long>(p) + 1;
+}
+
+std::string LowerAscii(std::string s) {
+  for (auto& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+}  // namespace
+
+void SplitUrl(const std::string& Url, std::string& Proto, std::string& User, std::string& Pass,
+              std::string& Host, std::string& Port, std::string& Path) {
+  Proto.clear();
+  User.clear();
+  Pass.clear();
+  Host.clear();
+  Port.clear();
+  Path.clear();
+  const long n = static_cast<long>(Url.size());
+  if (n == 0) return;
+
+  long k;  // the host part begins after position k
+  long scheme = Pos("://", Url);
+  if (scheme > 0) {
+    Proto = Copy(Url, 1, scheme - 1);
+    k = scheme + 2;
+  } else if (Url[0] == '/') {
+    Proto = "http";
+    if (n > 1 && Url[1] != '/') {
+      Path = Url;  // a path on the current server
+      return;
+    }
+    k = 1;
+  } else if (LowerAscii(Copy(Url, 1, 5)) == "http:") {
+    Proto = "http";
+    if (n > 6 && Url[6] != '/') {
+      Path = Copy(Url, 6, n);
+      return;
+    }
+    k = 6;
+  } else if (LowerAscii(Copy(Url, 1, 7)) == "mailto:") {
+    Proto = "mailto";
+    k = Pos(":", Url);
+  } else {
+    k = 0;
+  }
+
+  std::string R = Copy(Url, k + 1, n);
+  long s = Pos("/", R);
+  if (s == 0) s = static_cast<long>(R.size()) + 1;
+  Path = Copy(R, s, static_cast<long>(R.size()));
+  R = Copy(R, 1, s - 1);
+
+  long c = static_cast<long>(LastPos(":", R));
+  long a = static_cast<long>(LastPos("@", R));
+  if (c == 0 && a == 0) {
+    Host = R;
+    return;
+  }
+  if (c > a) {
+    Port = Copy(R, c + 1, static_cast<long>(R.size()));
+    Host = Copy(R, a + 1, c - a - 1);
+    if (a == 0) return;
+    R = Copy(R, 1, a - 1);
+  } else {
+    Host = Copy(R, a + 1, static_cast<long>(R.size()));
+    R = Copy(R, 1, a - 1);
+  }
+  long colon = Pos(":", R);
+  if (colon > 0) {
+    User = Copy(R, 1, colon - 1);
+    Pass = Copy(R, colon + 1, static_cast<long>(R.size()));
+  } else {
+    User = R;
+  }
+}
+
+TUrlParts SplitUrl(const std::string& Url) {
+  TUrlParts p;
+  SplitUrl(Url, p.Proto, p.User, p.Pass, p.Host, p.Port, p.Path);
+  return p;
+}
+
+std::size_t LastPos(const std::string& Sub, const std::string& Text) {
+  if (Text.empty() || Sub.empty()) return 0;
+  auto p = Text.rfind(Sub);
+  return p == std::string::npos ? 0 : p + 1;
+}
+
+std::string EncodeBase64(const std::string& Data) {
+  static const char alphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((Data.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 3 <= Data.size(); i += 3) {
+    unsigned v = (static_cast<unsigned char>(Data[i]) << 16) |
+                 (static_cast<unsigned char>(Data[i + 1]) << 8) | static_cast<unsigned char>(Data[i + 2]);
+    out += alphabet[(v >> 18) & 63];
+    out += alphabet[(v >> 12) & 63];
+    out += alphabet[(v >> 6) & 63];
+    out += alphabet[v & 63];
+  }
+  std::size_t rest = Data.size() - i;
+  if (rest > 0) {
+    unsigned v = static_cast<unsigned char>(Data[i]) << 16;
+    if (rest == 2) v |= static_cast<unsigned char>(Data[i + 1]) << 8;
+    out += alphabet[(v >> 18) & 63];
+    out += alphabet[(v >> 12) & 63];
+    out += rest == 2 ? alphabet[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+namespace {
+
+// Days from 1 January of year 1 (proleptic Gregorian) to the given date.
+long DaysFromCivil(long y, long m, long d) {
+  y -= m <= 2;
+  long era = (y >= 0 ? y : y - 399) / 400;
+  long yoe = y - era * 400;
+  long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;  // days since 1970-01-01
+}
+
+void CivilFromDays(long z, long& y, long& m, long& d) {
+  z += 719468;
+  long era = (z >= 0 ? z : z - 146096) / 146097;
+  long doe = z - era * 146097;
+  long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  y = yoe + era * 400;
+  long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  long mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp + (mp < 10 ? 3 : -9);
+  y += m <= 2;
+}
+
+const long kEpochOffset = 25569;  // days from 1899-12-30 to 1970-01-01
+
+}  // namespace
+
+double EncodeDateTime(int Year, int Month, int Day, int Hour, int Minute, int Second) {
+  double days = static_cast<double>(DaysFromCivil(Year, Month, Day) + kEpochOffset);
+  return days + (Hour * 3600.0 + Minute * 60.0 + Second) / 86400.0;
+}
+
+std::string FormatHttpDate(double DateTime) {
+  long whole = static_cast<long>(std::trunc(DateTime));
+  // Time of day from the fraction, rounded to the millisecond as a calendar
+  // clock would, then cut to whole seconds.
+  double frac = std::fabs(DateTime - static_cast<double>(whole));
+  long ms = std::lround(frac * 86400000.0);
+  if (ms >= 86400000) ms = 86399999;
+  long secs = ms / 1000;
+  long y, m, d;
+  CivilFromDays(whole - kEpochOffset, y, m, d);
+  static const char weekdays[] = "MonTueWedThuFriSatSun";
+  static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  long wd = ((whole - 2) % 7 + 7) % 7;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.3s, %2.2ld %.3s %4.4ld %2.2ld:%2.2ld:%2.2ld", weekdays + wd * 3, d,
+                months + (m - 1) * 3, y, secs / 3600, secs / 60 % 60, secs % 60);
+  return buf;
+}
+
+void ReplaceExtension(std::string& Name, const std::string& NewExt) {
+  std::size_t p = LastPos(".", Name);
+  if (p > 0) {
+    Name = Name.substr(0, p) + NewExt;
+  } else {
+    Name = Name + "." + NewExt;
+  }
+}
+
+std::string DocumentNameOf(const std::string& Path) {
+  if (Path.empty() || Path == "/") return "document.htm";
+  std::string p = Path;
+  if (p.back() == '/') p.pop_back();
+  std::string name = Copy(p, static_cast<long>(LastPos("/", p)) + 1, 255);
+  auto q = name.find('?');
+  if (q != std::string::npos) name.resize(q);
+  return name;
+}

@@ -1,0 +1,40 @@
+// Small text helpers of the HTTP client: splitting an address, the last
+// position of a text, Base64, the HTTP date text and document names.
+// Positions count from 1; 0 means "not found".
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+struct TUrlParts {
+  std::string Proto, User, Pass, Host, Port, Path;
+};
+
+// Splits Url into scheme, user information, host, port (as text) and path
+// (with its leading "/" and any query). All six outputs are emptied first.
+void SplitUrl(const std::string& Url, std::string& Proto, std::string& User, std::string& Pass,
+              std::string& Host, std::string& Port, std::string& Path);
+TUrlParts SplitUrl(const std::string& Url);
+
+// Position of the last occurrence of Sub in Text, or 0.
+std::size_t LastPos(const std::string& Sub, const std::string& Text);
+
+// Standard Base64 (RFC 2045 alphabet, "=" padding, no line breaks).
+std::string EncodeBase64(const std::string& Data);
+
+// Weekday, day, month, year and time of a date-time value (days since
+// 30 December 1899, fraction = time of day), e.g. "Sun, 06 Dec 2026 17:27:53".
+std::string FormatHttpDate(double DateTime);
+// The date-time value of a calendar date and time.
+double EncodeDateTime(int Year, int Month, int Day, int Hour, int Minute, int Second);
+
+// Replaces the extension of Name (after its last ".") by NewExt, or appends
+// "." + NewExt when Name has no dot.
+void ReplaceExtension(std::string& Name, const std::string& NewExt);
+
+// The name under which the document at a request path is saved.
+std::string DocumentNameOf(const std::string& Path);
+
+// A piece of a text, clamped: a start below 1 starts at 1, a negative count
+// gives "", a piece running past the end stops there.
+std::string Copy(const std::string& Text, long Start, long Count);

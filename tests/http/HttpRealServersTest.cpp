@@ -1,0 +1,336 @@
+// The HTTP client against real servers on loopback: nginx serving fixture
+// files and redirects, and tinyproxy in front of it.
+#include "HttpProt.h"
+
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "LoopbackPeer.h"
+#include "ServerFixtures.h"
+
+namespace {
+
+using testsupport::NginxServer;
+using testsupport::TinyProxy;
+
+const std::string kSmallPage = "<html><head><title>Tirasel</title></head><body>Wortschatz und Worte</body></html>\n";
+const std::string kFinalPage = "<html><body>Ziel erreicht</body></html>\n";
+const std::string kIndexPage = "<html><body>Verzeichnis-Index</body></html>\n";
+const std::string kRelativePage = "<html><body>relativ aufgeloest</body></html>\n";
+
+// One nginx (and, on demand, one tinyproxy) per test program; each test runs
+// in a process of its own under ctest, so these start once per test there.
+struct Servers {
+  std::unique_ptr<NginxServer> web;
+  std::unique_ptr<TinyProxy> proxy;
+  std::string error;
+
+  Servers() {
+    try {
+      web = std::make_unique<NginxServer>();
+      web->AddFile("/small.html", kSmallPage);
+      web->AddFile("/final.html", kFinalPage);
+      web->AddFile("/dir/index.html", kIndexPage);
+      web->AddFile("/dir/rel/page.html", kRelativePage);
+      web->AddFile("/listing/first.txt", "eins\n");
+      web->AddFile("/listing/second.html", "<html>zwei</html>\n");
+      // An absolute, then a root-relative relocation.
+      web->AddRedirect("/start", 302, "http://$server_addr:$server_port/mid");
+      web->AddRedirect("/mid", 301, "/final.html");
+      web->AddRedirect("/bare", 302, "final.html");
+      web->AddRedirect("/dir/start", 302, "rel/page.html");
+      web->Start();
+    } catch (const std::exception& e) {
+      error = e.what();
+      web.reset();
+    }
+  }
+
+  TinyProxy* Proxy() {
+    if (!proxy && error.empty()) {
+      try {
+        proxy = std::make_unique<TinyProxy>();
+        proxy->Start();
+      } catch (const std::exception& e) {
+        error = e.what();
+        proxy.reset();
+      }
+    }
+    return proxy.get();
+  }
+};
+
+Servers& Shared() {
+  static Servers servers;
+  return servers;
+}
+
+// A client writing into a memory stream, recording what the checks need.
+// Every Get is guarded: a request still running after the guard time is
+// aborted, so a hang fails the test instead of blocking it.
+struct Client {
+  THttpCli http;
+  TMemoryStream body;
+  std::vector<std::string> locations;
+  std::vector<std::string> requestLines;
+  int doneCount = 0;
+  std::uint16_t doneError = 0xFFFF;
+  std::string error;
+  bool guardFired = false;
+
+  Client() {
+    http.ReceiveStream = &body;
+    http.OnLocationChange = [this](TObject*) { locations.push_back(http.Location()); };
+    http.OnCommand = [this](TObject*, std::string& line) { requestLines.push_back(line); };
+    http.OnRequestDone = [this](TObject*, THttpRequest, std::uint16_t e) {
+      ++doneCount;
+      doneError = e;
+    };
+  }
+
+  // Get; returns the exception's code (0 when none) and keeps its text.
+  int Get(const std::string& url, int guardMs = 10000) {
+    http.URL = url;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [this] {
+      guardFired = true;
+      http.Abort();
+    });
+    guard.start(guardMs);
+    try {
+      http.Get();
+    } catch (const EHttpException& e) {
+      error = e.what();
+      return e.ErrorCode;
+    }
+    return 0;
+  }
+  bool WaitDone() {
+    return testpeer::WaitUntil([this] { return doneCount > 0; });
+  }
+};
+
+long PeakResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return 0;
+}
+
+class HttpNginx : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!Shared().web) GTEST_FAIL() << "nginx fixture: " << Shared().error;
+  }
+  NginxServer& Web() { return *Shared().web; }
+};
+
+class HttpTinyproxy : public HttpNginx {
+ protected:
+  void SetUp() override {
+    HttpNginx::SetUp();
+    if (!Shared().Proxy()) GTEST_FAIL() << "tinyproxy fixture: " << Shared().error;
+  }
+  TinyProxy& Proxy() { return *Shared().proxy; }
+  // A client sending through the proxy, named by its "host:port" text.
+  void UseProxy(Client& client) { client.http.Proxy = Proxy().HostPort(); }
+};
+
+// ---- Direct to nginx
+
+TEST_F(HttpNginx, SmallPageArrivesWithItsHeaderFields) {
+  Client client;
+  ASSERT_EQ(client.Get(Web().Url("/small.html")), 0) << client.error;
+  EXPECT_FALSE(client.guardFired);
+  EXPECT_EQ(client.body.Data(), kSmallPage);
+  EXPECT_EQ(client.http.StatusCode(), 200);
+  EXPECT_EQ(client.http.ReasonPhrase(), "OK");
+  EXPECT_EQ(client.http.ContentType(), "text/html");
+  EXPECT_EQ(client.http.ContentLength(), static_cast<std::int64_t>(kSmallPage.size()));
+  EXPECT_EQ(client.http.ReceivedBytes(), static_cast<std::int64_t>(kSmallPage.size()));
+  EXPECT_EQ(client.http.DocumentName(), "small.html");
+  ASSERT_FALSE(client.http.ResponseHeader().empty());
+  EXPECT_EQ(client.http.ResponseHeader()[0], "HTTP/1.1 200 OK");
+  EXPECT_EQ(client.http.State(), hsIdle);
+  ASSERT_TRUE(client.WaitDone());
+  EXPECT_EQ(client.doneError, 0);
+  // nginx saw an HTTP/1.0 request for the path.
+  EXPECT_NE(testsupport::ReadFile(Web().AccessLog()).find("\"GET /small.html HTTP/1.0\" 200"), std::string::npos);
+}
+
+TEST_F(HttpNginx, MissingPageRaisesWithTheServersStatus) {
+  Client client;
+  EXPECT_EQ(client.Get(Web().Url("/nowhere.html")), 404);
+  EXPECT_EQ(client.error, "Not Found");
+  EXPECT_EQ(client.http.StatusCode(), 404);
+  ASSERT_TRUE(client.WaitDone());
+  EXPECT_EQ(client.doneError, 0);  // an error status is not a failed exchange
+
+  // The component is ready for the next request at once.
+  client.body.Clear();
+  EXPECT_EQ(client.Get(Web().Url("/small.html")), 0) << client.error;
+  EXPECT_EQ(client.body.Data(), kSmallPage);
+}
+
+TEST_F(HttpNginx, RedirectChainAbsoluteThenRootRelative) {
+  Client client;
+  ASSERT_EQ(client.Get(Web().Url("/start")), 0) << client.error;
+  EXPECT_EQ(client.body.Data(), kFinalPage);  // the bodies of the 302 and 301 are dropped
+  EXPECT_EQ(client.http.StatusCode(), 200);
+  ASSERT_EQ(client.locations.size(), 2u);
+  EXPECT_EQ(client.locations[0].substr(client.locations[0].size() - 4), "/mid");
+  EXPECT_EQ(client.locations[1].substr(client.locations[1].size() - 11), "/final.html");
+
+  // Every response of the chain is in the header, in order.
+  std::vector<std::string> statusLines;
+  for (const std::string& line : client.http.ResponseHeader()) {
+    if (line.rfind("HTTP/", 0) == 0) statusLines.push_back(line);
+  }
+  EXPECT_EQ(statusLines, (std::vector<std::string>{"HTTP/1.1 302 Moved Temporarily", "HTTP/1.1 301 Moved Permanently",
+                                                   "HTTP/1.1 200 OK"}));
+  ASSERT_TRUE(client.WaitDone());
+  EXPECT_EQ(client.doneError, 0);
+}
+
+TEST_F(HttpNginx, BareNameRelocationIsFetchedFromTheServerRoot) {
+  Client client;
+  ASSERT_EQ(client.Get(Web().Url("/bare")), 0) << client.error;
+  EXPECT_EQ(client.body.Data(), kFinalPage);
+  // The relocated request carries the absolute address, which nginx accepts.
+  EXPECT_EQ(client.requestLines.back(), "");
+  bool absoluteLineSent = false;
+  for (const std::string& line : client.requestLines) absoluteLineSent |= line == "GET http://127.0.0.1/final.html HTTP/1.0";
+  EXPECT_TRUE(absoluteLineSent);
+}
+
+TEST_F(HttpNginx, DirectoryIndexAndListing) {
+  Client client;
+  ASSERT_EQ(client.Get(Web().Url("/dir/")), 0) << client.error;
+  EXPECT_EQ(client.body.Data(), kIndexPage);
+
+  // Without the slash nginx relocates to "/listing/", which has no index
+  // file: the generated listing names the files.
+  Client listing;
+  ASSERT_EQ(listing.Get(Web().Url("/listing")), 0) << listing.error;
+  EXPECT_EQ(listing.locations.size(), 1u);
+  EXPECT_EQ(listing.http.ContentType(), "text/html");
+  EXPECT_NE(listing.body.Data().find("first.txt"), std::string::npos);
+  EXPECT_NE(listing.body.Data().find("second.html"), std::string::npos);
+}
+
+TEST_F(HttpNginx, HundredMegabytesArriveWholeInMemory) {
+#ifdef TIRASEL_SANITIZE_BUILD
+  GTEST_SKIP() << "100 MB through the instrumented client is too slow under the sanitizers";
+#endif
+  constexpr std::int64_t kSize = 100ll << 20;
+  std::uint64_t expected = Web().AddPatternFile("/big.bin", kSize);
+  long peakBefore = PeakResidentKiB();
+
+  Client client;
+  int pieces = 0;
+  client.http.OnDocData = [&](TObject*, const void*, int) { ++pieces; };
+  ASSERT_EQ(client.Get(Web().Url("/big.bin"), 120000), 0) << client.error;
+  ASSERT_EQ(client.body.Size(), kSize);
+  EXPECT_EQ(client.http.ReceivedBytes(), kSize);
+  EXPECT_EQ(client.http.ContentLength(), kSize);
+  EXPECT_EQ(testsupport::Fnv1a(client.body.Data().data(), client.body.Data().size()), expected);
+  EXPECT_GE(pieces, static_cast<int>(kSize / 8192));  // never more than one buffer per piece
+  // The stream's own growth is the only large allocation.
+  long grownMiB = (PeakResidentKiB() - peakBefore) / 1024;
+  EXPECT_LT(grownMiB, 3 * (kSize >> 20)) << "peak resident size grew by " << grownMiB << " MiB";
+}
+
+TEST_F(HttpNginx, AbortDuringTheBodyEndsTheRequestAndTheClientGoesOn) {
+  Web().AddPatternFile("/abort.bin", 8ll << 20);
+  Client client;
+  client.http.OnDocData = [&](TObject*, const void*, int) {
+    if (client.http.ReceivedBytes() > 100000) client.http.Abort();
+  };
+  EXPECT_EQ(client.Get(Web().Url("/abort.bin")), 404);
+  EXPECT_EQ(client.error, "Connection aborted on request");
+  EXPECT_FALSE(client.guardFired);
+  EXPECT_LT(client.http.ReceivedBytes(), 8ll << 20);
+  ASSERT_TRUE(client.WaitDone());
+  EXPECT_EQ(client.doneError, 3);
+
+  client.http.OnDocData = nullptr;
+  client.body.Clear();
+  EXPECT_EQ(client.Get(Web().Url("/small.html")), 0) << client.error;
+  EXPECT_EQ(client.body.Data(), kSmallPage);
+}
+
+TEST_F(HttpNginx, ManySequentialGetsLeakNoDescriptors) {
+  Client client;
+  ASSERT_EQ(client.Get(Web().Url("/small.html")), 0) << client.error;  // first use sets up the machinery
+  int fdsBefore = testpeer::OpenFdCount();
+  for (int i = 0; i < 50; ++i) {
+    client.body.Clear();
+    ASSERT_EQ(client.Get(Web().Url(i % 2 ? "/small.html" : "/missing")), i % 2 ? 0 : 404) << "request " << i;
+  }
+  EXPECT_EQ(client.body.Data(), kSmallPage);
+  EXPECT_EQ(testpeer::OpenFdCount(), fdsBefore);
+}
+
+// ---- Through tinyproxy
+
+TEST_F(HttpTinyproxy, AbsoluteRequestLineAndHostLineWithPortInProxyText) {
+  Client client;
+  UseProxy(client);
+  const std::string url = Web().Url("/small.html");
+  ASSERT_EQ(client.Get(url), 0) << client.error;
+  EXPECT_EQ(client.body.Data(), kSmallPage);
+  ASSERT_GE(client.requestLines.size(), 2u);
+  EXPECT_EQ(client.requestLines[0], "GET " + url + " HTTP/1.0");
+  EXPECT_NE(std::find(client.requestLines.begin(), client.requestLines.end(), "Host: 127.0.0.1"),
+            client.requestLines.end());
+  // The proxy took the request and nginx served it.
+  EXPECT_NE(testsupport::ReadFile(Proxy().Log()).find("GET " + url), std::string::npos);
+  EXPECT_EQ(client.http.StatusCode(), 200);
+}
+
+TEST_F(HttpTinyproxy, PortFromProxyPortWhenTheProxyTextHasNone) {
+  Client client;
+  client.http.Proxy = "127.0.0.1";
+  client.http.ProxyPort = std::to_string(Proxy().Port());
+  ASSERT_EQ(client.Get(Web().Url("/dir/")), 0) << client.error;
+  EXPECT_EQ(client.body.Data(), kIndexPage);
+  EXPECT_EQ(client.requestLines[0], "GET " + Web().Url("/dir/") + " HTTP/1.0");
+}
+
+TEST_F(HttpTinyproxy, UnreachableTargetGivesTheProxysErrorAnswer) {
+  Client client;
+  UseProxy(client);
+  int code = client.Get("http://127.0.0.1:" + std::to_string(testpeer::UnusedPort()) + "/x");
+  EXPECT_GE(code, 500) << client.error;
+  EXPECT_LT(code, 600);
+  EXPECT_EQ(code, client.http.StatusCode());
+  EXPECT_EQ(client.error, client.http.ReasonPhrase());
+  EXPECT_FALSE(client.error.empty());
+  ASSERT_TRUE(client.WaitDone());
+  EXPECT_EQ(client.doneError, 0);  // the proxy answered: the exchange itself worked
+}
+
+TEST_F(HttpTinyproxy, RelocationsStayWithTheProxy) {
+  Client client;
+  UseProxy(client);
+  ASSERT_EQ(client.Get(Web().Url("/start")), 0) << client.error;
+  EXPECT_EQ(client.body.Data(), kFinalPage);
+  EXPECT_EQ(client.locations, (std::vector<std::string>{Web().Url("/mid"), Web().Url("/final.html")}));
+
+  // A relative value resolves against the current address, as a browser would.
+  Client relative;
+  UseProxy(relative);
+  ASSERT_EQ(relative.Get(Web().Url("/dir/start")), 0) << relative.error;
+  EXPECT_EQ(relative.body.Data(), kRelativePage);
+  EXPECT_EQ(relative.locations, (std::vector<std::string>{Web().Url("/dir/rel/page.html")}));
+}
+
+}  // namespace

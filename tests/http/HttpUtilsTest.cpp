@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include "HttpUtils.h"
+
+namespace {
+
+std::string Parts(const std::string& url) {
+  TUrlParts p = SplitUrl(url);
+  return p.Proto + "|" + p.User + "|" + p.Pass + "|" + p.Host + "|" + p.Port + "|" + p.Path;
+}
+
+}  // namespace
+
+TEST(SplitUrl, FullAddressAndAuthorityForms) {
+  EXPECT_EQ(Parts("http://u:p@h:81/a/b?c=d"), "http|u|p|h|81|/a/b?c=d");
+  EXPECT_EQ(Parts("h"), "|||h||");
+  EXPECT_EQ(Parts("h:81"), "|||h|81|");
+  EXPECT_EQ(Parts("u@h"), "|u||h||");
+  EXPECT_EQ(Parts("u:p@h"), "|u|p|h||");
+  EXPECT_EQ(Parts("HTTPS://Host.Example/x"), "HTTPS|||Host.Example||/x");
+  EXPECT_EQ(Parts(""), "|||||");
+}
+
+TEST(SplitUrl, PathsSchemesAndOddities) {
+  EXPECT_EQ(Parts("/a/b"), "http|||||/a/b");
+  EXPECT_EQ(Parts("/"), "http|||||");
+  EXPECT_EQ(Parts("//h/x"), "http|||||/h/x");
+  EXPECT_EQ(Parts("http:/x"), "http|||||/x");
+  EXPECT_EQ(Parts("Http:"), "http|||||");
+  EXPECT_EQ(Parts("mailto:u@h"), "mailto|u||h||");
+  EXPECT_EQ(Parts("x/y?u=http://z"), "x/y?u=http|||z||");
+  EXPECT_EQ(Parts("h/p:q@r"), "|||h||/p:q@r");  // only the authority is split
+}
+
+TEST(LastPos, FindsTheLastOccurrence) {
+  EXPECT_EQ(LastPos("/", "/a/b"), 3u);
+  EXPECT_EQ(LastPos("ab", "abxab"), 4u);
+  EXPECT_EQ(LastPos("z", "abc"), 0u);
+  EXPECT_EQ(LastPos("a", ""), 0u);
+}
+
+TEST(EncodeBase64, PaddingAndBinaryBytes) {
+  EXPECT_EQ(EncodeBase64(""), "");
+  EXPECT_EQ(EncodeBase64("a"), "YQ==");
+  EXPECT_EQ(EncodeBase64("ab"), "YWI=");
+  EXPECT_EQ(EncodeBase64("abc"), "YWJj");
+  EXPECT_EQ(EncodeBase64("user:pass"), "dXNlcjpwYXNz");
+  EXPECT_EQ(EncodeBase64(std::string("\xff\xfe\x00\xe4", 4)), "//4A5A==");
+  EXPECT_EQ(EncodeBase64(std::string(100, 'x')).find('\n'), std::string::npos);
+}
+
+TEST(FormatHttpDate, WeekdayPaddingAndTime) {
+  EXPECT_EQ(FormatHttpDate(EncodeDateTime(2026, 12, 6, 17, 27, 53)), "Sun, 06 Dec 2026 17:27:53");
+  EXPECT_EQ(FormatHttpDate(EncodeDateTime(2027, 3, 1, 5, 4, 3)), "Mon, 01 Mar 2027 05:04:03");
+  EXPECT_EQ(FormatHttpDate(EncodeDateTime(2000, 2, 29, 0, 0, 0)), "Tue, 29 Feb 2000 00:00:00");
+  EXPECT_EQ(FormatHttpDate(1.0), "Sun, 31 Dec 1899 00:00:00");
+  EXPECT_DOUBLE_EQ(EncodeDateTime(1899, 12, 30, 12, 0, 0), 0.5);
+}
+
+TEST(DocumentNames, ExtensionsAndPaths) {
+  std::string name = "run.exe";
+  ReplaceExtension(name, "htm");
+  EXPECT_EQ(name, "run.htm");
+  name = "run";
+  ReplaceExtension(name, "htm");
+  EXPECT_EQ(name, "run.htm");
+  name = "a.b.c";
+  ReplaceExtension(name, "d");
+  EXPECT_EQ(name, "a.b.d");
+
+  EXPECT_EQ(DocumentNameOf(""), "document.htm");
+  EXPECT_EQ(DocumentNameOf("/"), "document.htm");
+  EXPECT_EQ(DocumentNameOf("/dir/"), "dir");
+  EXPECT_EQ(DocumentNameOf("/dir/page.html?x=1"), "page.html");
+  EXPECT_EQ(DocumentNameOf("/?x"), "");
+  EXPECT_EQ(DocumentNameOf("/a?u=/b/c.htm"), "c.htm");  // a "/" in the query counts
+  EXPECT_EQ(DocumentNameOf("/" + std::string(300, 'n')), std::string(255, 'n'));
+}
+
+TEST(Copy, ClampsLikeAPieceOfText) {
+  EXPECT_EQ(Copy("abc", 0, 2), "ab");
+  EXPECT_EQ(Copy("abc", 2, 10), "bc");
+  EXPECT_EQ(Copy("abc", 2, -1), "");
+  EXPECT_EQ(Copy("abc", 4, 1), "");
+}
