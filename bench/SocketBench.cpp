@@ -174,6 +174,7 @@ class EchoServer {
     ::close(lfd_);
   }
   std::uint16_t Port() const { return port_; }
+  long Closed() const { return closed_; }
 
  private:
   void Run() {
@@ -189,9 +190,11 @@ class EchoServer {
         ::send(fd, buf, static_cast<size_t>(n), MSG_NOSIGNAL);
       }
       ::close(fd);
+      ++closed_;
     }
   }
   std::uint16_t port_ = 0;
+  std::atomic<long> closed_{0};
   int lfd_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
@@ -220,12 +223,20 @@ void BM_WSocketConnectCycles(benchmark::State& state) {
     PumpUntil(s, [&] { return reply.size() >= 4; }, 10);
     s.Close();
   };
+  // The server's ends live in this process too: count once it has closed them.
+  auto serverDone = [&](long expected) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (echo.Closed() < expected && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
   for (int i = 0; i < 100; ++i) cycle();  // warm-up: allocator and caches settle
+  serverDone(100);
   const int fdsBefore = OpenFdCount();
   const long rssBefore = ResidentKiB();
   for (auto _ : state) {
     for (std::int64_t i = 0; i < cycles; ++i) cycle();
   }
+  serverDone(100 + cycles * static_cast<long>(state.iterations()));
   const int fdsAfter = OpenFdCount();
   const long rssAfter = ResidentKiB();
   state.counters["cycles_per_s"] =

@@ -359,6 +359,13 @@ void THttpCli::WaitForIdle() {
     if (FState == hsIdle) break;
     WaitForMessages(100, !FMultiThreaded);
   }
+  // The request-done message was posted when the state became idle: one more
+  // pass delivers it, so OnRequestDone always fires before Get returns.
+  if (FMultiThreaded) {
+    FSocket->PumpPendingMessages();
+  } else {
+    ProcessMessages();
+  }
 }
 
 void THttpCli::Abort() {

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <shared_mutex>
 #include <chrono>
@@ -81,6 +82,7 @@ void ThreadQueue::Post(const TMessage& msg) {
   // Posts of the owning thread need no wake-up call: its pumps look at the
   // queue before they wait, and its Qt loop does so before it blocks.
   const bool own = OnOwnerThread();
+  if (own) EnsureNotifier();
   bool wake = false;
   {
     std::lock_guard lock(mu_);
@@ -147,6 +149,11 @@ bool ThreadQueue::HasMessages() {
 void ThreadQueue::PurgeIf(const std::function<bool(const TMessage&)>& pred) {
   std::lock_guard lock(mu_);
   std::erase_if(queue_, pred);
+}
+
+bool ThreadQueue::Contains(const std::function<bool(const TMessage&)>& pred) {
+  std::lock_guard lock(mu_);
+  return std::any_of(queue_.begin(), queue_.end(), pred);
 }
 
 bool ThreadQueue::RemoveFirst(const std::function<bool(const TMessage&)>& pred) {

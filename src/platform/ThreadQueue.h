@@ -35,6 +35,7 @@ class ThreadQueue {
   void WaitReady(int timeoutMs);
   bool HasMessages();
   void PurgeIf(const std::function<bool(const TMessage&)>& pred);
+  bool Contains(const std::function<bool(const TMessage&)>& pred);
   // Removes the first queued message matching pred; true when one was found.
   bool RemoveFirst(const std::function<bool(const TMessage&)>& pred);
 

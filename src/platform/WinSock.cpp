@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <shared_mutex>
 #include <netdb.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
@@ -45,6 +46,7 @@ bool CheckStarted() {
 // ---- Sockets and their notification state --------------------------------
 
 struct SockRec {
+  std::mutex mu;  // guards the fields below
   int type = SOCK_STREAM;
   HWND wnd = 0;
   unsigned msg = 0;
@@ -64,9 +66,47 @@ struct SockRec {
   bool shutWr = false;
 };
 
-std::mutex g_sockMu;
-// Never destroyed: clean-up at program exit may still consult it.
-std::unordered_map<int, SockRec>& g_socks = *new std::unordered_map<int, SockRec>;
+// The table of sockets: looked up under a shared lock, changed only when a
+// socket is created or closed. Each record has its own lock, so that sockets
+// served by different threads do not wait for each other. Never destroyed:
+// clean-up at program exit may still consult it.
+std::shared_mutex g_tableMu;
+std::unordered_map<int, std::shared_ptr<SockRec>>& g_socks =
+    *new std::unordered_map<int, std::shared_ptr<SockRec>>;
+
+// A socket record held under its lock.
+class Locked {
+ public:
+  Locked() = default;
+  explicit Locked(std::shared_ptr<SockRec> rec) : rec_(std::move(rec)), lock_(rec_->mu) {}
+  explicit operator bool() const { return rec_ != nullptr; }
+  SockRec* operator->() const { return rec_.get(); }
+  SockRec& operator*() const { return *rec_; }
+
+ private:
+  std::shared_ptr<SockRec> rec_;
+  std::unique_lock<std::mutex> lock_;
+};
+
+// The record of a socket, locked; empty when the handle is unknown.
+Locked FindQuiet(int fd) {
+  std::shared_ptr<SockRec> rec;
+  {
+    std::shared_lock lock(g_tableMu);
+    auto it = g_socks.find(fd);
+    if (it == g_socks.end()) return Locked();
+    rec = it->second;
+  }
+  return Locked(std::move(rec));
+}
+
+void InsertSocket(int fd, int type, bool connected) {
+  auto rec = std::make_shared<SockRec>();
+  rec->type = type;
+  rec->connected = connected;
+  std::unique_lock lock(g_tableMu);
+  g_socks[fd] = std::move(rec);
+}
 
 std::uint32_t WantedEvents(const SockRec& r) {
   if (!r.wnd || !r.mask || !r.queue || r.parked) return 0;
@@ -298,13 +338,7 @@ bool CompletionStillQueued(const Lookup& lk, HANDLE handle, bool remove) {
   auto match = [&](const TMessage& m) {
     return m.Window == lk.wnd && m.Msg == lk.msg && m.WParam == handle;
   };
-  if (remove) return lk.queue->RemoveFirst(match);
-  bool found = false;
-  lk.queue->PurgeIf([&](const TMessage& m) {
-    found = found || match(m);
-    return false;
-  });
-  return found;
+  return remove ? lk.queue->RemoveFirst(match) : lk.queue->Contains(match);
 }
 
 // Forgets finished requests whose completion has been taken from the queue.
@@ -468,24 +502,18 @@ SOCKET socket(int af, int type, int protocol) {
   int fd = ::socket(AF_INET, (type == SOCK_STREAM_W ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC,
                     protocol);
   if (fd < 0) return FailErrno();
-  std::lock_guard lock(g_sockMu);
-  SockRec rec;
-  rec.type = type;
-  g_socks[fd] = std::move(rec);
+  InsertSocket(fd, type, false);
   return fd;
 }
 
 namespace {
 
-// Looks the socket up; sets 10093 or 10038 and returns nullptr on failure.
-SockRec* Find(SOCKET s) {
-  if (!CheckStarted()) return nullptr;
-  auto it = g_socks.find(s);
-  if (it == g_socks.end()) {
-    t_lastError = WSAENOTSOCK;
-    return nullptr;
-  }
-  return &it->second;
+// Looks the socket up and locks it; sets 10093 or 10038 when it fails.
+Locked Find(SOCKET s) {
+  if (!CheckStarted()) return Locked();
+  Locked r = FindQuiet(s);
+  if (!r) t_lastError = WSAENOTSOCK;
+  return r;
 }
 
 void Rearm(SOCKET s, SockRec& r, bool& flag) {
@@ -498,16 +526,15 @@ void Rearm(SOCKET s, SockRec& r, bool& flag) {
 }  // namespace
 
 int bind(SOCKET s, const sockaddr_in* addr, int len) {
-  std::lock_guard lock(g_sockMu);
-  if (!Find(s)) return SOCKET_ERROR;
+  auto r = Find(s);
+  if (!r) return SOCKET_ERROR;
   if (!addr || len < static_cast<int>(sizeof(sockaddr_in))) return Fail(WSAEFAULT);
   if (::bind(s, reinterpret_cast<const sockaddr*>(addr), sizeof(sockaddr_in)) < 0) return FailErrno();
   return 0;
 }
 
 int connect(SOCKET s, const sockaddr_in* addr, int len) {
-  std::lock_guard lock(g_sockMu);
-  SockRec* r = Find(s);
+  auto r = Find(s);
   if (!r) return SOCKET_ERROR;
   if (!addr || len < static_cast<int>(sizeof(sockaddr_in))) return Fail(WSAEFAULT);
   if (::connect(s, reinterpret_cast<const sockaddr*>(addr), sizeof(sockaddr_in)) == 0) {
@@ -537,8 +564,7 @@ int connect(SOCKET s, const sockaddr_in* addr, int len) {
 }
 
 int listen(SOCKET s, int backlog) {
-  std::lock_guard lock(g_sockMu);
-  SockRec* r = Find(s);
+  auto r = Find(s);
   if (!r) return SOCKET_ERROR;
   if (::listen(s, backlog) < 0) return FailErrno();
   r->listening = true;
@@ -548,8 +574,7 @@ int listen(SOCKET s, int backlog) {
 }
 
 SOCKET accept(SOCKET s, sockaddr_in* addr, int* len) {
-  std::lock_guard lock(g_sockMu);
-  SockRec* r = Find(s);
+  auto r = Find(s);
   if (!r) return INVALID_SOCKET;
   sockaddr_in peer{};
   socklen_t plen = sizeof peer;
@@ -559,37 +584,35 @@ SOCKET accept(SOCKET s, sockaddr_in* addr, int* len) {
   if (fd < 0) return Fail(ErrnoToWsa(err));
   if (addr) *addr = peer;
   if (len) *len = sizeof peer;
-  SockRec rec;
-  rec.type = SOCK_STREAM_W;
-  rec.connected = true;
-  g_socks[fd] = std::move(rec);
+  InsertSocket(fd, SOCK_STREAM_W, true);
   return fd;
 }
 
 int closesocket(SOCKET s) {
-  SockRec rec;
+  if (!CheckStarted()) return SOCKET_ERROR;
+  std::shared_ptr<SockRec> rec;
   {
-    std::lock_guard lock(g_sockMu);
-    SockRec* r = Find(s);
-    if (!r) return SOCKET_ERROR;
-    if (r->registered && r->queue) epoll_ctl(r->queue->EpollFd(), EPOLL_CTL_DEL, s, nullptr);
-    rec = std::move(*r);
-    g_socks.erase(s);
-    // Notifications of this handle still queued would otherwise reach
-    // whatever socket gets the same number next.
-    if (rec.queue && rec.wnd) {
-      rec.queue->PurgeIf([&](const TMessage& m) {
-        return m.Window == rec.wnd && m.Msg == rec.msg && m.WParam == static_cast<WPARAM>(s);
-      });
-    }
-    ::close(s);
+    std::unique_lock lock(g_tableMu);
+    auto it = g_socks.find(s);
+    if (it == g_socks.end()) return Fail(WSAENOTSOCK);
+    rec = std::move(it->second);
+    g_socks.erase(it);
   }
+  std::lock_guard lock(rec->mu);
+  if (rec->registered && rec->queue) epoll_ctl(rec->queue->EpollFd(), EPOLL_CTL_DEL, s, nullptr);
+  // Notifications of this handle still queued would otherwise reach
+  // whatever socket gets the same number next.
+  if (rec->queue && rec->wnd) {
+    rec->queue->PurgeIf([&](const TMessage& m) {
+      return m.Window == rec->wnd && m.Msg == rec->msg && m.WParam == static_cast<WPARAM>(s);
+    });
+  }
+  ::close(s);
   return 0;
 }
 
 int shutdown(SOCKET s, int how) {
-  std::lock_guard lock(g_sockMu);
-  SockRec* r = Find(s);
+  auto r = Find(s);
   if (!r) return SOCKET_ERROR;
   if (how < 0 || how > 2) return Fail(WSAEINVAL);
   if (::shutdown(s, how) < 0) return FailErrno();
@@ -602,10 +625,7 @@ namespace {
 // Data transfers run outside the table lock, so that sockets served by
 // different threads never wait for each other; the lock is taken before, to
 // check the handle, and after, to settle the notification state.
-bool Known(SOCKET s) {
-  std::lock_guard lock(g_sockMu);
-  return Find(s) != nullptr;
-}
+bool Known(SOCKET s) { return static_cast<bool>(Find(s)); }
 
 int SendFailure(SOCKET s, SockRec& r, int err) {
   if (err == EAGAIN || err == EWOULDBLOCK) {
@@ -617,9 +637,7 @@ int SendFailure(SOCKET s, SockRec& r, int err) {
 }
 
 int AfterSend(SOCKET s, ssize_t n, std::int64_t wanted, int err) {
-  std::lock_guard lock(g_sockMu);
-  auto it = g_socks.find(s);
-  SockRec* r = it == g_socks.end() ? nullptr : &it->second;
+  Locked r = FindQuiet(s);
   if (n < 0) return r ? SendFailure(s, *r, err) : Fail(ErrnoToWsa(err));
   // A partial send found the buffer full, like one that would block.
   if (r && n < wanted) Rearm(s, *r, r->writeArmed);
@@ -627,9 +645,7 @@ int AfterSend(SOCKET s, ssize_t n, std::int64_t wanted, int err) {
 }
 
 int AfterRecv(SOCKET s, ssize_t n, int err, bool oob) {
-  std::lock_guard lock(g_sockMu);
-  auto it = g_socks.find(s);
-  if (it != g_socks.end()) Rearm(s, it->second, oob ? it->second.oobArmed : it->second.readArmed);
+  if (Locked r = FindQuiet(s)) Rearm(s, *r, oob ? r->oobArmed : r->readArmed);
   if (n < 0) return Fail(ErrnoToWsa(err));
   return static_cast<int>(n);
 }
@@ -740,8 +756,8 @@ bool TranslateOption(int level, int optname, int& plevel, int& poptname) {
 }  // namespace
 
 int setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen) {
-  std::lock_guard lock(g_sockMu);
-  if (!Find(s)) return SOCKET_ERROR;
+  auto r = Find(s);
+  if (!r) return SOCKET_ERROR;
   int plevel, pname;
   if (!TranslateOption(level, optname, plevel, pname)) return Fail(WSAENOPROTOOPT);
   if (!optval || optlen < 1) return Fail(WSAEFAULT);
@@ -767,8 +783,8 @@ int setsockopt(SOCKET s, int level, int optname, const void* optval, int optlen)
 }
 
 int getsockopt(SOCKET s, int level, int optname, void* optval, int* optlen) {
-  std::lock_guard lock(g_sockMu);
-  if (!Find(s)) return SOCKET_ERROR;
+  auto r = Find(s);
+  if (!r) return SOCKET_ERROR;
   int plevel, pname;
   if (!TranslateOption(level, optname, plevel, pname)) return Fail(WSAENOPROTOOPT);
   if (!optval || !optlen || *optlen < 4) return Fail(WSAEFAULT);
@@ -792,8 +808,8 @@ int getsockopt(SOCKET s, int level, int optname, void* optval, int* optlen) {
 }
 
 int ioctlsocket(SOCKET s, long cmd, std::uint32_t* arg) {
-  std::lock_guard lock(g_sockMu);
-  if (!Find(s)) return SOCKET_ERROR;
+  auto r = Find(s);
+  if (!r) return SOCKET_ERROR;
   if (!arg) return Fail(WSAEFAULT);
   if (cmd == FIONREAD_W) {
     int n = 0;
@@ -811,8 +827,8 @@ int ioctlsocket(SOCKET s, long cmd, std::uint32_t* arg) {
 }
 
 int getsockname(SOCKET s, sockaddr_in* name, int* namelen) {
-  std::lock_guard lock(g_sockMu);
-  if (!Find(s)) return SOCKET_ERROR;
+  auto r = Find(s);
+  if (!r) return SOCKET_ERROR;
   if (!name || !namelen || *namelen < static_cast<int>(sizeof(sockaddr_in))) return Fail(WSAEFAULT);
   socklen_t len = sizeof(sockaddr_in);
   if (::getsockname(s, reinterpret_cast<sockaddr*>(name), &len) < 0) return FailErrno();
@@ -821,8 +837,8 @@ int getsockname(SOCKET s, sockaddr_in* name, int* namelen) {
 }
 
 int getpeername(SOCKET s, sockaddr_in* name, int* namelen) {
-  std::lock_guard lock(g_sockMu);
-  if (!Find(s)) return SOCKET_ERROR;
+  auto r = Find(s);
+  if (!r) return SOCKET_ERROR;
   if (!name || !namelen || *namelen < static_cast<int>(sizeof(sockaddr_in))) return Fail(WSAEFAULT);
   socklen_t len = sizeof(sockaddr_in);
   if (::getpeername(s, reinterpret_cast<sockaddr*>(name), &len) < 0) return FailErrno();
@@ -894,8 +910,7 @@ bool getprotobyname(const char* name, protoent_w& out) {
 }
 
 int WSAAsyncSelect(SOCKET s, HWND wnd, unsigned msg, long events) {
-  std::lock_guard lock(g_sockMu);
-  SockRec* r = Find(s);
+  auto r = Find(s);
   if (!r) return SOCKET_ERROR;
   std::shared_ptr<ThreadQueue> queue;
   if (msg != 0 && events != 0) {
@@ -956,7 +971,7 @@ int WSACancelAsyncRequest(HANDLE request) {
 }
 
 int OpenSocketCount() {
-  std::lock_guard lock(g_sockMu);
+  std::shared_lock lock(g_tableMu);
   return static_cast<int>(g_socks.size());
 }
 
@@ -966,10 +981,9 @@ namespace platform_detail {
 
 void OnSocketReady(int fd, std::uint32_t ev) {
   using namespace winsock;
-  std::lock_guard lock(g_sockMu);
-  auto it = g_socks.find(fd);
-  if (it == g_socks.end()) return;
-  SockRec& r = it->second;
+  Locked locked = FindQuiet(fd);
+  if (!locked) return;
+  SockRec& r = *locked;
   if (!r.wnd) return;
   bool posted = false;
   if (r.connecting) {

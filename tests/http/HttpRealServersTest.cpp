@@ -226,11 +226,15 @@ TEST_F(HttpNginx, DirectoryIndexAndListing) {
   EXPECT_NE(listing.body.Data().find("second.html"), std::string::npos);
 }
 
-TEST_F(HttpNginx, HundredMegabytesArriveWholeInMemory) {
+// The instrumented build takes a smaller file through the same path.
 #ifdef TIRASEL_SANITIZE_BUILD
-  GTEST_SKIP() << "100 MB through the instrumented client is too slow under the sanitizers";
+constexpr std::int64_t kLargeFileSize = 16ll << 20;
+#else
+constexpr std::int64_t kLargeFileSize = 100ll << 20;
 #endif
-  constexpr std::int64_t kSize = 100ll << 20;
+
+TEST_F(HttpNginx, LargeFileArrivesWholeInMemory) {
+  constexpr std::int64_t kSize = kLargeFileSize;
   std::uint64_t expected = Web().AddPatternFile("/big.bin", kSize);
   long peakBefore = PeakResidentKiB();
 
@@ -243,9 +247,10 @@ TEST_F(HttpNginx, HundredMegabytesArriveWholeInMemory) {
   EXPECT_EQ(client.http.ContentLength(), kSize);
   EXPECT_EQ(testsupport::Fnv1a(client.body.Data().data(), client.body.Data().size()), expected);
   EXPECT_GE(pieces, static_cast<int>(kSize / 8192));  // never more than one buffer per piece
-  // The stream's own growth is the only large allocation.
+  // The stream's own growth is the only large allocation (the slack covers
+  // the allocator's and the sanitizer's bookkeeping).
   long grownMiB = (PeakResidentKiB() - peakBefore) / 1024;
-  EXPECT_LT(grownMiB, 3 * (kSize >> 20)) << "peak resident size grew by " << grownMiB << " MiB";
+  EXPECT_LT(grownMiB, 3 * (kSize >> 20) + 32) << "peak resident size grew by " << grownMiB << " MiB";
 }
 
 TEST_F(HttpNginx, AbortDuringTheBodyEndsTheRequestAndTheClientGoesOn) {

@@ -628,3 +628,26 @@ TEST(WSocketClient, AbortDuringLookupAndDatagramConnect) {
   s.Close();
   ::close(udp);
 }
+
+TEST(WSocketClient, LocalPortIsBoundBeforeConnecting) {
+  LoopbackPeer peer(LoopbackPeer::Hold, 2);
+  TWSocket s;
+  Recorder r(s);
+  std::string local = std::to_string(testpeer::UnusedPort());
+  s.SetLocalPort(local);
+  ConnectTo(s, peer.Port());
+  ASSERT_TRUE(WaitUntil([&] { return s.State() == wsConnected; }));
+  sockaddr_in name{};
+  int len = sizeof name;
+  ASSERT_EQ(s.GetSockName(name, len), 0);
+  EXPECT_EQ(std::to_string(ntohs(name.sin_port)), local);
+  EXPECT_EQ(s.GetBoundPort(), local);
+  s.Close();
+  EXPECT_EQ(s.LocalPort(), "0");  // back at its default after the close
+
+  // A local port that is taken: the bind failure is reported with its code.
+  s.SetLocalPort(peer.PortText());
+  EXPECT_EQ(ErrorOf([&] { ConnectTo(s, peer.Port()); }), "winsock.bind failed, error #10048");
+  s.Close();
+  peer.Release();
+}

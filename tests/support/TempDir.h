@@ -10,7 +10,7 @@
 class TTempDir {
  public:
   TTempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tirasel-app-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "tirasel-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
   }

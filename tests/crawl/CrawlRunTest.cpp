@@ -1,0 +1,232 @@
+// The crawl run against a loopback web site, through a window that records
+// what the run does to it and answers its questions from a script.
+#include "CrawlRun.h"
+
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <map>
+
+#include "SiteServer.h"
+
+namespace {
+
+using testpeer::SiteServer;
+using Lines = std::vector<std::string>;
+using Pages = std::map<std::string, std::string>;
+
+struct RecordingWindow : TCrawlWindow {
+  std::string address, proxy;
+  bool automatic = false;
+  std::deque<bool> answers;  // No when exhausted
+  Lines log, questions, controls;
+  std::string countLabel;
+  std::function<void(const std::string&)> onLog;  // a "user" reacting to the log
+
+  std::string Address() override { return address; }
+  std::string Proxy() override { return proxy; }
+  bool AutomaticMode() override { return automatic; }
+  bool AskYesNo(const std::string& caption, const std::string& text) override {
+    EXPECT_EQ(caption, "Frage");
+    questions.push_back(text);
+    if (answers.empty()) return false;
+    bool answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  void ProcessPendingEvents() override { ProcessMessages(); }
+  void ClearLog() override { log.clear(); }
+  void AppendLog(const std::string& line) override {
+    log.push_back(line);
+    if (onLog) onLog(line);
+  }
+  void SetControlEnabled(TCrawlControl control, bool enabled) override {
+    static const char* names[] = {"Go", "Break", "LocalBreak", "Ende", "About", "Del", "Save", "Open", "New", "Sort"};
+    controls.push_back(std::string(enabled ? "+" : "-") + names[static_cast<int>(control)]);
+  }
+  void SetCountLabel(const std::string& text) override { countLabel = text; }
+};
+
+struct Crawl {
+  RecordingWindow window;
+  WordList words;
+  THttpCli http;
+  TCrawlRun run{window, words, http};
+
+  Crawl() { ConfigureHttpCli1(http, run); }
+  void Go(const std::string& address) {
+    window.address = address;
+    run.GoBtnClick();
+    testpeer::PumpFor(20);  // late request-done events
+  }
+  Lines Words() const {
+    Lines out;
+    for (const WordEntry& entry : words.Entries()) out.push_back(entry.Caption);
+    return out;
+  }
+};
+
+std::string Done(int count) { return "Done! (" + std::to_string(count) + " html files found...)..."; }
+
+// A site with nested directories, "../" links, a foreign directory, a
+// refresh, frames, links of every extension class, a self link, a link that
+// differs only in case, and a missing page.
+std::map<std::string, std::string> FixtureSite() {
+  return {
+      {"/a/index.html",
+       "<html><head><title>Start</title><meta http-equiv=refresh content=\"0; url=refresh.html\"></head>"
+       "<body><p>Hallo Welt,</p>\r\n<a href=\"index.html\">selbst</a> <a href=sub/page.htm>sub</a> "
+       "<a href=\"../up.html\">hoch</a> <a href=\"/b/foreign.html\">fremd</a> <a href=logo.gif>bild</a> "
+       "<a href=\"style.css\">css</a> <a href=\"missing.html\">weg</a> <a href=\"Index.html\">gross</a>"
+       "<frameset><frame src=\"frame.php?x=1\"></frameset></body></html>"},
+      {"/a/refresh.html", "<p>Erneuert</p>"},
+      {"/a/sub/page.htm", "<p>Unterseite</p><a href=\"../index.html\">zur&uuml;ck</a>"},
+      {"/up.html", "<p>Oben</p><a href=\"/b/other.html\">fremd2</a>"},
+      {"/b/foreign.html", "<p>Ausland</p>"},
+      {"/b/other.html", "<p>Anders</p>"},
+      {"/a/frame.php?x=1", "<p>Rahmen</p>"},
+      {"/a/Index.html", "<p>Gross</p>"},
+  };
+}
+
+TEST(CrawlRun, AutomaticModeStaysOnTheSite) {
+  SiteServer site(FixtureSite());
+  Crawl crawl;
+  crawl.window.automatic = true;
+  std::string root = site.Root();
+  crawl.Go(root + "a/index.html");
+  EXPECT_TRUE(crawl.window.questions.empty());
+  // The refresh comes first (it stands in the head); "../" is followed; a root
+  // link to another directory is declined silently from the start page, but
+  // followed from a page in the root directory itself.
+  const Lines expected = {root + "a/index.html",   root + "a/refresh.html", root + "a/sub/page.htm",
+                          root + "up.html",        root + "a/missing.html", "Error...",
+                          root + "a/Index.html",   root + "a/frame.php?x=1", root + "b/other.html",
+                          Done(7)};
+  EXPECT_EQ(crawl.window.log, expected);
+  EXPECT_EQ(crawl.words.FindWord("Ausland"), std::nullopt);
+  EXPECT_TRUE(crawl.words.FindWord("Anders"));
+  EXPECT_TRUE(crawl.words.FindWord("Erneuert"));
+  EXPECT_TRUE(crawl.words.FindWord("zur\xFC" "ck"));
+  EXPECT_TRUE(crawl.words.FindWord("Welt"));
+  EXPECT_EQ(crawl.window.countLabel, WordCountLabel(crawl.words.WordCount()));
+}
+
+TEST(CrawlRun, QuestionsOncePerForeignDirectory) {
+  SiteServer site(FixtureSite());
+  Crawl crawl;
+  crawl.window.answers = {true};
+  std::string root = site.Root();
+  crawl.Go(root + "a/index.html");
+  // A root link's directory part is the host's root: asked once (Yes), and
+  // every later link on the host is followed without asking.
+  ASSERT_EQ(crawl.window.questions, Lines{"Soll der Link zu \"" + root + "\" weiterverfolgt werden?"});
+  EXPECT_TRUE(crawl.words.FindWord("Ausland"));
+  EXPECT_TRUE(crawl.words.FindWord("Anders"));
+  EXPECT_EQ(crawl.window.log.back(), Done(8));
+
+  Crawl declining;
+  declining.window.answers = {false};
+  declining.Go(root + "a/index.html");
+  EXPECT_EQ(declining.window.questions.size(), 1u);
+  EXPECT_FALSE(declining.words.FindWord("Ausland"));
+  EXPECT_EQ(declining.window.log.back(), Done(7));
+}
+
+TEST(CrawlRun, ControlsChangeInTheirOrderAndEmptyAddressDoesNothing) {
+  SiteServer site(Pages{{"/x.html", "<p>x</p>"}});
+  Crawl crawl;
+  crawl.Go("");
+  EXPECT_TRUE(crawl.window.controls.empty());
+  EXPECT_TRUE(crawl.window.log.empty());
+
+  crawl.Go(site.Root() + "x.html");
+  const Lines expected = {"-Ende", "-About", "-Del",  "-Save",  "-Open",  "-New",  "-Sort", "-Go",   "+Break",
+                          "+LocalBreak", "-Break", "-LocalBreak", "+Ende", "+About", "+Del", "+Save", "+Open", "+New", "+Sort"};
+  EXPECT_EQ(crawl.window.controls, expected);
+}
+
+TEST(CrawlRun, UnreachableStartPageAndWwwCompletion) {
+  Crawl crawl;
+  std::string port = std::to_string(testpeer::UnusedPort());
+  crawl.Go("http://127.0.0.1:" + port + "/");
+  // The request-done event comes before Get fails, so its line precedes "Error...".
+  EXPECT_EQ(crawl.window.log, (Lines{"http://127.0.0.1:" + port + "/", "HTTP Fehler: 10061", "Error...", Done(0)}));
+
+  crawl.Go("www.tirasel.invalid");
+  ASSERT_FALSE(crawl.window.log.empty());
+  EXPECT_EQ(crawl.window.log, (Lines{"http://www.tirasel.invalid/", "HTTP Fehler: 11001", "Error...", Done(0)}));
+}
+
+TEST(CrawlRun, TwoRunsKeepTheWordsAndShowOnlyTheSecondLog) {
+  SiteServer site(Pages{{"/one.html", "<p>eins</p>"}, {"/two.html", "<p>zwei</p>"}});
+  Crawl crawl;
+  crawl.Go(site.Root() + "one.html");
+  crawl.Go(site.Root() + "two.html");
+  EXPECT_EQ(crawl.Words(), (Lines{"eins", "zwei"}));
+  EXPECT_EQ(crawl.window.log, (Lines{site.Root() + "two.html", Done(1)}));
+}
+
+TEST(CrawlRun, AbbrechenDuringTheThirdPageEndsTheRun) {
+  SiteServer site(Pages{{"/1.html", "<a href=2.html>2</a><a href=3.html>3</a><a href=4.html>4</a>"},
+                   {"/2.html", "<p>zwei</p>"},
+                   {"/4.html", "<p>vier</p>"}},
+                  "/3.html");
+  Crawl crawl;
+  crawl.window.onLog = [&](const std::string& line) {
+    if (line.ends_with("/3.html")) QTimer::singleShot(100, [&] { crawl.run.BreakBtnClick(); });
+  };
+  crawl.Go(site.Root() + "1.html");
+  site.Release();
+  EXPECT_EQ(crawl.window.log, (Lines{site.Root() + "1.html", site.Root() + "2.html", site.Root() + "3.html",
+                                     "HTTP Fehler: 3", "Error...", Done(2)}));
+  EXPECT_FALSE(crawl.run.Running());
+  EXPECT_FALSE(crawl.run.StopRequested);
+}
+
+TEST(CrawlRun, AktuelleDateiAbbrechenSkipsOnlyThatPage) {
+  SiteServer site(Pages{{"/1.html", "<a href=2.html>2</a><a href=3.html>3</a>"}, {"/3.html", "<p>drei</p>"}}, "/2.html");
+  Crawl crawl;
+  crawl.window.onLog = [&](const std::string& line) {
+    if (line.ends_with("/2.html")) {
+      QTimer::singleShot(100, [&] {
+        crawl.run.BreakLocalBtnClick();
+        site.Release();
+      });
+    }
+  };
+  crawl.Go(site.Root() + "1.html");
+  EXPECT_EQ(crawl.window.log, (Lines{site.Root() + "1.html", site.Root() + "2.html", "HTTP Fehler: 3", "Error...",
+                                     site.Root() + "3.html", Done(2)}));
+  EXPECT_TRUE(crawl.words.FindWord("drei"));
+}
+
+TEST(CrawlRun, RootLinkWithoutHostStaysBusyUntilAnAbort) {
+  // A start address without "//": its directory part is empty, so a root link
+  // on the page becomes "/x.html", which names no host.
+  SiteServer site(Pages{{"/index.html", "<a href=/x.html>x</a><a href=index2.html>2</a>"}, {"/index2.html", "<p>zwei</p>"}});
+  Crawl crawl;
+  bool aborted = false;
+  crawl.window.onLog = [&](const std::string& line) {
+    if (line == "Error..." && !aborted && crawl.window.log.size() >= 5) {
+      aborted = true;
+      crawl.run.BreakLocalBtnClick();
+    }
+  };
+  crawl.window.answers = {true};  // follow "/" (the root link's directory)
+  std::string start = "127.0.0.1:" + site.PortText() + "/index.html";
+  crawl.Go(start);
+  // "/x.html" fails with the lookup error and leaves the client busy; the next
+  // page fails as busy, until the abort makes it usable again.
+  ASSERT_GE(crawl.window.log.size(), 5u);
+  EXPECT_EQ(crawl.window.log[0], start);
+  EXPECT_EQ(crawl.window.log[1], "/x.html");
+  EXPECT_EQ(crawl.window.log[2], "Error...");
+  EXPECT_EQ(crawl.window.log[3], "index2.html");
+  EXPECT_EQ(crawl.window.log[4], "Error...");
+  EXPECT_EQ(crawl.http.State(), hsIdle);
+}
+
+}  // namespace
