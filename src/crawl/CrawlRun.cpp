@@ -10,6 +10,7 @@ struct TCrawlRun::TRunState {
 
   TCrawlLists lists;
   THTMLParser parser;
+  TMemoryStream page;  // each page's document; emptied, not freed, between pages
   TLinkFollower follower;
   TWordHarvest harvest;
 };
@@ -88,13 +89,15 @@ void TCrawlRun::FinishRun() {
   running_ = false;
 }
 
-// Fetches one page into a buffer of its own and cuts it into lines; the
-// buffer lives only as long as that takes.
+// Fetches one page into the page buffer and cuts it into lines. The buffer
+// is emptied for each page but keeps its memory, so a run does not map fresh
+// memory for every document.
 void TCrawlRun::FetchPage(const std::string& address) {
   THTMLParser& parser = run_->parser;
   parser.Lines.clear();
   parser.Nodes.clear();
-  TMemoryStream buffer;
+  TMemoryStream& buffer = run_->page;
+  buffer.Clear();
 
   TLinkFollower& follower = run_->follower;
   follower.Link = ResolveLink(address, run_->lists.SiteBases.at(0));
@@ -113,6 +116,7 @@ void TCrawlRun::FetchPage(const std::string& address) {
   http_.ReceiveStream = nullptr;
   run_->lists.FetchedPages.Add(address);
   SplitLines(buffer.Data().data(), buffer.Data().size(), parser.Lines);
+  buffer.Clear();
 }
 
 void TCrawlRun::ProcessPage(const std::string& address) {

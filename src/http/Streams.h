@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "Component.h"
 
@@ -21,22 +22,33 @@ class TStream : public TObject {
   void WriteBuffer(const void* buffer, std::int64_t count);
 };
 
-// A stream kept in memory.
+// A stream kept in memory. It grows with realloc, which moves large blocks
+// without copying them, and Clear() keeps the memory for the next use.
 class TMemoryStream : public TStream {
  public:
+  TMemoryStream() = default;
+  ~TMemoryStream() override;
+  TMemoryStream(const TMemoryStream&) = delete;
+  TMemoryStream& operator=(const TMemoryStream&) = delete;
+
   std::int64_t Write(const void* buffer, std::int64_t count) override;
   std::int64_t Read(void* buffer, std::int64_t count) override;
-  std::int64_t Size() const override { return static_cast<std::int64_t>(data_.size()); }
+  std::int64_t Size() const override { return static_cast<std::int64_t>(size_); }
   std::int64_t Position() const override { return position_; }
   void SetPosition(std::int64_t position) override;
 
-  const std::string& Data() const { return data_; }
+  std::string_view Data() const { return {data_, size_}; }
+  // Makes room for at least `bytes` without changing the contents.
+  void Reserve(size_t bytes);
+  // Empties the stream; the memory stays for the next contents.
   void Clear() {
-    data_.clear();
+    size_ = 0;
     position_ = 0;
   }
 
  private:
-  std::string data_;
+  char* data_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
   std::int64_t position_ = 0;
 };

@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -205,10 +206,8 @@ TEST_F(HttpNginx, BareNameRelocationIsFetchedFromTheServerRoot) {
   ASSERT_EQ(client.Get(Web().Url("/bare")), 0) << client.error;
   EXPECT_EQ(client.body.Data(), kFinalPage);
   // The relocated request carries the absolute address, which nginx accepts.
-  EXPECT_EQ(client.requestLines.back(), "");
-  bool absoluteLineSent = false;
-  for (const std::string& line : client.requestLines) absoluteLineSent |= line == "GET http://127.0.0.1/final.html HTTP/1.0";
-  EXPECT_TRUE(absoluteLineSent);
+  EXPECT_NE(std::find(client.requestLines.begin(), client.requestLines.end(), "GET http://127.0.0.1/final.html HTTP/1.0"),
+            client.requestLines.end());
 }
 
 TEST_F(HttpNginx, DirectoryIndexAndListing) {
