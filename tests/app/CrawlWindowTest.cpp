@@ -11,7 +11,9 @@
 
 #include "Cp1252.h"
 #include "MainUnit.h"
+#include "FixtureSite.h"
 #include "ScriptedDialogs.h"
+#include "ServerFixtures.h"
 #include "SiteServer.h"
 #include "TempDir.h"
 #include "WordListView.h"
@@ -131,6 +133,21 @@ TEST_F(CrawlWindowTest, ConfirmedCloseDuringARunStopsIt) {
   EXPECT_FALSE(form->isVisible());
   EXPECT_EQ(Log(*form).back(), "Done! (1 html files found...)...");
   EXPECT_FALSE(form->Words().FindWord("drei"));
+}
+
+TEST_F(CrawlWindowTest, CrawlsTheNginxSiteAskingOnce) {
+  testsupport::NginxServer web;
+  for (const auto& [path, body] : testsite::FixtureSite()) web.AddFile(path, body);
+  web.Start();
+  auto form = Create();
+  form->URLEdit->setText(FromCp1252(web.Url("/a/index.html")));
+  dialogs.Answers = {TAnswer::Yes};
+  form->GoBtn->click();
+  ASSERT_EQ(dialogs.Questions.size(), 1u);
+  EXPECT_EQ(dialogs.Questions[0].Text, "Soll der Link zu \"" + web.Url("/") + "\" weiterverfolgt werden?");
+  EXPECT_EQ(Log(*form).back(), "Done! (8 html files found...)...");
+  EXPECT_TRUE(form->Words().FindWord("Ausland"));
+  EXPECT_TRUE(form->Words().FindWord("Rahmen"));
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "FixtureSite.h"
+#include "ServerFixtures.h"
 #include "SiteServer.h"
 #include "TempDir.h"
 
@@ -155,6 +157,24 @@ TEST(Cli, CtrlCEndsTheRunAndKeepsTheWordsSoFar) {
   EXPECT_TRUE(Contains(run.err, "Error...\n"));
   EXPECT_TRUE(Contains(run.err, "Done! (1 html files found...)...\n"));
   EXPECT_FALSE(Contains(run.err, "/3.html"));
+}
+
+TEST(Cli, CrawlsTheNginxSiteThroughTinyproxy) {
+  testsupport::NginxServer web;
+  for (const auto& [path, body] : testsite::FixtureSite()) web.AddFile(path, body);
+  web.Start();
+  testsupport::TinyProxy proxy;
+  proxy.Start();
+  Result run = RunCli({"--proxy", proxy.HostPort(), web.Url("/a/index.html")});
+  EXPECT_EQ(run.status, 0) << run.err;
+  std::string expectedLog;
+  for (const char* path : testsite::kAutomaticOrder) {
+    expectedLog += web.Url("/") + path + "\n";
+    if (std::string(path) == "a/missing.html") expectedLog += "Error...\n";
+  }
+  EXPECT_EQ(run.err, expectedLog + "Done! (7 html files found...)...\n");
+  EXPECT_TRUE(Contains(run.out, "\r\nRahmen\r\n"));
+  EXPECT_TRUE(Contains(run.out, "\r\nzur\xFC" "ck\r\n"));
 }
 
 }  // namespace

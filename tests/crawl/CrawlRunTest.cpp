@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 
+#include "FixtureSite.h"
 #include "SiteServer.h"
 
 namespace {
@@ -70,29 +71,8 @@ struct Crawl {
 
 std::string Done(int count) { return "Done! (" + std::to_string(count) + " html files found...)..."; }
 
-// A site with nested directories, "../" links, a foreign directory, a
-// refresh, frames, links of every extension class, a self link, a link that
-// differs only in case, and a missing page.
-std::map<std::string, std::string> FixtureSite() {
-  return {
-      {"/a/index.html",
-       "<html><head><title>Start</title><meta http-equiv=refresh content=\"0; url=refresh.html\"></head>"
-       "<body><p>Hallo Welt,</p>\r\n<a href=\"index.html\">selbst</a> <a href=sub/page.htm>sub</a> "
-       "<a href=\"../up.html\">hoch</a> <a href=\"/b/foreign.html\">fremd</a> <a href=logo.gif>bild</a> "
-       "<a href=\"style.css\">css</a> <a href=\"missing.html\">weg</a> <a href=\"Index.html\">gross</a>"
-       "<frameset><frame src=\"frame.php?x=1\"></frameset></body></html>"},
-      {"/a/refresh.html", "<p>Erneuert</p>"},
-      {"/a/sub/page.htm", "<p>Unterseite</p><a href=\"../index.html\">zur&uuml;ck</a>"},
-      {"/up.html", "<p>Oben</p><a href=\"/b/other.html\">fremd2</a>"},
-      {"/b/foreign.html", "<p>Ausland</p>"},
-      {"/b/other.html", "<p>Anders</p>"},
-      {"/a/frame.php?x=1", "<p>Rahmen</p>"},
-      {"/a/Index.html", "<p>Gross</p>"},
-  };
-}
-
 TEST(CrawlRun, AutomaticModeStaysOnTheSite) {
-  SiteServer site(FixtureSite());
+  SiteServer site(testsite::FixtureSite());
   Crawl crawl;
   crawl.window.automatic = true;
   std::string root = site.Root();
@@ -115,7 +95,7 @@ TEST(CrawlRun, AutomaticModeStaysOnTheSite) {
 }
 
 TEST(CrawlRun, QuestionsOncePerForeignDirectory) {
-  SiteServer site(FixtureSite());
+  SiteServer site(testsite::FixtureSite());
   Crawl crawl;
   crawl.window.answers = {true};
   std::string root = site.Root();

@@ -52,7 +52,7 @@ class SiteServer {
       peer.WaitReleased(20000);
       return;
     }
-    auto page = pages_.find(target);
+    auto page = pages_.find(target.substr(0, target.find('?')));  // the query selects nothing
     std::string response = page == pages_.end()
                                ? "HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<p>Nicht gefunden</p>"
                                : "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n" + page->second;

@@ -1,0 +1,115 @@
+// Whole crawls of the fixture site served by nginx, directly and through
+// tinyproxy, as the program meets real servers.
+#include <gtest/gtest.h>
+
+#include <deque>
+
+#include "CrawlRun.h"
+#include "FixtureSite.h"
+#include "LoopbackPeer.h"
+#include "ServerFixtures.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+struct LoggingWindow : TCrawlWindow {
+  std::string address, proxy;
+  bool automatic = false;
+  std::deque<bool> answers;  // No when exhausted
+  Lines log, questions;
+
+  std::string Address() override { return address; }
+  std::string Proxy() override { return proxy; }
+  bool AutomaticMode() override { return automatic; }
+  bool AskYesNo(const std::string&, const std::string& text) override {
+    questions.push_back(text);
+    bool answer = !answers.empty() && answers.front();
+    if (!answers.empty()) answers.pop_front();
+    return answer;
+  }
+  void ProcessPendingEvents() override { ProcessMessages(); }
+  void ClearLog() override { log.clear(); }
+  void AppendLog(const std::string& line) override { log.push_back(line); }
+  void SetControlEnabled(TCrawlControl, bool) override {}
+  void SetCountLabel(const std::string&) override {}
+};
+
+class CrawlRealServers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const auto& [path, body] : testsite::FixtureSite()) web.AddFile(path, body);
+    web.Start();
+    root = web.Url("/");
+  }
+
+  // Runs a crawl from /a/index.html; returns the fetched addresses in order.
+  Lines Crawl(LoggingWindow& window, WordList& words) {
+    THttpCli http;
+    TCrawlRun run(window, words, http);
+    ConfigureHttpCli1(http, run);
+    window.address = root + "a/index.html";
+    run.GoBtnClick();
+    testpeer::PumpFor(20);
+    Lines fetched;
+    for (const std::string& line : window.log) {
+      if (line.starts_with("http://")) fetched.push_back(line);
+    }
+    return fetched;
+  }
+  Lines AutomaticOrder() const {
+    Lines order;
+    for (const char* path : testsite::kAutomaticOrder) order.push_back(root + path);
+    return order;
+  }
+
+  testsupport::NginxServer web;
+  std::string root;
+};
+
+TEST_F(CrawlRealServers, AutomaticModeWithNginx) {
+  LoggingWindow window;
+  window.automatic = true;
+  WordList words;
+  EXPECT_EQ(Crawl(window, words), AutomaticOrder());
+  EXPECT_TRUE(window.questions.empty());
+  EXPECT_EQ(window.log.back(), "Done! (7 html files found...)...");
+  EXPECT_TRUE(words.FindWord("Rahmen"));
+  EXPECT_TRUE(words.FindWord("Anders"));
+  EXPECT_FALSE(words.FindWord("Ausland"));
+  // nginx's own 404 page is never harvested: the failed page stops at Get.
+  EXPECT_FALSE(words.FindWord("nginx"));
+}
+
+TEST_F(CrawlRealServers, QuestionsAnsweredYesAndNoWithNginx) {
+  LoggingWindow yes;
+  yes.answers = {true};
+  WordList yesWords;
+  Crawl(yes, yesWords);
+  EXPECT_EQ(yes.questions, Lines{"Soll der Link zu \"" + root + "\" weiterverfolgt werden?"});
+  EXPECT_TRUE(yesWords.FindWord("Ausland"));
+  EXPECT_EQ(yes.log.back(), "Done! (8 html files found...)...");
+
+  LoggingWindow no;
+  WordList noWords;
+  Crawl(no, noWords);
+  EXPECT_EQ(no.questions.size(), 1u);
+  EXPECT_FALSE(noWords.FindWord("Ausland"));
+}
+
+TEST_F(CrawlRealServers, ThroughTinyproxy) {
+  testsupport::TinyProxy proxy;
+  proxy.Start();
+  LoggingWindow window;
+  window.automatic = true;
+  window.proxy = proxy.HostPort();
+  WordList words;
+  EXPECT_EQ(Crawl(window, words), AutomaticOrder());
+  EXPECT_EQ(window.log.back(), "Done! (7 html files found...)...");
+  EXPECT_TRUE(words.FindWord("Unterseite"));
+  // Every page went through the proxy.
+  EXPECT_NE(testsupport::ReadFile(proxy.Log()).find("a/sub/page.htm"), std::string::npos);
+
+}
+
+}  // namespace
