@@ -27,13 +27,20 @@ constexpr std::array<unsigned char, 256> kFold = MakeFoldTable();
 
 unsigned char FoldCase(unsigned char c) { return kFold[c]; }
 
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+namespace {
+
+// The comparison behind FindWord, inlined into its hot path.
+[[gnu::always_inline]] inline bool SameKey(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     if (a[i] != b[i] && kFold[static_cast<unsigned char>(a[i])] != kFold[static_cast<unsigned char>(b[i])]) return false;
   }
   return true;
 }
+
+}  // namespace
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) { return SameKey(a, b); }
 
 std::string WordCountLabel(size_t count) { return "W\xF6rtner in der Liste: " + std::to_string(count); }
 
@@ -71,7 +78,7 @@ uint64_t Mix(uint64_t hash, uint64_t chunk) {
 }  // namespace
 
 // Hashes the case-folded bytes eight at a time.
-uint32_t WordList::KeyHash(std::string_view text) const {
+[[gnu::always_inline]] inline uint32_t WordList::KeyHash(std::string_view text) const {
   uint64_t hash = 0x9E3779B97F4A7C15ull ^ text.size();
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
   size_t left = text.size();
@@ -84,8 +91,8 @@ uint32_t WordList::KeyHash(std::string_view text) const {
   return static_cast<uint32_t>(hash ^ (hash >> 32));
 }
 
-uint32_t WordList::FindIndexed(std::string_view text, uint32_t hash) const {
-  return index_.Find(hash, [&](uint32_t at) { return EqualIgnoringCase(entries_[at].Caption, text); });
+[[gnu::always_inline]] inline uint32_t WordList::FindIndexed(std::string_view text, uint32_t hash) const {
+  return index_.Find(hash, [&](uint32_t at) { return SameKey(entries_[at].Caption, text); });
 }
 
 void WordList::IndexAfterAppend(size_t index) {

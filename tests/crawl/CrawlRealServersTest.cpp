@@ -2,38 +2,15 @@
 // tinyproxy, as the program meets real servers.
 #include <gtest/gtest.h>
 
-#include <deque>
-
 #include "CrawlRun.h"
 #include "FixtureSite.h"
 #include "LoopbackPeer.h"
+#include "RecordingWindow.h"
 #include "ServerFixtures.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
-
-struct LoggingWindow : TCrawlWindow {
-  std::string address, proxy;
-  bool automatic = false;
-  std::deque<bool> answers;  // No when exhausted
-  Lines log, questions;
-
-  std::string Address() override { return address; }
-  std::string Proxy() override { return proxy; }
-  bool AutomaticMode() override { return automatic; }
-  bool AskYesNo(const std::string&, const std::string& text) override {
-    questions.push_back(text);
-    bool answer = !answers.empty() && answers.front();
-    if (!answers.empty()) answers.pop_front();
-    return answer;
-  }
-  void ProcessPendingEvents() override { ProcessMessages(); }
-  void ClearLog() override { log.clear(); }
-  void AppendLog(const std::string& line) override { log.push_back(line); }
-  void SetControlEnabled(TCrawlControl, bool) override {}
-  void SetCountLabel(const std::string&) override {}
-};
 
 class CrawlRealServers : public ::testing::Test {
  protected:
@@ -44,7 +21,7 @@ class CrawlRealServers : public ::testing::Test {
   }
 
   // Runs a crawl from /a/index.html; returns the fetched addresses in order.
-  Lines Crawl(LoggingWindow& window, WordList& words) {
+  Lines Crawl(RecordingWindow& window, WordList& words) {
     THttpCli http;
     TCrawlRun run(window, words, http);
     ConfigureHttpCli1(http, run);
@@ -68,7 +45,7 @@ class CrawlRealServers : public ::testing::Test {
 };
 
 TEST_F(CrawlRealServers, AutomaticModeWithNginx) {
-  LoggingWindow window;
+  RecordingWindow window;
   window.automatic = true;
   WordList words;
   EXPECT_EQ(Crawl(window, words), AutomaticOrder());
@@ -82,7 +59,7 @@ TEST_F(CrawlRealServers, AutomaticModeWithNginx) {
 }
 
 TEST_F(CrawlRealServers, QuestionsAnsweredYesAndNoWithNginx) {
-  LoggingWindow yes;
+  RecordingWindow yes;
   yes.answers = {true};
   WordList yesWords;
   Crawl(yes, yesWords);
@@ -90,7 +67,7 @@ TEST_F(CrawlRealServers, QuestionsAnsweredYesAndNoWithNginx) {
   EXPECT_TRUE(yesWords.FindWord("Ausland"));
   EXPECT_EQ(yes.log.back(), "Done! (8 html files found...)...");
 
-  LoggingWindow no;
+  RecordingWindow no;
   WordList noWords;
   Crawl(no, noWords);
   EXPECT_EQ(no.questions.size(), 1u);
@@ -100,7 +77,7 @@ TEST_F(CrawlRealServers, QuestionsAnsweredYesAndNoWithNginx) {
 TEST_F(CrawlRealServers, ThroughTinyproxy) {
   testsupport::TinyProxy proxy;
   proxy.Start();
-  LoggingWindow window;
+  RecordingWindow window;
   window.automatic = true;
   window.proxy = proxy.HostPort();
   WordList words;
