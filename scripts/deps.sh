@@ -17,4 +17,4 @@ ensure_packages() {
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libjpeg-dev qt6-base-dev libgl-dev)
 # What the tests need besides: the fuzzers, the real servers the fixtures
 # start, and the HTTP peers the benchmarks measure against.
-TEST_PACKAGES=(clang libclang-rt-14-dev nginx-light tinyproxy curl wget xvfb xauth microsocks dante-server)
+TEST_PACKAGES=(clang libclang-rt-14-dev nginx-light tinyproxy curl wget cewl xvfb xauth microsocks dante-server)

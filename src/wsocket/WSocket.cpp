@@ -302,23 +302,38 @@ void TCustomWSocket::HandleBgException(const std::exception& E) {
 
 void TCustomWSocket::HandleSocketNotify(TMessage& Msg) {
   // A message for an earlier handle, or any while paused, is stale.
-  if (FHSocket == INVALID_SOCKET || static_cast<SOCKET>(Msg.WParam) != FHSocket || FPaused) return;
+  const auto socket = static_cast<SOCKET>(Msg.WParam);
+  if (FHSocket == INVALID_SOCKET || socket != FHSocket || FPaused) return;
   const auto events = static_cast<std::uint16_t>(Msg.LParam & 0xffff);
   const auto error = static_cast<std::uint16_t>((Msg.LParam >> 16) & 0xffff);
+  // A handler may close the socket (or the component's negotiation may):
+  // the remaining bits then belong to a connection that is gone.
+  auto gone = [&] { return FHSocket != socket; };
   if (events & FD_CONNECT) {
     ChangeState(wsConnected);
     DoSessionConnected(error);
     if (error != 0 && FState != wsClosed) Close();
+    if (gone()) return;
   }
-  if (events & FD_READ) DeliverReadable(error);
+  if (events & FD_READ) {
+    DeliverReadable(error);
+    if (gone()) return;
+  }
   if (events & FD_WRITE) {
     TryToSend();
     if (FSendQueueEmpty) DoDataSent(error);
+    if (gone()) return;
   }
-  if (events & FD_ACCEPT) DoSessionAvailable(error);
+  if (events & FD_ACCEPT) {
+    DoSessionAvailable(error);
+    if (gone()) return;
+  }
   if ((events & FD_CLOSE) && FState != wsConnecting) {
     DeliverReadable(0);  // data that came before the close goes first
-    if (OnSessionClosed && !FCloseEventFired) {
+    if (gone()) return;
+    // DoSessionClosed runs even without a handler: the layers above hand
+    // out what they still hold there.
+    if (!FCloseEventFired) {
       FCloseEventFired = true;
       DoSessionClosed(error);
     }
@@ -432,7 +447,7 @@ void TCustomWSocket::DoClose(bool Shut, std::uint16_t Error) {
   }
   FHSocket = INVALID_SOCKET;
   ChangeState(wsClosed);
-  if (!Destroying() && !FCloseEventFired && OnSessionClosed) {
+  if (!Destroying() && !FCloseEventFired) {
     FCloseEventFired = true;
     DoSessionClosed(Error);
   }

@@ -4,8 +4,8 @@
 // finished name lookups arrive as messages to the component's hidden window
 // and become its events, on the thread that created the component. The chain
 // TCustomWSocket -> TCustomSocksWSocket -> TCustomLineWSocket ->
-// TCustomSyncWSocket -> TWSocket adds one concern per class; the SOCKS and
-// line layers pass everything through for now, their hooks are in place.
+// TCustomSyncWSocket -> TWSocket adds one concern per class: a SOCKS client,
+// line-mode receiving, and waiting for a flag.
 //
 // Events are std::function members named On...; each is fired only through
 // its virtual Do... operation, with the component as Sender.
@@ -263,6 +263,15 @@ using TSocksAuthStateEvent = std::function<void(TObject* Sender, TSocksAuthState
 using TSocksErrorEvent =
     std::function<void(TObject* Sender, std::int32_t Error, const std::string& Msg)>;
 
+// Requests are built, and replies collected, in areas of this size.
+constexpr int SocksAreaSize = 128;
+
+// Connects through a SOCKS 4, 4A or 5 proxy (SOCKS 5 optionally with
+// username/password). The negotiation runs inside the component's own
+// notifications; the application's OnSessionConnected is held back until it
+// has ended, in success or failure. Every failure closes the connection and
+// reports OnSocksError, OnSessionConnected and OnSessionClosed with a code
+// 20001..20017 (see SocksFail).
 class TCustomSocksWSocket : public TCustomWSocket {
  public:
   explicit TCustomSocksWSocket(TComponent* AOwner = nullptr);
@@ -289,19 +298,43 @@ class TCustomSocksWSocket : public TCustomWSocket {
   TSessionConnected OnSocksConnected;
 
  protected:
+  enum TSocksPhase { spIdle, spMethods, spAuth, spConnect };
+
   void ResetToDefaults() override;
   void DoSessionConnected(std::uint16_t Error) override;
   void DoSessionClosed(std::uint16_t Error) override;
+  void DoDataSent(std::uint16_t Error) override;
   bool DoDataAvailable(std::uint16_t Error) override;
   int RecvRaw(void* Buffer, int Size, int Flags) override;
   virtual void DoSocksConnected(std::uint16_t Error);
   virtual void DoSocksError(std::int32_t Error, const std::string& Msg);
   void DoSocksAuthState(TSocksAuthState AuthState);
 
+  // A SOCKS negotiation is running: received bytes are the server's replies.
+  bool SocksNegotiating() const { return FSocksPhase != spIdle; }
+
   bool FSocksServerAssigned = false;
 
  private:
+  bool IsSocks4() const { return !FSocksLevel.empty() && FSocksLevel[0] == '4'; }
   void ResetSocksDefaults();
+  void SendMethodRequest();
+  void SendAuthRequest();
+  void SendConnectRequest();
+  bool BuildSocks4Request(std::string& Request);
+  bool BuildSocks5Request(std::string& Request);
+  void SendRequest(const std::string& Request);
+  // Reads into ReplyBuffer behind the bytes collected, at most up to Limit
+  // bytes in all; false when the read failed, the peer has closed (the
+  // negotiation then fails) or nothing fits.
+  bool CollectReply(int Limit);
+  void HandleMethodReply();
+  void HandleAuthReply();
+  bool HandleSocks4Reply();
+  bool HandleSocks5Reply();
+  // The negotiation has succeeded: the application's connection begins.
+  bool FinishNegotiation(int ReplyLength);
+  void SocksFail(std::uint16_t Error, const std::string& Msg);
 
   std::string FSocksLevel = "5";
   std::string FSocksServer;
@@ -309,10 +342,25 @@ class TCustomSocksWSocket : public TCustomWSocket {
   std::string FSocksUsercode;
   std::string FSocksPassword;
   TSocksAuthentication FSocksAuthentication = socksNoAuthentication;
+
+  TSocksPhase FSocksPhase = spIdle;
+  std::uint8_t FRequestedAuthMethod = 0;
+  std::uint16_t FDestPortNumber = 0;
+  std::uint8_t FReplyBuffer[SocksAreaSize] = {};
+  int FReplyCount = 0;
+  int FLeftoverPos = 0;
+  int FLeftoverCount = 0;
 };
 
 // ---- Line layer: plain delivery while LineMode is off ----------------------
 
+// Default bound of a line held without its LineEnd (see LineLimit).
+constexpr std::int32_t DefaultLineLimit = 1024 * 1024;
+
+// With LineMode on, collects received bytes and fires OnDataAvailable once
+// per complete line (LineEnd included); the handler reads the line with
+// Receive or ReceiveStr, which never hand out more than that line. With
+// LineMode off everything passes through.
 class TCustomLineWSocket : public TCustomSocksWSocket {
  public:
   explicit TCustomLineWSocket(TComponent* AOwner = nullptr);
@@ -327,22 +375,73 @@ class TCustomLineWSocket : public TCustomSocksWSocket {
   void SetLineEcho(bool Value) { FLineEcho = Value; }
   bool LineEdit() const { return FLineEdit; }
   void SetLineEdit(bool Value) { FLineEdit = Value; }
+  // Most bytes held for a line whose LineEnd has not come; beyond it
+  // OnLineTooLong fires and, unless the handler closes the connection, the
+  // held bytes are delivered as a piece of the line. 0: no limit.
+  std::int32_t LineLimit() const { return FLineLimit; }
+  void SetLineLimit(std::int32_t Value) { FLineLimit = Value; }
 
-  TNotifyEvent OnLineTooLong;  // never fired: lines have no length limit
+  // Bytes held for the reader (diagnostics and tests).
+  std::int32_t LineDataCount() const { return FLineDataCount; }
+  std::int32_t LineDataSize() const { return static_cast<std::int32_t>(FLineData.size()); }
+
+  TNotifyEvent OnLineTooLong;
 
  protected:
   void WndProc(TMessage& Msg) override;
+  void ResetToDefaults() override;
   bool DoDataAvailable(std::uint16_t Error) override;
   void DoSessionClosed(std::uint16_t Error) override;
   int RecvRaw(void* Buffer, int Size, int Flags) override;
   // Applies backspace and tab editing to the Count newest received bytes.
   virtual void EditReceived(int& Count);
+  virtual void DoLineTooLong();
 
  private:
+  class DeliveryScope;
+
+  bool LineDelivery() const { return FLineMode && !FLineEnd.empty(); }
+  // Reads what waits below into LineData, edited and echoed; the offset from
+  // which a LineEnd may newly be found, or -1 when nothing came.
+  int ReceiveIntoLineData();
+  // Hands out every complete line held (a line left unfinished first),
+  // searching for LineEnd from offset From of the held bytes.
+  void DeliverLines(int From);
+  // Offers the pending line to the handler until it has been read; false when
+  // the delivery has to stop (the held data went away, or the handler keeps
+  // leaving the line unread).
+  bool DeliverPendingLine();
+  // A line without LineEnd beyond LineLimit: OnLineTooLong, then the held
+  // bytes as a piece of the line; false when the delivery has to stop.
+  bool DeliverOverlongLine(bool& Delivered);
+  // Offers held bytes in plain mode until a pass takes none.
+  void OfferHeldBytes();
+  void DeliverAtClose();
+  void HandleRedeliver();
+  void PostRedeliver();
+  int FindLineEnd(int From) const;
+  void ConsumeHeld(int Count);
+  void CompactLineData();
+  void FreeLineData();
+
   bool FLineMode = false;
   std::string FLineEnd = "\r\n";
   bool FLineEcho = false;
   bool FLineEdit = false;
+  std::int32_t FLineLimit = DefaultLineLimit;
+
+  // Held bytes: FLineData[FLineStart, FLineStart + FLineDataCount), then a 0
+  // byte. Read bytes leave at the front; a delivered line's unread rest is
+  // always the first FPendingLineLength held bytes.
+  std::vector<char> FLineData;
+  std::int32_t FLineStart = 0;
+  std::int32_t FLineDataCount = 0;
+  std::int32_t FPendingLineLength = 0;
+  bool FDelivering = false;
+  bool FReceptionDeferred = false;
+  bool FRedeliverPosted = false;
+  // Grows whenever the held data is dropped, so that a delivery loop sees it.
+  std::uint32_t FLineGeneration = 0;
 };
 
 // ---- Sync layer: waiting for a flag --------------------------------------

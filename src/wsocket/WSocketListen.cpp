@@ -110,8 +110,11 @@ int TCustomWSocket::Pause() {
 int TCustomWSocket::Resume() {
   FPaused = false;
   LoadSocketLibrary();
-  return WSAAsyncSelect(FHSocket, FWindowHandle, WM_SOCKET_NOTIFY,
-                        FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE);
+  // A listening socket gets its incoming connections reported again, as
+  // Listen selected them; any other the events of a connection.
+  const long events = FState == wsListening ? FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE
+                                            : FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
+  return WSAAsyncSelect(FHSocket, FWindowHandle, WM_SOCKET_NOTIFY, events);
 }
 
 std::string TCustomWSocket::PeerAddr() {

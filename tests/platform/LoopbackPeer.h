@@ -16,6 +16,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "Messages.h"
 
@@ -189,6 +190,45 @@ class LoopbackPeer {
     }
     peer.done = true;
   }
+  // Sends what the test feeds (Feed), in order, and keeps what it reads;
+  // an empty chunk closes the connection. Ends at the peer's close too.
+  static void FedByTest(int fd, LoopbackPeer& peer) {
+    char buf[65536];
+    auto deadline = Clock::now() + std::chrono::seconds(30);
+    while (!peer.Stopping() && Clock::now() < deadline) {
+      std::string chunk;
+      while (peer.TakeFeed(chunk)) {
+        if (chunk.empty()) return;
+        if (!SendAll(fd, chunk)) return;
+      }
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 10) <= 0) continue;
+      ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      peer.received += n;
+      peer.Keep(buf, static_cast<size_t>(n));
+    }
+    peer.done = true;
+  }
+  void Feed(std::string chunk) {
+    std::lock_guard lock(mu_);
+    feed_.push_back(std::move(chunk));
+  }
+  bool TakeFeed(std::string& chunk) {
+    std::lock_guard lock(mu_);
+    if (feed_.empty()) return false;
+    chunk = std::move(feed_.front());
+    feed_.erase(feed_.begin());
+    return true;
+  }
+  static bool SendAll(int fd, const std::string& data) {
+    for (size_t off = 0; off < data.size();) {
+      ssize_t w = ::send(fd, data.data() + off, data.size() - off, MSG_NOSIGNAL);
+      if (w <= 0) return false;
+      off += static_cast<size_t>(w);
+    }
+    return true;
+  }
   // Holds the connection open and silent until the peer object stops.
   static void Hold(int fd, LoopbackPeer& peer) {
     (void)fd;
@@ -224,6 +264,7 @@ class LoopbackPeer {
   std::condition_variable cv_;
   bool released_ = false;
   std::string data_;
+  std::vector<std::string> feed_;
 };
 
 }  // namespace testpeer
