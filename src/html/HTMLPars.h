@@ -130,14 +130,17 @@ class THTMLText {
 // One entry of the node list: either a tag or a text.
 class THTMLNode {
  public:
-  explicit THTMLNode(THTMLTag tag) : node_(std::move(tag)) {}
-  explicit THTMLNode(THTMLText text) : node_(std::move(text)) {}
+  explicit THTMLNode(THTMLTag tag) : isTag_(true), node_(std::move(tag)) {}
+  explicit THTMLNode(THTMLText text) : isTag_(false), node_(std::move(text)) {}
 
-  bool IsTag() const { return std::holds_alternative<THTMLTag>(node_); }
+  bool IsTag() const { return isTag_; }
   const THTMLTag& Tag() const { return std::get<THTMLTag>(node_); }
   const THTMLText& Text() const { return std::get<THTMLText>(node_); }
 
  private:
+  // The kind, kept in front: walking the nodes reads it together with the
+  // start of the node's data instead of from the end of a large node.
+  bool isTag_;
   std::variant<THTMLTag, THTMLText> node_;
 };
 
