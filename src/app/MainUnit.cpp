@@ -115,6 +115,7 @@ void TMainForm::BuildPanel18() {
   Label1 = MakeLabel(Panel18, "Webadresse:", 8, 8);
   Label2 = MakeLabel(Panel18, "Proxy (optional):", 8, 32);
   Label3 = MakeLabel(Panel18, "", 8, 160);
+  Label3->setFixedWidth(Label3->fontMetrics().horizontalAdvance(FromCp1252(WordCountLabel(999999999))) + 4);
   URLEdit = MakeEdit(Panel18, QRect(88, 8, 289, 21));
   URLEdit->setText(QString::fromLatin1(kMakerWebSite));
   ProxyEdit = MakeEdit(Panel18, QRect(88, 32, 289, 21));
@@ -331,11 +332,11 @@ bool TMainForm::AskYesNo(const std::string& caption, const std::string& text) {
   return dialogs_->Ask(caption, text, TQuestionButtons::YesNo) == TAnswer::Yes;
 }
 
-void TMainForm::ProcessPendingEvents() { ProcessMessages(); }
+// Called at every link of a page: a click is still handled within 10 ms.
+void TMainForm::ProcessPendingEvents() { ProcessMessagesAtMostEvery(10); }
 
 void TMainForm::SetCountLabel(const std::string& text) {
-  Label3->setText(FromCp1252(text));
-  Label3->adjustSize();
+  Label3->setText(FromCp1252(text));  // wide enough from the start: no layout per word
 }
 
 void TMainForm::ClearLog() { Memo1->clear(); }

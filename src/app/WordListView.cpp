@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QTimer>
 #include <climits>
 
 #include "Cp1252.h"
@@ -10,7 +11,8 @@ namespace {
 int ToRow(size_t index) { return index > INT_MAX ? INT_MAX : static_cast<int>(index); }
 }  // namespace
 
-TWordListModel::TWordListModel(WordList& words, QObject* parent) : QAbstractTableModel(parent), words_(words) {
+TWordListModel::TWordListModel(WordList& words, QObject* parent)
+    : QAbstractTableModel(parent), words_(words), shownRows_(ToRow(words.WordCount())) {
   words_.SetObserver(this);
 }
 
@@ -18,7 +20,7 @@ TWordListModel::~TWordListModel() { words_.SetObserver(nullptr); }
 
 int TWordListModel::rowCount(const QModelIndex& parent) const {
   if (parent.isValid()) return 0;
-  return batched_ ? batchRows_ : ToRow(words_.WordCount());
+  return batched_ ? batchRows_ : shownRows_;
 }
 
 int TWordListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 1; }
@@ -47,32 +49,41 @@ bool TWordListModel::setData(const QModelIndex& index, const QVariant& value, in
   return true;
 }
 
-void TWordListModel::BeginAppend(size_t first, size_t last) {
-  if (batched_) return;
-  changing_ = true;
-  beginInsertRows(QModelIndex(), ToRow(first), ToRow(last));
-}
+// Appended rows change nothing the views know, so they can wait.
+void TWordListModel::BeginAppend(size_t, size_t) {}
 
 void TWordListModel::EndAppend() {
-  if (batched_) return;
+  if (batched_ || flushScheduled_) return;
+  flushScheduled_ = true;
+  QTimer::singleShot(kAppendDelayMs, this, [this] { FlushAppends(); });
+}
+
+void TWordListModel::FlushAppends() {
+  flushScheduled_ = false;
+  int rows = ToRow(words_.WordCount());
+  if (batched_ || changing_ || rows <= shownRows_) return;
+  beginInsertRows(QModelIndex(), shownRows_, rows - 1);
+  shownRows_ = rows;
   endInsertRows();
-  changing_ = false;
 }
 
 void TWordListModel::BeginRemove(size_t first, size_t last) {
   if (batched_) return;
+  FlushAppends();
   changing_ = true;
   beginRemoveRows(QModelIndex(), ToRow(first), ToRow(last));
 }
 
 void TWordListModel::EndRemove() {
   if (batched_) return;
+  shownRows_ = ToRow(words_.WordCount());
   endRemoveRows();
   changing_ = false;
 }
 
 void TWordListModel::BeginReset() {
   if (batched_) return;
+  FlushAppends();
   changing_ = true;
   beginResetModel();
 }
@@ -81,17 +92,20 @@ void TWordListModel::BeginReset() {
 void TWordListModel::EndReset() {
   if (batched_) return;
   changing_ = false;
+  shownRows_ = ToRow(words_.WordCount());
   endResetModel();
 }
 
 void TWordListModel::RowChanged(size_t index) {
   if (batched_) return;
+  FlushAppends();
   QModelIndex changed = this->index(ToRow(index), 0);
   emit dataChanged(changed, changed);
 }
 
 void TWordListModel::BatchBegun() {
-  batchRows_ = ToRow(words_.WordCount());
+  FlushAppends();
+  batchRows_ = shownRows_;
   batched_ = true;
   emit BatchStarted();
 }
@@ -102,6 +116,7 @@ void TWordListModel::BatchEnded() {
   beginResetModel();
   batched_ = false;
   changing_ = false;
+  shownRows_ = ToRow(words_.WordCount());
   endResetModel();
   emit BatchFinished();
 }

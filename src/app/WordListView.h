@@ -1,7 +1,9 @@
 // ListView1: the word list shown through a Qt model, one column "Wort".
 //
 // The model reads captions straight from WordList (no copies in widget
-// items) and answers only for the rows a view asks about. The view's
+// items) and answers only for the rows a view asks about. Words appended one
+// by one (as a crawl does) reach the views in groups, so that the views lay
+// themselves out a few times a second rather than once per word. The view's
 // selection is the entries' Marked flags. Between BeginBatch and EndBatch
 // the view neither repaints nor hears of single changes; it is reset once
 // at the end.
@@ -30,6 +32,10 @@ class TWordListModel : public QAbstractTableModel, public WordListObserver {
   // change or a batch): selection changes then say nothing about Marked.
   bool Changing() const { return changing_ || batched_; }
   WordList& Words() { return words_; }
+  // Tells the views of the rows appended since they last heard; appends are
+  // otherwise announced together, at most every kAppendDelayMs.
+  void FlushAppends();
+  static constexpr int kAppendDelayMs = 50;
 
  signals:
   void BatchStarted();
@@ -50,6 +56,8 @@ class TWordListModel : public QAbstractTableModel, public WordListObserver {
   bool changing_ = false;
   bool batched_ = false;
   int batchRows_ = 0;  // the row count the views know during a batch
+  int shownRows_ = 0;  // the row count the views know otherwise
+  bool flushScheduled_ = false;
 };
 
 class TWordListView : public QTreeView {

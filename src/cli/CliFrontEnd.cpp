@@ -118,7 +118,8 @@ bool TCliWindow::AskYesNo(const std::string&, const std::string& text) {
   return yes;
 }
 
-void TCliWindow::ProcessPendingEvents() { ProcessMessages(); }
+// Called at every link of a page: Ctrl+C is still handled within 10 ms.
+void TCliWindow::ProcessPendingEvents() { ProcessMessagesAtMostEvery(10); }
 
 void TCliWindow::ShowProgress(const TCrawlProgress& progress) {
   if (!showProgress_) return;

@@ -323,6 +323,16 @@ void ProcessMessages() {
   if (quit) g_terminated = true;
 }
 
+void ProcessMessagesAtMostEvery(int intervalMs) {
+  thread_local std::uint32_t last = 0;
+  thread_local bool ran = false;
+  std::uint32_t now = GetTickCount();
+  if (ran && now - last < static_cast<std::uint32_t>(intervalMs)) return;
+  ran = true;
+  last = now;
+  ProcessMessages();
+}
+
 void WaitForMessages(int timeoutMs, bool appWide) {
   auto queue = CurrentQueue();
   if (queue->HasMessages()) return;

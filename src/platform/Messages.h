@@ -63,6 +63,11 @@ void PumpPendingMessages(bool& quitReceived);
 // (when a Qt event loop exists on it) and every message of the thread's queue.
 // A quit message taken here sets the terminating flag.
 void ProcessMessages();
+// ProcessMessages, unless this thread did so through here less than
+// intervalMs ago: for callers that offer to process events far more often
+// than anybody can act (once per link of a page), where each pass costs
+// system calls and the window's layout.
+void ProcessMessagesAtMostEvery(int intervalMs);
 // Waits until a message or a socket event is there for the calling thread, or
 // the time is up (milliseconds, at least 0); costs no CPU while it waits. With
 // appWide, other Qt events of the thread also end the wait and are processed.

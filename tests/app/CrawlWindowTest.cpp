@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include "Cp1252.h"
@@ -56,7 +57,7 @@ TEST_F(CrawlWindowTest, AutomaticRunFillsTheListAndLeavesTheStartButtonOff) {
   EXPECT_EQ(Log(*form), (Lines{site.Root() + "s/index.html", site.Root() + "s/two.html",
                                "Done! (2 html files found...)..."}));
   EXPECT_EQ(form->Words().WordCount(), 6u);
-  EXPECT_EQ(form->ListView1->model()->rowCount(), 6);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return form->ListView1->model()->rowCount() == 6; }, 5000));
   EXPECT_EQ(ToCp1252(form->Label3->text()), "W\xF6rtner in der Liste: 6");
   EXPECT_TRUE(dialogs.Questions.empty());
   EXPECT_FALSE(form->GoBtn->isEnabled());
