@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "AboutBoxUnit.h"
@@ -265,7 +266,10 @@ void TMainForm::URLEditChange() {
 void TMainForm::ProxyEditChange() { SaveOptions(); }
 void TMainForm::AutosaugClick() { SaveOptions(); }
 
-void TMainForm::GoBtnClick() { CrawlRun->GoBtnClick(); }
+void TMainForm::GoBtnClick() {
+  CrawlRun->GoBtnClick();
+  FlushLog();  // the whole run's log is on screen when the handler returns
+}
 void TMainForm::BreakBtnClick() { CrawlRun->BreakBtnClick(); }
 void TMainForm::BreakLocalBtnClick() { CrawlRun->BreakLocalBtnClick(); }
 
@@ -339,8 +343,26 @@ void TMainForm::SetCountLabel(const std::string& text) {
   Label3->setText(FromCp1252(text));  // wide enough from the start: no layout per word
 }
 
-void TMainForm::ClearLog() { Memo1->clear(); }
-void TMainForm::AppendLog(const std::string& line) { Memo1->appendPlainText(FromCp1252(line)); }
+void TMainForm::ClearLog() {
+  pendingLog_.clear();
+  Memo1->clear();
+}
+
+// Lines reach the memo in groups, at most every kLogDelayMs: appending and
+// repainting once per fetched page would cost the run more than the page.
+void TMainForm::AppendLog(const std::string& line) {
+  pendingLog_.push_back(FromCp1252(line));
+  if (logFlushScheduled_) return;
+  logFlushScheduled_ = true;
+  QTimer::singleShot(kLogDelayMs, this, [this] { FlushLog(); });
+}
+
+void TMainForm::FlushLog() {
+  logFlushScheduled_ = false;
+  if (pendingLog_.isEmpty()) return;
+  Memo1->appendPlainText(pendingLog_.join('\n'));
+  pendingLog_.clear();
+}
 
 void TMainForm::SetControlEnabled(TCrawlControl control, bool enabled) {
   QPushButton* button = nullptr;

@@ -4,6 +4,7 @@
 // options.dat beside the program.
 #pragma once
 
+#include <QStringList>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -52,6 +53,8 @@ class TMainForm : public QWidget, public TCrawlWindow {
   void SetCountLabel(const std::string& text) override;
   void ClearLog() override;
   void AppendLog(const std::string& line) override;
+  // Shows the log lines still waiting to be appended.
+  void FlushLog();
   void SetControlEnabled(TCrawlControl control, bool enabled) override;
 
   // Controls, named as in the designed window.
@@ -121,6 +124,9 @@ class TMainForm : public QWidget, public TCrawlWindow {
   void SaveOptions();
 
   WordList words_;
+  static constexpr int kLogDelayMs = 50;
+  QStringList pendingLog_;
+  bool logFlushScheduled_ = false;
   std::unique_ptr<TUserDialogs> ownDialogs_;
   TUserDialogs* dialogs_;
   bool centred_ = false;

@@ -405,6 +405,7 @@ TEST_F(MainFormTest, CrawlReachesTheWindowThroughItsInterface) {
   form->Memo1->setPlainText("alt");
   window.ClearLog();
   window.AppendLog("http://www.example.org/ \xFC");
+  form->FlushLog();
   window.SetCountLabel(WordCountLabel(1));
   EXPECT_EQ(ToCp1252(form->Memo1->toPlainText()), "http://www.example.org/ \xFC");
   EXPECT_EQ(ToCp1252(form->Label3->text()), "W\xF6rtner in der Liste: 1");
