@@ -61,7 +61,7 @@ void TCustomWSocket::ResetToDefaults() {
   FProtoNumber = IPPROTO_TCP_W;
   FProto = "tcp";
   FSocketType = SOCK_STREAM_W;
-  FLocalPort.assign(1, '0');  // (assigning the literal trips a false -Wrestrict in GCC 12)
+  FLocalPort = "0";
   FLingerOnOff = wsLingerOn;
   FLingerTimeout = 0;
   FHSocket = INVALID_SOCKET;
