@@ -268,7 +268,7 @@ void TMainForm::AutosaugClick() { SaveOptions(); }
 
 void TMainForm::GoBtnClick() {
   CrawlRun->GoBtnClick();
-  FlushLog();  // the whole run's log is on screen when the handler returns
+  FlushDisplay();  // the whole run's log and count are on screen when the handler returns
 }
 void TMainForm::BreakBtnClick() { CrawlRun->BreakBtnClick(); }
 void TMainForm::BreakLocalBtnClick() { CrawlRun->BreakLocalBtnClick(); }
@@ -339,8 +339,11 @@ bool TMainForm::AskYesNo(const std::string& caption, const std::string& text) {
 // Called at every link of a page: a click is still handled within 10 ms.
 void TMainForm::ProcessPendingEvents() { ProcessMessagesAtMostEvery(10); }
 
+// The count changes with every harvested word; the label shows the latest
+// count at most kDisplayDelayMs later instead of being redrawn per word.
 void TMainForm::SetCountLabel(const std::string& text) {
-  Label3->setText(FromCp1252(text));  // wide enough from the start: no layout per word
+  pendingCount_ = FromCp1252(text);
+  ScheduleDisplay();
 }
 
 void TMainForm::ClearLog() {
@@ -348,20 +351,29 @@ void TMainForm::ClearLog() {
   Memo1->clear();
 }
 
-// Lines reach the memo in groups, at most every kLogDelayMs: appending and
-// repainting once per fetched page would cost the run more than the page.
+// Lines reach the memo in groups, at most every kDisplayDelayMs: appending
+// and repainting once per fetched page would cost the run more than the page.
 void TMainForm::AppendLog(const std::string& line) {
   pendingLog_.push_back(FromCp1252(line));
-  if (logFlushScheduled_) return;
-  logFlushScheduled_ = true;
-  QTimer::singleShot(kLogDelayMs, this, [this] { FlushLog(); });
+  ScheduleDisplay();
 }
 
-void TMainForm::FlushLog() {
-  logFlushScheduled_ = false;
-  if (pendingLog_.isEmpty()) return;
-  Memo1->appendPlainText(pendingLog_.join('\n'));
-  pendingLog_.clear();
+void TMainForm::ScheduleDisplay() {
+  if (displayScheduled_) return;
+  displayScheduled_ = true;
+  QTimer::singleShot(kDisplayDelayMs, this, [this] { FlushDisplay(); });
+}
+
+void TMainForm::FlushDisplay() {
+  displayScheduled_ = false;
+  if (!pendingLog_.isEmpty()) {
+    Memo1->appendPlainText(pendingLog_.join('\n'));
+    pendingLog_.clear();
+  }
+  if (pendingCount_) {
+    Label3->setText(*pendingCount_);  // wide enough from the start: no layout per change
+    pendingCount_.reset();
+  }
 }
 
 void TMainForm::SetControlEnabled(TCrawlControl control, bool enabled) {

@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "CrawlRun.h"
@@ -53,8 +54,8 @@ class TMainForm : public QWidget, public TCrawlWindow {
   void SetCountLabel(const std::string& text) override;
   void ClearLog() override;
   void AppendLog(const std::string& line) override;
-  // Shows the log lines still waiting to be appended.
-  void FlushLog();
+  // Shows the log lines and the count still waiting to be shown.
+  void FlushDisplay();
   void SetControlEnabled(TCrawlControl control, bool enabled) override;
 
   // Controls, named as in the designed window.
@@ -124,9 +125,12 @@ class TMainForm : public QWidget, public TCrawlWindow {
   void SaveOptions();
 
   WordList words_;
-  static constexpr int kLogDelayMs = 50;
+  void ScheduleDisplay();
+
+  static constexpr int kDisplayDelayMs = 50;
   QStringList pendingLog_;
-  bool logFlushScheduled_ = false;
+  std::optional<QString> pendingCount_;
+  bool displayScheduled_ = false;
   std::unique_ptr<TUserDialogs> ownDialogs_;
   TUserDialogs* dialogs_;
   bool centred_ = false;

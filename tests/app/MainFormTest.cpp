@@ -405,8 +405,8 @@ TEST_F(MainFormTest, CrawlReachesTheWindowThroughItsInterface) {
   form->Memo1->setPlainText("alt");
   window.ClearLog();
   window.AppendLog("http://www.example.org/ \xFC");
-  form->FlushLog();
   window.SetCountLabel(WordCountLabel(1));
+  form->FlushDisplay();
   EXPECT_EQ(ToCp1252(form->Memo1->toPlainText()), "http://www.example.org/ \xFC");
   EXPECT_EQ(ToCp1252(form->Label3->text()), "W\xF6rtner in der Liste: 1");
   form->ProxyEdit->setText(FromCp1252("proxy\xE9"));
