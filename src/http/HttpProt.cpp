@@ -93,7 +93,6 @@ std::string ResolveRelativeUrl(const std::string& base, const std::string& ref) 
 THttpCli::THttpCli(TComponent* AOwner) : TComponent(AOwner) {
   FWindowHandle = AllocateHWnd([this](TMessage& msg) { WndProc(msg); });
   FSocket = new TWSocket(this);
-  using namespace std::placeholders;
   FSocket->OnSessionClosed = [this](TObject* s, std::uint16_t e) { HandleConnectionClosed(s, e); };
   FSocket->OnDataAvailable = [this](TObject* s, std::uint16_t e) { HandleDataAvailable(s, e); };
   FSocket->OnSessionConnected = [this](TObject* s, std::uint16_t e) { HandleConnectDone(s, e); };
