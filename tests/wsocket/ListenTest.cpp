@@ -8,20 +8,14 @@
 #include <vector>
 
 #include "../platform/LoopbackPeer.h"
+#include "SocketTestHelpers.h"
 #include "WSocket.h"
 
 using testpeer::WaitUntil;
 
 namespace {
 
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ESocketException& e) {
-    return e.what();
-  }
-  return "(no exception)";
-}
+using sockettest::ErrorOf;
 
 // A component whose data handler keeps what it reads.
 struct Endpoint {

@@ -1,21 +1,11 @@
 #include <gtest/gtest.h>
 
+#include "SocketTestHelpers.h"
 #include "WSockbuf.h"
 #include "WSocketResolve.h"
 #include "WinSock.h"
 
-namespace {
-
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ESocketException& e) {
-    return e.what();
-  }
-  return "(no exception)";
-}
-
-}  // namespace
+using sockettest::ErrorOf;
 
 TEST(ResolveHost, DottedTextsAndBroadcast) {
   EXPECT_EQ(WSocketResolveHost("255.255.255.255"), 0xffffffffu);

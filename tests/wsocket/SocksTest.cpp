@@ -9,6 +9,7 @@
 
 #include "../platform/LoopbackPeer.h"
 #include "SocksServers.h"
+#include "SocketTestHelpers.h"
 #include "WSocket.h"
 
 using testpeer::LoopbackPeer;
@@ -16,11 +17,7 @@ using testpeer::WaitUntil;
 
 namespace {
 
-const char* StateName(TSocketState s) {
-  static const char* names[] = {"invalid",   "opened",    "bound",     "connecting",
-                                "connected", "accepting", "listening", "closed"};
-  return names[s];
-}
+using sockettest::StateName;
 
 // Records the events of a SOCKS connection as lines; the data handler reads
 // everything into data.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "../platform/LoopbackPeer.h"
+#include "SocketTestHelpers.h"
 #include "WSocket.h"
 
 using testpeer::LoopbackPeer;
@@ -14,11 +15,8 @@ using testpeer::WaitUntil;
 
 namespace {
 
-const char* StateName(TSocketState s) {
-  static const char* names[] = {"invalid",   "opened",    "bound",     "connecting",
-                                "connected", "accepting", "listening", "closed"};
-  return names[s];
-}
+using sockettest::StateName;
+using sockettest::ErrorOf;
 
 // Records every event of a socket as a line of text, and keeps what
 // OnDataAvailable reads.
@@ -68,15 +66,6 @@ struct Recorder {
   }
   bool Has(const std::string& line) const { return Count(line) > 0; }
 };
-
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ESocketException& e) {
-    return e.what();
-  }
-  return "(no exception)";
-}
 
 void ConnectTo(TWSocket& s, std::uint16_t port) {
   s.SetAddr("127.0.0.1");
