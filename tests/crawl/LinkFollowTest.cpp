@@ -2,32 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
+#include "RecordingWindow.h"
 
 namespace {
 
-// A host that records what link following asked of the window.
-struct ScriptedHost : TLinkFollowHost {
-  int eventsProcessed = 0;
-  bool automatic = false;
-  std::deque<bool> answers;  // answers to give, in order; No when exhausted
-  std::vector<std::string> questions;
-
-  void ProcessPendingEvents() override { ++eventsProcessed; }
-  bool AutomaticMode() override { return automatic; }
-  bool AskYesNo(const std::string& caption, const std::string& text) override {
-    EXPECT_EQ(caption, "Frage");
-    questions.push_back(text);
-    if (answers.empty()) return false;
-    bool answer = answers.front();
-    answers.pop_front();
-    return answer;
-  }
-};
-
 struct Follow : ::testing::Test {
   TCrawlLists lists;
-  ScriptedHost host;
+  RecordingWindow host;
   TLinkFollower follower{lists, host};
 
   void SetUp() override { lists.SiteBases = {"http://www.h.de/a/", "http://www.h.de/a/"}; }
@@ -126,10 +107,10 @@ TEST_F(Follow, RefreshStaysInTheCurrentDirectory) {
 }
 
 TEST_F(Follow, QuestionsReadAutomaticModeAnew) {
-  struct TickingHost : ScriptedHost {
+  struct TickingHost : RecordingWindow {
     bool AskYesNo(const std::string& caption, const std::string& text) override {
       automatic = true;  // the user ticks the box while the question is open
-      return ScriptedHost::AskYesNo(caption, text);
+      return RecordingWindow::AskYesNo(caption, text);
     }
   } ticking;
   TLinkFollower local(lists, ticking);

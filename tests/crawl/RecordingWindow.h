@@ -1,5 +1,6 @@
-// A crawl window for tests: records what the run does to it (log, control
-// changes, count label, questions) and answers its questions from a script.
+// A crawl window for tests: records what the run and link following do to
+// it (log, control changes, count label, questions, event passes) and
+// answers its questions from a script.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@ struct RecordingWindow : TCrawlWindow {
   std::vector<std::string> log, questions, controls;
   std::string countLabel;
   std::function<void(const std::string&)> onLog;  // a "user" reacting to the log
+  int eventsProcessed = 0;
 
   std::string Address() override { return address; }
   std::string Proxy() override { return proxy; }
@@ -31,7 +33,10 @@ struct RecordingWindow : TCrawlWindow {
     answers.pop_front();
     return answer;
   }
-  void ProcessPendingEvents() override { ProcessMessages(); }
+  void ProcessPendingEvents() override {
+    ++eventsProcessed;
+    ProcessMessages();
+  }
   void ClearLog() override { log.clear(); }
   void AppendLog(const std::string& line) override {
     log.push_back(line);
