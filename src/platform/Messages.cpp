@@ -189,36 +189,39 @@ void ThreadQueue::WakeIfPending() {
   [[maybe_unused]] auto n = write(evfd_, &one, sizeof one);
 }
 
-// Called by the Qt event loop when the epoll set is ready: turn ready sockets
-// into messages, then dispatch the messages queued at this point. Messages
-// posted meanwhile wait for the next round, so a busy stream cannot starve
-// the loop's other events.
-void ThreadQueue::DrainFromEventLoop() {
+bool ThreadQueue::TakeQueued(TMessage& msg) {
+  std::lock_guard lock(mu_);
+  if (queue_.empty()) return false;
+  msg = queue_.front();
+  queue_.pop_front();
+  return true;
+}
+
+void ThreadQueue::DispatchQueued(const std::function<void(TMessage&)>& handle) {
   PollSockets(0);
   size_t count;
   {
     std::lock_guard lock(mu_);
     count = queue_.size();
   }
-  for (size_t i = 0; i < count; ++i) {
-    TMessage msg;
-    {
-      std::lock_guard lock(mu_);
-      if (queue_.empty()) break;
-      msg = queue_.front();
-      queue_.pop_front();
-    }
+  TMessage msg;
+  for (; count > 0 && TakeQueued(msg); --count) handle(msg);
+}
+
+// Called by the Qt event loop when the epoll set is ready.
+void ThreadQueue::DrainFromEventLoop() {
+  DispatchQueued([](TMessage& msg) {
     if (msg.Msg == WM_QUIT && msg.Window == 0) {
       g_terminated = true;
       QCoreApplication::exit(static_cast<int>(msg.WParam));
-      continue;
+      return;
     }
     try {
       DispatchMessage(msg);
     } catch (...) {
       ReportUnhandled(std::current_exception());
     }
-  }
+  });
 }
 
 std::shared_ptr<ThreadQueue> CurrentQueue() {
@@ -294,8 +297,13 @@ bool PumpOneMessage(bool& quitReceived) {
 }
 
 void PumpPendingMessages(bool& quitReceived) {
-  while (PumpOneMessage(quitReceived)) {
-  }
+  CurrentQueue()->DispatchQueued([&quitReceived](TMessage& msg) {
+    if (msg.Msg == WM_QUIT) {
+      quitReceived = true;
+    } else {
+      DispatchMessage(msg);
+    }
+  });
 }
 
 namespace {

@@ -56,12 +56,17 @@ void DispatchMessage(TMessage& msg);
 // One message: a quit message is taken and reported through quitReceived but
 // not dispatched; any other is dispatched. False when the queue is empty.
 bool PumpOneMessage(bool& quitReceived);
-// PumpOneMessage until the queue is empty.
+// The messages queued when it starts (after ready sockets have been turned
+// into messages once), each as PumpOneMessage would. Messages posted
+// meanwhile, by the handlers or by data that keeps arriving, wait for the
+// next call: callers loop, and between passes other events get their turn.
 void PumpPendingMessages(bool& quitReceived);
 
 // The application-wide processing of pending messages: the thread's Qt events
-// (when a Qt event loop exists on it) and every message of the thread's queue.
-// A quit message taken here sets the terminating flag.
+// (when a Qt event loop exists on it), then PumpPendingMessages. Bounded
+// like it, so a window repaints and its buttons act between two calls
+// whatever the incoming data rate. A quit message taken here sets the
+// terminating flag.
 void ProcessMessages();
 // ProcessMessages, unless this thread did so through here less than
 // intervalMs ago: for callers that offer to process events far more often

@@ -29,6 +29,11 @@ class ThreadQueue {
   // Next message without waiting; when the queue is empty the sockets are
   // polled first.
   bool Take(TMessage& msg);
+  // Turns ready sockets into messages once, then hands each message queued
+  // at that point to `handle`, in order. Messages posted meanwhile (also by
+  // the handlers, and data that keeps arriving) wait for the next call, so
+  // a fast sender cannot keep the caller here.
+  void DispatchQueued(const std::function<void(TMessage&)>& handle);
   // Turns ready sockets into messages (waits up to timeoutMs for readiness).
   void PollSockets(int timeoutMs);
   // Blocks until the epoll set is ready or the time is up; handles nothing.
@@ -49,6 +54,7 @@ class ThreadQueue {
   // Makes the epoll descriptor readable while messages wait.
   void WakeIfPending();
   void DrainFromEventLoop();
+  bool TakeQueued(TMessage& msg);
 
   std::mutex mu_;
   std::deque<TMessage> queue_;

@@ -2,6 +2,7 @@
 // accepted connection on its own thread, and helpers to wait on events.
 #pragma once
 
+#include <QObject>
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
@@ -49,6 +50,20 @@ inline int OpenFdCount() {
   }
   return n;
 }
+
+// Runs actions on the thread that made it, each posted as a queued Qt event
+// from any thread (a server thread that has just seen a request): they run
+// where that thread next processes its Qt events, as a click on a button
+// would. Actions still queued when it goes are dropped.
+class QueuedCalls {
+ public:
+  void Post(std::function<void()> action) {
+    QMetaObject::invokeMethod(&context_, std::move(action), Qt::QueuedConnection);
+  }
+
+ private:
+  QObject context_;
+};
 
 // A port on 127.0.0.1 where nobody listens (connections are refused).
 inline std::uint16_t UnusedPort() {

@@ -49,6 +49,27 @@ TEST(Messages, PostedMessagesArriveInOrderAcrossWindows) {
   EXPECT_FALSE(PumpOneMessage(quit));
 }
 
+// A handler that always posts anew (as data that keeps arriving does) must
+// not keep a pump from returning: each pass handles what was queued when it
+// began, and the rest waits for the next.
+TEST(Messages, APumpHandlesOnlyTheMessagesQueuedWhenItBegins) {
+  Drain();
+  int handled = 0;
+  HWND wnd = AllocateHWnd([&](TMessage& m) {
+    if (++handled < 100000) PostMessage(m.Window, 1100, 0, 0);
+  });
+  PostMessage(wnd, 1100, 0, 0);
+  PostMessage(wnd, 1100, 0, 0);
+  bool quit = false;
+  PumpPendingMessages(quit);
+  EXPECT_EQ(handled, 2);
+  PumpPendingMessages(quit);
+  EXPECT_EQ(handled, 4);
+  ProcessMessages();
+  EXPECT_LT(handled, 100);
+  DeallocateHWnd(wnd);
+}
+
 TEST(Messages, QuitMessageIsTakenAndReportedNotDispatched) {
   Drain();
   Recorder a;
