@@ -62,7 +62,9 @@ void TCustomWSocket::ResetToDefaults() {
   FProto = "tcp";
   FSocketType = SOCK_STREAM_W;
   FLocalPort = "0";
-  FLingerOnOff = wsLingerOn;
+  // Linger on with 0 s would make every close a reset, discarding the bytes
+  // still on their way to the peer: the default closes gracefully.
+  FLingerOnOff = wsLingerOff;
   FLingerTimeout = 0;
   FHSocket = INVALID_SOCKET;
   FState = wsClosed;
@@ -211,18 +213,18 @@ void TCustomWSocket::Connect() {
     BindLocal();
     if (FRemoteAddr.sin_addr.s_addr == INADDR_BROADCAST &&
         winsock::setsockopt(FHSocket, SOL_SOCKET_W, SO_BROADCAST_W, &on, 4) == SOCKET_ERROR) {
-      RaiseSocketError("winsock::setsockopt(SO_BROADCAST)");
+      RaiseSocketError("setsockopt(SO_BROADCAST)");
       return;
     }
   } else {
     if (FLocalPortNumber != 0) BindLocal();
     ApplyLinger();
     if (winsock::setsockopt(FHSocket, SOL_SOCKET_W, SO_KEEPALIVE_W, &on, 4) == SOCKET_ERROR) {
-      RaiseSocketError("winsock::setsockopt(SO_KEEPALIVE)");
+      RaiseSocketError("setsockopt(SO_KEEPALIVE)");
       return;
     }
     if (winsock::setsockopt(FHSocket, SOL_SOCKET_W, SO_REUSEADDR_W, &on, 4) == SOCKET_ERROR) {
-      RaiseSocketError("winsock::setsockopt(SO_REUSEADDR)");
+      RaiseSocketError("setsockopt(SO_REUSEADDR)");
       return;
     }
   }
@@ -316,7 +318,7 @@ void TCustomWSocket::HandleSocketNotify(TMessage& Msg) {
     if (gone()) return;
   }
   if (events & FD_READ) {
-    DeliverReadable(error);
+    DeliverReadable(error, false);
     if (gone()) return;
   }
   if (events & FD_WRITE) {
@@ -329,7 +331,7 @@ void TCustomWSocket::HandleSocketNotify(TMessage& Msg) {
     if (gone()) return;
   }
   if ((events & FD_CLOSE) && FState != wsConnecting) {
-    DeliverReadable(0);  // data that came before the close goes first
+    DeliverReadable(0, true);  // data that came before the close goes first
     if (gone()) return;
     // DoSessionClosed runs even without a handler: the layers above hand
     // out what they still hold there.
@@ -341,12 +343,18 @@ void TCustomWSocket::HandleSocketNotify(TMessage& Msg) {
   }
 }
 
-void TCustomWSocket::DeliverReadable(std::uint16_t Error) {
+void TCustomWSocket::DeliverReadable(std::uint16_t Error, bool untilDrained) {
   // A handler that keeps leaving the waiting bytes unread would hold the
   // thread here forever; a few passes without progress end the delivery.
   constexpr int MaxStalledPasses = 3;
+  // A peer that sends as fast as the handler reads would do the same: after
+  // this many passes the rest waits for the next read notification (each
+  // read re-arms it), and the messages and window events queued meanwhile
+  // go first. Before a close nothing more can arrive, so all is delivered.
+  constexpr int MaxReadPasses = 8;
   std::uint32_t previous = UINT32_MAX;
   int stalled = 0;
+  int passes = 0;
   try {
     for (;;) {
       FLastError = 0;
@@ -367,6 +375,7 @@ void TCustomWSocket::DeliverReadable(std::uint16_t Error) {
         break;
       }
       if (waiting == 0) break;
+      if (!untilDrained && ++passes >= MaxReadPasses) break;
       stalled = waiting >= previous ? stalled + 1 : 0;
       if (stalled >= MaxStalledPasses) break;
       previous = waiting;
@@ -480,7 +489,7 @@ void TCustomWSocket::ApplyLinger() {
   std::uint16_t record[2] = {static_cast<std::uint16_t>(FLingerOnOff == wsLingerOn ? 1 : 0),
                              static_cast<std::uint16_t>(FLingerTimeout & 0xffff)};
   if (winsock::setsockopt(FHSocket, SOL_SOCKET_W, SO_LINGER_W, record, 4) == SOCKET_ERROR)
-    RaiseSocketError("winsock::setsockopt(SO_LINGER)");
+    RaiseSocketError("setsockopt(SO_LINGER)");
 }
 
 void TCustomWSocket::PumpAndWait() {

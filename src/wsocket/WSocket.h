@@ -3,8 +3,9 @@
 // TCustomWSocket does all socket work non-blocking; socket readiness and
 // finished name lookups arrive as messages to the component's hidden window
 // and become its events, on the thread that created the component. The chain
-// TCustomWSocket -> TCustomSocksWSocket -> TCustomLineWSocket ->
-// TCustomSyncWSocket -> TWSocket adds one concern per class: a SOCKS client,
+// TCustomWSocket -> TCustomSocksWSocket -> TCustomSslWSocket ->
+// TCustomLineWSocket -> TCustomSyncWSocket -> TWSocket adds one concern per
+// class: a SOCKS client, TLS (inside the SOCKS tunnel, below line mode),
 // line-mode receiving, and waiting for a flag.
 //
 // Events are std::function members named On...; each is fired only through
@@ -59,6 +60,7 @@ constexpr unsigned WM_SOCKET_NOTIFY = WM_USER + 1;
 constexpr unsigned WM_HOST_LOOKUP_DONE = WM_USER + 2;
 constexpr unsigned WM_ADDR_LOOKUP_DONE = WM_USER + 3;
 constexpr unsigned WM_LINE_REDELIVER = WM_USER + 20;
+constexpr unsigned WM_TLS_REDELIVER = WM_USER + 21;
 
 constexpr int DnsLookupBufferSize = 1025;
 
@@ -122,7 +124,9 @@ class TCustomWSocket : public TComponent {
   const std::string& DnsResult() const { return FDnsResult; }
   const std::vector<std::string>& DnsResultList() const { return FDnsResultList; }
   TSocketState State() const { return FState; }
-  std::int32_t ReadCount() const { return FReadCount; }
+  // Bytes taken by Receive and ReceiveFrom on this connection: 64 bits, as
+  // one connection may carry more than 2 GiB.
+  std::int64_t ReadCount() const { return FReadCount; }
   virtual std::int32_t RcvdCount();
   std::int32_t LastError() const { return FLastError; }
   bool MultiThreaded() const { return FMultiThreaded; }
@@ -131,6 +135,10 @@ class TCustomWSocket : public TComponent {
   void SetFlushTimeout(std::int32_t Value) { FFlushTimeout = Value; }
   TSocketSendFlags SendFlags();
   void SetSendFlags(TSocketSendFlags Value);
+  // wsLingerOff after every close: Close is graceful, every byte handed to
+  // the socket reaches the peer before the orderly end. wsLingerOn with 0 s
+  // makes the close a reset that throws away what the peer has not read yet;
+  // Abort applies wsLingerOff itself.
   TSocketLingerOnOff LingerOnOff() const { return FLingerOnOff; }
   void SetLingerOnOff(TSocketLingerOnOff Value) { FLingerOnOff = Value; }
   std::int32_t LingerTimeout() const { return FLingerTimeout; }
@@ -187,7 +195,9 @@ class TCustomWSocket : public TComponent {
   }
 
   void ChangeState(TSocketState NewState);
-  void DeliverReadable(std::uint16_t Error);
+  // Runs OnDataAvailable while data waits: a bounded number of passes on a
+  // read notification, everything before a close (untilDrained).
+  void DeliverReadable(std::uint16_t Error, bool untilDrained);
   void RaiseSocketError(const std::string& FuncName);
   void ApplyLinger();
   void QueueSendData(const void* Data, int Len);
@@ -206,7 +216,7 @@ class TCustomWSocket : public TComponent {
   HWND FWindowHandle = 0;
   TSocketState FState = wsClosed;
   std::int32_t FLastError = 0;
-  std::int32_t FReadCount = 0;
+  std::int64_t FReadCount = 0;
   bool FCloseEventFired = false;
   bool FPaused = false;
   bool FQuitReceived = false;
@@ -220,6 +230,7 @@ class TCustomWSocket : public TComponent {
   std::uint16_t FPortNumber = 0;
   std::uint16_t FLocalPortNumber = 0;
   sockaddr_in FRemoteAddr{};
+  bool FSendQueueEmpty = true;
 
  private:
   static const char* FmtArg(const std::string& s) { return s.c_str(); }
@@ -241,7 +252,7 @@ class TCustomWSocket : public TComponent {
   bool FMultiThreaded = false;
   std::int32_t FFlushTimeout = 60;
   int FSendFlagValue = 0;
-  TSocketLingerOnOff FLingerOnOff = wsLingerOn;
+  TSocketLingerOnOff FLingerOnOff = wsLingerOff;
   std::int32_t FLingerTimeout = 0;
 
   winsock::HANDLE FLookupHandle = 0;
@@ -251,7 +262,6 @@ class TCustomWSocket : public TComponent {
   // Drained blocks kept for reuse (a few), sparing the allocator on streams.
   std::vector<std::unique_ptr<TBuffer>> FSpareBlocks;
   std::int32_t FSendBlockSize = DefaultBlockSize;
-  bool FSendQueueEmpty = true;
   SOCKET FLastAcceptHandle = INVALID_SOCKET;
 };
 
@@ -308,6 +318,11 @@ class TCustomSocksWSocket : public TCustomWSocket {
   int RecvRaw(void* Buffer, int Size, int Flags) override;
   virtual void DoSocksConnected(std::uint16_t Error);
   virtual void DoSocksError(std::int32_t Error, const std::string& Msg);
+  // The connection to the destination stands (directly, or through the SOCKS
+  // server once the negotiation has succeeded), or could not be made (Error):
+  // fires the application's OnSessionConnected. The TLS layer holds it back
+  // for its handshake.
+  virtual void DoTransportConnected(std::uint16_t Error);
   void DoSocksAuthState(TSocksAuthState AuthState);
 
   // A SOCKS negotiation is running: received bytes are the server's replies.
@@ -352,6 +367,130 @@ class TCustomSocksWSocket : public TCustomWSocket {
   int FLeftoverCount = 0;
 };
 
+// ---- TLS layer: transparent while SslEnable is off -------------------------
+
+struct ssl_st;
+struct ssl_ctx_st;
+struct ssl_session_st;
+struct bio_st;
+struct bio_method_st;
+
+// With SslEnable on, runs TLS (OpenSSL) over the connection once it stands,
+// also inside a SOCKS tunnel. The handshake is driven by the component's own
+// notifications; the application's OnSessionConnected is held back until it
+// has ended: with 0, or with a TLS code (TlsErrors.h), after which the
+// connection closes with OnSessionClosed carrying the same code.
+//
+// Once established, Send and the send queue take plain bytes (the queue holds
+// them encrypted) and OnDataSent fires when the encrypted bytes have left;
+// OnDataAvailable and Receive deliver decrypted bytes, also those the library
+// holds back after a read (they are offered again from the message loop).
+// Close sends the TLS close alert when it can. The peer's close (alert or TCP
+// close) gives one OnSessionClosed after all decrypted data has been offered;
+// a TCP close without the close alert reports TlsClosedWithoutAlert.
+//
+// The peer's certificate chain is verified against the system's trust store
+// (OpenSSL's default paths, so SSL_CERT_FILE and SSL_CERT_DIR apply) plus
+// SslCAFile, and its name against SslServerName (or Addr when that is empty);
+// SslServerName also goes out as the server name indication.
+class TCustomSslWSocket : public TCustomSocksWSocket {
+ public:
+  explicit TCustomSslWSocket(TComponent* AOwner = nullptr);
+  ~TCustomSslWSocket() override;
+
+  void Close() override;
+  int Send(const void* Data, int Len) override;
+  // Decrypted bytes ready for Receive (the rest of the current record).
+  std::int32_t RcvdCount() override;
+
+  // Settings, changed only while closed.
+  bool SslEnable() const { return FSslEnable; }
+  void SetSslEnable(bool Value);
+  const std::string& SslServerName() const { return FSslServerName; }
+  void SetSslServerName(const std::string& Value);
+  // A PEM file of further trusted certificates; empty: the system's only.
+  const std::string& SslCAFile() const { return FSslCAFile; }
+  void SetSslCAFile(const std::string& Value);
+  // Off: any certificate and any name is accepted.
+  bool SslVerifyPeer() const { return FSslVerifyPeer; }
+  void SetSslVerifyPeer(bool Value);
+
+  // On an open plain connection (a tunnel after a proxy's CONNECT answer):
+  // turns SslEnable on and starts the handshake. OnSessionConnected fires
+  // again when it has ended, as for a connection made with SslEnable on; a
+  // failure found at once fires it (and OnSessionClosed) inside this call.
+  void StartSslHandshake();
+
+  // The handshake has ended successfully and the connection still stands.
+  bool SslEstablished() const { return FTlsPhase == tpEstablished; }
+  // The handshake resumed the session of an earlier connection.
+  bool SslSessionReused() const;
+
+ protected:
+  enum TTlsPhase { tpOff, tpHandshake, tpEstablished };
+
+  void WndProc(TMessage& Msg) override;
+  void ResetToDefaults() override;
+  void DoTransportConnected(std::uint16_t Error) override;
+  bool DoDataAvailable(std::uint16_t Error) override;
+  void DoDataSent(std::uint16_t Error) override;
+  void DoSessionClosed(std::uint16_t Error) override;
+  int RecvRaw(void* Buffer, int Size, int Flags) override;
+
+  // A SOCKS negotiation or the TLS handshake is running: received bytes are
+  // not the application's.
+  bool Negotiating() const { return SocksNegotiating() || FTlsPhase == tpHandshake; }
+
+ private:
+  static int BioWrite(bio_st* Bio, const char* Data, int Len);
+  static int BioRead(bio_st* Bio, char* Buffer, int Size);
+  static long BioCtrl(bio_st* Bio, int Cmd, long Num, void* Ptr);
+  static int StoreNewSession(ssl_st* Ssl, ssl_session_st* Session);
+
+  // The context for the current settings, made on first use; nullptr (and
+  // Error set) when it cannot be made.
+  ssl_ctx_st* Context(std::uint16_t& Error);
+  void FreeContext();
+  void StartHandshake();
+  bool PrepareConnection(std::uint16_t& Error);
+  void ContinueHandshake();
+  void FinishHandshake();
+  void HandshakeFail(std::uint16_t Error);
+  std::uint16_t HandshakeFailureCode(int SslError) const;
+  // Encrypts and queues plain bytes; false when the library refused them.
+  bool WritePlain(const void* Data, int Len);
+  void FlushEncrypted();
+  bool DeliverDecrypted(std::uint16_t Error);
+  void NoteReadEnd(int SslError);
+  void PostRedeliver();
+  void HandleRedeliver();
+  void OfferPendingAtClose();
+  bool HasPendingPlain() const;
+  void FreeConnection();
+  std::string SessionKey() const;
+
+  bool FSslEnable = false;
+  std::string FSslServerName;
+  std::string FSslCAFile;
+  bool FSslVerifyPeer = true;
+
+  ssl_ctx_st* FSslContext = nullptr;  // owned; made for the settings above
+  ssl_st* FSsl = nullptr;             // owned; one per connection
+  bio_st* FBio = nullptr;             // owned by FSsl
+  // The last session the peer offered for resumption, and its host:port.
+  ssl_session_st* FSession = nullptr;
+  std::string FSessionKey;
+  TTlsPhase FTlsPhase = tpOff;
+  std::string FPlainBeforeHandshake;  // sent while the handshake ran
+  // How the peer ended the TLS stream: 0 still open; -1 close alert;
+  // else the TLS code of the failure (a close without the alert included).
+  int FReadEnd = 0;
+  bool FRedeliverPosted = false;
+  bool FClosedInHandshake = false;  // Close came while the handshake ran
+  bool FInDelivery = false;         // inside DeliverDecrypted
+  std::uint64_t FPlainReads = 0;  // successful decrypted reads, for progress checks
+};
+
 // ---- Line layer: plain delivery while LineMode is off ----------------------
 
 // Default bound of a line held without its LineEnd (see LineLimit).
@@ -361,7 +500,7 @@ constexpr std::int32_t DefaultLineLimit = 1024 * 1024;
 // per complete line (LineEnd included); the handler reads the line with
 // Receive or ReceiveStr, which never hand out more than that line. With
 // LineMode off everything passes through.
-class TCustomLineWSocket : public TCustomSocksWSocket {
+class TCustomLineWSocket : public TCustomSslWSocket {
  public:
   explicit TCustomLineWSocket(TComponent* AOwner = nullptr);
 
@@ -369,8 +508,9 @@ class TCustomLineWSocket : public TCustomSocksWSocket {
 
   bool LineMode() const { return FLineMode; }
   virtual void SetLineMode(bool Value);
+  // An empty LineEnd delivers as LineMode off does, up to the close.
   const std::string& LineEnd() const { return FLineEnd; }
-  void SetLineEnd(const std::string& Value) { FLineEnd = Value; }
+  void SetLineEnd(const std::string& Value);
   bool LineEcho() const { return FLineEcho; }
   void SetLineEcho(bool Value) { FLineEcho = Value; }
   bool LineEdit() const { return FLineEdit; }
@@ -401,6 +541,9 @@ class TCustomLineWSocket : public TCustomSocksWSocket {
   class DeliveryScope;
 
   bool LineDelivery() const { return FLineMode && !FLineEnd.empty(); }
+  // After LineMode or LineEnd changed: held bytes are offered again when the
+  // delivery switched between lines and plain.
+  void DeliveryChanged(bool WasLineDelivery);
   // Reads what waits below into LineData, edited and echoed; the offset from
   // which a LineEnd may newly be found, or -1 when nothing came.
   int ReceiveIntoLineData();

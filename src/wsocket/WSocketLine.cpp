@@ -41,22 +41,35 @@ class TCustomLineWSocket::DeliveryScope {
   bool outer_;
 };
 
-TCustomLineWSocket::TCustomLineWSocket(TComponent* AOwner) : TCustomSocksWSocket(AOwner) {
+TCustomLineWSocket::TCustomLineWSocket(TComponent* AOwner) : TCustomSslWSocket(AOwner) {
   FLineEnd = "\r\n";
   FLineMode = false;
 }
 
 void TCustomLineWSocket::SetLineMode(bool Value) {
   if (Value == FLineMode) return;
+  const bool wasLineDelivery = LineDelivery();
   FLineMode = Value;
+  DeliveryChanged(wasLineDelivery);
+}
+
+// An empty LineEnd switches the delivery to plain as LineMode off does.
+void TCustomLineWSocket::SetLineEnd(const std::string& Value) {
+  const bool wasLineDelivery = LineDelivery();
+  FLineEnd = Value;
+  DeliveryChanged(wasLineDelivery);
+}
+
+void TCustomLineWSocket::DeliveryChanged(bool WasLineDelivery) {
+  if (LineDelivery() == WasLineDelivery) return;
   // The unread rest of a line being delivered simply stays at the front of
-  // the held bytes; in plain mode it is read first.
-  if (!Value) FPendingLineLength = 0;
+  // the held bytes; in plain delivery it is read first.
+  if (!LineDelivery()) FPendingLineLength = 0;
   if (FLineDataCount > 0 || FPendingLineLength > 0) PostRedeliver();
 }
 
 void TCustomLineWSocket::ResetToDefaults() {
-  TCustomSocksWSocket::ResetToDefaults();
+  TCustomSslWSocket::ResetToDefaults();
   // Nothing held survives into the next connection.
   FreeLineData();
 }
@@ -64,23 +77,23 @@ void TCustomLineWSocket::ResetToDefaults() {
 // Plain mode counts held bytes first, like the SOCKS layer's leftover: a
 // handler reading with ReceiveStr gets them before the platform's.
 std::int32_t TCustomLineWSocket::RcvdCount() {
-  if (FLineMode) return FPendingLineLength;
+  if (LineDelivery()) return FPendingLineLength;
   if (FLineDataCount > 0) return FLineDataCount;
-  return TCustomSocksWSocket::RcvdCount();
+  return TCustomSslWSocket::RcvdCount();
 }
 
 int TCustomLineWSocket::RecvRaw(void* Buffer, int Size, int Flags) {
   int available = 0;
-  if (FLineMode && FPendingLineLength > 0) {
+  if (LineDelivery() && FPendingLineLength > 0) {
     available = FPendingLineLength;
-  } else if (!FLineMode && FLineDataCount > 0) {
+  } else if (!LineDelivery() && FLineDataCount > 0) {
     available = FLineDataCount;
   } else {
-    return TCustomSocksWSocket::RecvRaw(Buffer, Size, Flags);
+    return TCustomSslWSocket::RecvRaw(Buffer, Size, Flags);
   }
   const int n = std::max(0, std::min(Size, available));
   std::memcpy(Buffer, FLineData.data() + FLineStart, static_cast<size_t>(n));
-  if (FLineMode) FPendingLineLength -= n;
+  if (LineDelivery()) FPendingLineLength -= n;
   ConsumeHeld(n);
   return n;
 }
@@ -88,10 +101,11 @@ int TCustomLineWSocket::RecvRaw(void* Buffer, int Size, int Flags) {
 // ---- Delivery -----------------------------------------------------------------
 
 bool TCustomLineWSocket::DoDataAvailable(std::uint16_t Error) {
-  // The SOCKS server's replies are none of the line layer's business.
-  if (!LineDelivery() || SocksNegotiating()) {
+  // The SOCKS server's replies and the TLS handshake are none of the line
+  // layer's business.
+  if (!LineDelivery() || Negotiating()) {
     const int before = FLineDataCount;
-    const bool handled = TCustomSocksWSocket::DoDataAvailable(Error);
+    const bool handled = TCustomSslWSocket::DoDataAvailable(Error);
     // Held bytes are unknown to the platform: what the handler left of
     // them is offered again from the message loop.
     if (FLineDataCount > 0 && FLineDataCount < before) PostRedeliver();
@@ -108,13 +122,13 @@ bool TCustomLineWSocket::DoDataAvailable(std::uint16_t Error) {
 
 int TCustomLineWSocket::ReceiveIntoLineData() {
   if (FHSocket == INVALID_SOCKET) return -1;
-  int n = std::min(TCustomSocksWSocket::RcvdCount(), LineReadChunk);
+  int n = std::min(TCustomSslWSocket::RcvdCount(), LineReadChunk);
   if (n <= 0) return -1;
   CompactLineData();
   const size_t needed = static_cast<size_t>(FLineDataCount) + static_cast<size_t>(n) + 1;
   if (FLineData.size() < needed) FLineData.resize(needed);
   // From below even while a line is pending (its reader has stalled).
-  int got = TCustomSocksWSocket::RecvRaw(FLineData.data() + FLineDataCount, n, 0);
+  int got = TCustomSslWSocket::RecvRaw(FLineData.data() + FLineDataCount, n, 0);
   if (got < 0) FLastError = winsock::WSAGetLastError();
   if (got <= 0) return -1;
   FReadCount += got;
@@ -160,7 +174,7 @@ bool TCustomLineWSocket::DeliverPendingLine() {
   int stalled = 0;
   while (LineDelivery() && FPendingLineLength > 0) {
     const int before = FPendingLineLength;
-    if (!TCustomSocksWSocket::DoDataAvailable(0)) {
+    if (!TCustomSslWSocket::DoDataAvailable(0)) {
       // Nobody reads lines: this one is dropped.
       if (generation != FLineGeneration) return false;
       ConsumeHeld(std::min(FPendingLineLength, FLineDataCount));
@@ -195,7 +209,7 @@ void TCustomLineWSocket::OfferHeldBytes() {
   const std::uint32_t generation = FLineGeneration;
   while (!LineDelivery() && FLineDataCount > 0) {
     const int before = FLineDataCount;
-    if (!TCustomSocksWSocket::DoDataAvailable(0)) break;
+    if (!TCustomSslWSocket::DoDataAvailable(0)) break;
     if (generation != FLineGeneration || FLineDataCount >= before) break;
   }
 }
@@ -212,7 +226,7 @@ int TCustomLineWSocket::FindLineEnd(int From) const {
 void TCustomLineWSocket::DoSessionClosed(std::uint16_t Error) {
   DeliverAtClose();
   FreeLineData();
-  TCustomSocksWSocket::DoSessionClosed(Error);
+  TCustomSslWSocket::DoSessionClosed(Error);
 }
 
 // Complete lines first, then the unterminated rest as a last line; in plain
@@ -234,7 +248,7 @@ void TCustomLineWSocket::DeliverAtClose() {
 
 void TCustomLineWSocket::WndProc(TMessage& Msg) {
   if (Msg.Msg != WM_LINE_REDELIVER) {
-    TCustomSocksWSocket::WndProc(Msg);
+    TCustomSslWSocket::WndProc(Msg);
     return;
   }
   try {
@@ -257,7 +271,7 @@ void TCustomLineWSocket::HandleRedeliver() {
     OfferHeldBytes();
     return;
   }
-  if (SocksNegotiating()) return;
+  if (Negotiating()) return;
   ReceiveIntoLineData();  // what a deferred reception left below
   DeliverLines(0);
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "TlsErrors.h"
 #include "WinSock.h"
 
 const char* const SocketLibraryName = "wsock32.dll";
@@ -118,6 +119,7 @@ int WSocketResolveProto(const std::string& Proto) {
 }
 
 std::string WSocketErrorText(int Code) {
+  if (std::optional<std::string> tls = TlsErrorText(Code)) return *tls;
   switch (Code) {
     case 0: return "No Error";
     case 10004: return "Interrupted system call";

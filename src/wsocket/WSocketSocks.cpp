@@ -148,12 +148,12 @@ void TCustomSocksWSocket::Listen() {
 
 void TCustomSocksWSocket::DoSessionConnected(std::uint16_t Error) {
   if (FSocksPhase != spMethods) {
-    TCustomWSocket::DoSessionConnected(Error);
+    DoTransportConnected(Error);
     return;
   }
   DoSocksConnected(Error);
   if (Error != 0) {
-    TCustomWSocket::DoSessionConnected(Error);
+    DoTransportConnected(Error);
     return;
   }
   if (IsSocks4()) {
@@ -383,7 +383,7 @@ bool TCustomSocksWSocket::FinishNegotiation(int ReplyLength) {
   FLeftoverCount = std::max(0, FReplyCount - ReplyLength);
   FReplyCount = 0;
   const SOCKET socket = FHSocket;
-  TCustomWSocket::DoSessionConnected(0);
+  DoTransportConnected(0);
   if (FHSocket != socket || FState != wsConnected) return true;  // closed by the handler
   // Through the layers above, so that line mode sees the first data too.
   // Bytes left over from the reply are offered until a pass takes none:
@@ -402,7 +402,7 @@ bool TCustomSocksWSocket::FinishNegotiation(int ReplyLength) {
 // OnSessionConnected and OnSessionClosed, each with the code.
 void TCustomSocksWSocket::SocksFail(std::uint16_t Error, const std::string& Msg) {
   DoSocksError(Error, Msg);
-  TCustomWSocket::DoSessionConnected(Error);
+  DoTransportConnected(Error);
   DoClose(true, Error);
 }
 
@@ -423,6 +423,10 @@ std::int32_t TCustomSocksWSocket::RcvdCount() {
 }
 
 // ---- Events -------------------------------------------------------------------
+
+void TCustomSocksWSocket::DoTransportConnected(std::uint16_t Error) {
+  TCustomWSocket::DoSessionConnected(Error);
+}
 
 void TCustomSocksWSocket::DoSocksConnected(std::uint16_t Error) {
   if (OnSocksConnected) OnSocksConnected(this, Error);

@@ -318,3 +318,32 @@ TEST(SyncWait, WaitForFlagEndsOnTheFlagTheTimeLimitOrAQuit) {
   EXPECT_TRUE(s.QuitReceived());
   s.Close();
 }
+
+// With an empty LineEnd the layer delivers as in plain mode, counts and
+// reads included, so a handler reading with ReceiveStr empties the socket
+// and the peer's close is reported.
+TEST(LineMode, AnEmptyLineEndDeliversPlainlyUpToTheClose) {
+  LineClient c;
+  c.s.OnDataAvailable = [&](TObject*, std::uint16_t) {
+    std::string got = c.s.ReceiveStr();
+    if (!got.empty()) c.reads.push_back(got);
+  };
+  c.s.SetLineEnd("");
+  c.peer.Feed("no line end");
+  c.peer.Feed("");
+  ASSERT_TRUE(WaitUntil([&] { return c.s.State() == wsClosed; }, 10000));
+  EXPECT_EQ(c.All(), "no line end");
+  EXPECT_EQ(c.events, (Lines{"closed 0"}));
+
+  // Held bytes of an unfinished line go out plainly once the LineEnd is
+  // emptied, and come back to line mode with it.
+  LineClient d;
+  d.peer.Feed("ab");
+  ASSERT_TRUE(WaitUntil([&] { return d.s.LineDataCount() == 2; }));
+  d.s.SetLineEnd("");
+  ASSERT_TRUE(WaitUntil([&] { return d.All() == "ab"; }));
+  d.s.SetLineEnd("\r\n");
+  d.peer.Feed("cd\r\nef");
+  ASSERT_TRUE(WaitUntil([&] { return d.s.LineDataCount() == 2; }));
+  EXPECT_EQ(d.reads, (Lines{"ab", "cd\r\n"}));
+}

@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <atomic>
+#include <cerrno>
 #include <string>
 #include <sys/resource.h>
 #include <vector>
@@ -639,4 +641,84 @@ TEST(WSocketClient, LocalPortIsBoundBeforeConnecting) {
   EXPECT_EQ(ErrorOf([&] { ConnectTo(s, peer.Port()); }), "winsock.bind failed, error #10048");
   s.Close();
   peer.Release();
+}
+
+// Close is the graceful close: a peer that reads in small pieces still gets
+// every byte handed to the socket, and then the orderly end, not a reset.
+TEST(WSocketClient, CloseInDataSentDeliversEveryQueuedByteBeforeTheEnd) {
+  std::atomic<bool> reset{false};
+  LoopbackPeer peer([&reset](int fd, LoopbackPeer& self) {
+    char piece[1024];
+    std::uint64_t sum = 0;
+    while (self.WaitReadable(fd, 10000)) {
+      ssize_t n = ::recv(fd, piece, sizeof piece, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) reset = errno == ECONNRESET;
+      if (n <= 0) break;
+      self.received += n;
+      for (ssize_t i = 0; i < n; ++i) sum = sum * 31 + static_cast<unsigned char>(piece[i]);
+    }
+    self.checksum = sum;
+    self.done = true;
+  });
+  TWSocket s;
+  Recorder r(s);
+  std::string big(1024 * 1024, '\0');
+  std::uint64_t sum = 0;
+  for (size_t i = 0; i < big.size(); ++i) {
+    big[i] = static_cast<char>((i * 7919) >> 5);
+    sum = sum * 31 + static_cast<unsigned char>(big[i]);
+  }
+  bool sending = false;
+  s.OnDataSent = [&](TObject*, std::uint16_t) {
+    if (!sending) {
+      sending = true;
+      s.Send(big.data(), static_cast<int>(big.size()));
+    } else if (s.State() == wsConnected) {
+      s.Close();
+    }
+  };
+  ConnectTo(s, peer.Port());
+  ASSERT_TRUE(WaitUntil([&] { return peer.done.load(); }, 20000));
+  EXPECT_FALSE(reset.load());
+  EXPECT_EQ(peer.received.load(), static_cast<std::int64_t>(big.size()));
+  EXPECT_EQ(peer.checksum.load(), sum);
+  EXPECT_EQ(s.State(), wsClosed);
+  EXPECT_EQ(s.LingerOnOff(), wsLingerOff);  // back at the default after the close
+}
+
+// A test's view of the counter, to start it near the 32-bit limit.
+struct TCountingSocket : TWSocket {
+  void StartReadCountAt(std::int64_t count) { FReadCount = count; }
+};
+
+TEST(WSocketClient, ReadCountGoesPastTwoGibibytes) {
+  LoopbackPeer peer(LoopbackPeer::SendAndClose(std::string(100, 'r')));
+  TCountingSocket s;
+  std::string data;
+  std::int64_t count = 0;
+  // The close sets the counter back: it is read while the data comes.
+  s.OnSessionConnected = [&](TObject*, std::uint16_t) { s.StartReadCountAt(INT32_MAX - 10); };
+  s.OnDataAvailable = [&](TObject*, std::uint16_t) {
+    char buf[256];
+    int n = s.Receive(buf, sizeof buf);
+    if (n > 0) data.append(buf, static_cast<size_t>(n));
+    count = s.ReadCount();
+  };
+  ConnectTo(s, peer.Port());
+  ASSERT_TRUE(WaitUntil([&] { return s.State() == wsClosed && data.size() == 100; }));
+  EXPECT_EQ(count, std::int64_t{INT32_MAX} + 90);
+}
+
+TEST(WSocketErrors, OptionFailuresNameTheSetsockoptCall) {
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  {
+    TWSocket s;
+    // No socket behind the handle: setting the linger option fails.
+    std::string text = ErrorOf([&] { s.Dup(pipeFds[0]); });
+    EXPECT_EQ(text.substr(0, text.find('\r')), "Error 10038 in function setsockopt(SO_LINGER)");
+  }
+  ::close(pipeFds[0]);
+  ::close(pipeFds[1]);
 }
