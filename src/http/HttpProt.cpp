@@ -1,18 +1,14 @@
 #include "HttpProt.h"
 
+#include <cctype>
 #include <cstring>
+#include <optional>
 
 #include "HttpUtils.h"
+#include "TlsErrors.h"
 #include "WSocketResolve.h"
 
 namespace {
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 std::string UpperAsciiPrefix(const std::string& text, size_t count) {
   std::string prefix = text.substr(0, count);
@@ -23,20 +19,29 @@ std::string UpperAsciiPrefix(const std::string& text, size_t count) {
 }
 
 // A whole decimal number, as the header fields need it: optional sign, then
-// digits only. Anything else raises, like a failed conversion.
-std::int64_t DecimalValue(const std::string& text) {
+// digits only; nullopt for anything else or a number past 64 bits.
+std::optional<std::int64_t> DecimalValue(const std::string& text) {
   size_t at = 0;
   bool negative = false;
   if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
-  if (at == text.size()) throw Exception("'" + text + "' is not a valid integer value");
+  if (at == text.size()) return std::nullopt;
   std::int64_t value = 0;
   for (; at < text.size(); ++at) {
-    if (text[at] < '0' || text[at] > '9' || value > (INT64_MAX - 9) / 10) {
-      throw Exception("'" + text + "' is not a valid integer value");
-    }
+    if (text[at] < '0' || text[at] > '9' || value > (INT64_MAX - 9) / 10) return std::nullopt;
     value = value * 10 + (text[at] - '0');
   }
   return negative ? -value : value;
+}
+
+// The status code of a status line: the three digits after "HTTP/1.x ".
+std::optional<int> StatusCodeOf(const std::string& line) {
+  if (line.size() < 12) return std::nullopt;
+  int code = 0;
+  for (size_t at = 9; at < 12; ++at) {
+    if (line[at] < '0' || line[at] > '9') return std::nullopt;
+    code = code * 10 + (line[at] - '0');
+  }
+  return code;
 }
 
 std::string ErrorSuffix(int code) { return " (Error #" + std::to_string(code) + ")"; }
@@ -84,11 +89,41 @@ std::string ResolveRelativeUrl(const std::string& base, const std::string& ref) 
   size_t queryAt = ref.find_first_of("?#");
   std::string refPath = ref.substr(0, queryAt);
   std::string suffix = queryAt == std::string::npos ? "" : ref.substr(queryAt);
+  if (ref[0] == '/') return scheme + "://" + authority + RemoveDotSegments(refPath) + suffix;
   std::string directory = pathOnly.substr(0, pathOnly.rfind('/') + 1);
   return scheme + "://" + authority + RemoveDotSegments(directory + refPath) + suffix;
 }
 
+std::string DefaultPort(bool tls) { return tls ? "443" : "80"; }
+
+// The length of a leading "scheme:" (letters, digits, "+", "-", "." after a
+// first letter), or 0 when the text has none.
+size_t SchemePrefixLength(const std::string& text) {
+  if (text.empty() || !std::isalpha(static_cast<unsigned char>(text[0]))) return 0;
+  for (size_t i = 1; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == ':') return i + 1;
+    if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return 0;
+  }
+  return 0;
+}
+
 }  // namespace
+
+std::string HttpErrorText(std::uint16_t Code) {
+  switch (Code) {
+    case kHttpErrorBusy: return "HTTP component is busy";
+    case kHttpErrorNothingToPost: return "HTTP component has nothing to post";
+    case kHttpErrorAborted: return "Connection aborted on request";
+    case kHttpErrorLineTooLong: return "HTTP line too long";
+    case kHttpErrorBadStatus: return "Unreadable status line";
+    case kHttpErrorDocTooLarge: return "Document larger than the size limit";
+    case kHttpErrorTooManyRelocations:
+      return "Too many relocations (more than " + std::to_string(HttpMaxRelocations) + ")";
+    case kHttpErrorTunnelRefused: return "Proxy refused the tunnel";
+    default: return "HTTP error #" + std::to_string(Code);
+  }
+}
 
 THttpCli::THttpCli(TComponent* AOwner) : TComponent(AOwner) {
   FWindowHandle = AllocateHWnd([this](TMessage& msg) { WndProc(msg); });
@@ -152,8 +187,10 @@ void THttpCli::SetReady() { PostMessage(FWindowHandle, WM_HTTP_SET_READY, FReque
 // Starting a request
 
 void THttpCli::StartRequest(THttpRequest RqType) {
-  if (FState != hsIdle) throw EHttpException("HTTP component is busy", 1);
-  if (RqType == rqPost && !PostStream) throw EHttpException("HTTP component has nothing to post", 2);
+  if (FState != hsIdle) throw EHttpException(HttpErrorText(kHttpErrorBusy), kHttpErrorBusy);
+  if (RqType == rqPost && !PostStream) {
+    throw EHttpException(HttpErrorText(kHttpErrorNothingToPost), kHttpErrorNothingToPost);
+  }
 
   ++FRequestSerial;
   FResponseHeader.clear();
@@ -166,6 +203,7 @@ void THttpCli::StartRequest(THttpRequest RqType) {
   FStatusCode = 0;
   FReceivedBytes = 0;
   FSentBytes = 0;
+  FHeldBytes = 0;
   FHeaderLineCount = 0;
   FBodyChunkCount = 0;
   FContentLength = -1;
@@ -177,31 +215,49 @@ void THttpCli::StartRequest(THttpRequest RqType) {
   FLineBufferLen = 0;
   FLineBuffer[0] = 0;
 
+  FRelocationCount = 0;
+  FTunnelPhase = tnNone;
+
   std::string proto, user, pass, host, port, path;
   SplitUrl(URL, proto, user, pass, host, port, path);
   if (!user.empty()) Username = user;
   if (!pass.empty()) Password = pass;
-  FRequestHost = host;
+  RouteTo(proto, host, port, path);
+  FDocumentName = DocumentNameOf(path);
+  StartLookup();
+}
 
-  if (!Proxy.empty()) {
-    FRequestPath = (proto.empty() ? "http" : proto) + "://" + host + (port.empty() ? "" : ":" + port) + path;
+void THttpCli::RouteTo(const std::string& Scheme, const std::string& Host, const std::string& PortText,
+                       const std::string& Path) {
+  FUseTls = LowerAscii(Scheme) == "https";
+  FTargetHost = Host;
+  FTargetPort = PortText.empty() ? DefaultPort(FUseTls) : PortText;
+  FTargetPath = Path.empty() ? "/" : Path;
+  FRequestHost = Host;
+  FTunnelWanted = false;
+  if (Proxy.empty()) {
+    FConnectHost = Host;
+    FConnectPort = FTargetPort;
+    FRequestPath = Path;
+  } else {
     std::string pProto, pUser, pPass, pHost, pPort, pPath;
     SplitUrl(Proxy, pProto, pUser, pPass, pHost, pPort, pPath);
     FConnectHost = pHost;
     FConnectPort = pPort.empty() ? ProxyPort : pPort;
-  } else {
-    FRequestPath = path;
-    FConnectHost = host;
-    FConnectPort = port.empty() ? "80" : port;
+    // A proxy cannot see into TLS: an https request goes through a tunnel
+    // and names only the path, a plain one names the whole address.
+    FTunnelWanted = FUseTls;
+    FRequestPath = FUseTls ? Path
+                           : (Scheme.empty() ? "http" : Scheme) + "://" + Host +
+                                 (PortText.empty() ? "" : ":" + PortText) + Path;
   }
   if (FRequestPath.empty()) FRequestPath = "/";
-  FDocumentName = DocumentNameOf(path);
-  StartLookup();
 }
 
 void THttpCli::StartLookup() {
   FResolvedAddr.clear();
   SetState(hsResolving);
+  if (FState != hsResolving) return;  // a state-change handler aborted
   FSocket->DnsLookup(FConnectHost);
 }
 
@@ -224,6 +280,7 @@ void THttpCli::HandleDnsLookupDone(TObject*, std::uint16_t Error) {
   SetState(hsResolved);
   if (FState != hsResolved) return;  // a state-change handler aborted
   try {
+    PrepareSocket();
     FSocket->SetAddr(FResolvedAddr);
     FSocket->SetPort(FConnectPort);
     FSocket->SetProto("tcp");
@@ -238,8 +295,19 @@ void THttpCli::HandleDnsLookupDone(TObject*, std::uint16_t Error) {
   }
 }
 
+void THttpCli::PrepareSocket() {
+  FSocket->SetSslEnable(FUseTls && !FTunnelWanted);
+  FSocket->SetSslServerName(FTargetHost);
+  FSocket->SetSslCAFile(SslCAFile);
+  FSocket->SetSslVerifyPeer(SslVerifyPeer);
+  FTunnelPhase = FTunnelWanted ? tnAwaitingAnswer : tnNone;
+}
+
+// Fires for the connection, and, through a tunnel, again when TLS to the
+// server has been set up in it.
 void THttpCli::HandleConnectDone(TObject*, std::uint16_t Error) {
   if (Error != 0) {
+    FTunnelPhase = tnNone;
     FDoneError = Error;
     FStatusCode = 404;
     FReasonPhrase = WSocketErrorText(Error) + ErrorSuffix(Error);
@@ -247,6 +315,15 @@ void THttpCli::HandleConnectDone(TObject*, std::uint16_t Error) {
     return;
   }
   FConnected = true;
+  if (FTunnelPhase == tnAwaitingAnswer) {
+    SendTunnelRequest();
+    return;
+  }
+  FTunnelPhase = tnNone;
+  SendRequest();
+}
+
+void THttpCli::SendRequest() {
   SetState(hsConnected);
   DoSessionConnected();
   if (FState != hsConnected) return;  // an event handler aborted
@@ -275,10 +352,67 @@ void THttpCli::HandleConnectDone(TObject*, std::uint16_t Error) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// The tunnel through a proxy for https
+
+void THttpCli::SendTunnelRequest() {
+  const std::string authority = FTargetHost + ":" + FTargetPort;
+  std::string request = "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority + "\r\n";
+  if (!ProxyUsername.empty()) {
+    request += "Proxy-Authorization: Basic " + EncodeBase64(ProxyUsername + ":" + ProxyPassword) + "\r\n";
+  }
+  request += "\r\n";
+  FTunnelAnswer.clear();
+  try {
+    FSocket->SendStr(request);
+  } catch (const std::exception&) {
+    CloseConnection();
+  }
+}
+
+// The proxy's answer to CONNECT: a status line and header lines up to an
+// empty line. Only "200" opens the tunnel; the server says nothing before
+// the client's first TLS message, so nothing follows the answer.
+void THttpCli::HandleTunnelAnswer() {
+  char piece[512];
+  int n = FSocket->Receive(piece, sizeof piece);
+  if (n <= 0) return;
+  FTunnelAnswer.append(piece, static_cast<size_t>(n));
+  size_t end = FTunnelAnswer.find("\r\n\r\n");
+  if (end == std::string::npos) end = FTunnelAnswer.find("\n\n");
+  if (end == std::string::npos) {
+    if (FTunnelAnswer.size() > HttpLineBufferSize) FailTunnel(404, "Proxy answer to CONNECT too long");
+    return;
+  }
+  std::string statusLine = FTunnelAnswer.substr(0, FTunnelAnswer.find_first_of("\r\n"));
+  FResponseHeader.push_back(statusLine);
+  int status = 0;
+  if (statusLine.starts_with("HTTP/1.") && statusLine.size() >= 12) {
+    status = static_cast<int>(DecimalValue(statusLine.substr(9, 3)).value_or(0));
+  }
+  if (status != 200) {
+    const std::string reason = statusLine.size() > 13 ? statusLine.substr(13) : statusLine;
+    FailTunnel(status, status >= 400 ? reason : statusLine);
+    return;
+  }
+  FTunnelPhase = tnHandshake;
+  FSocket->StartSslHandshake();
+}
+
+// Ends the request like a failed connection, with the proxy's status and
+// reason (a status below 400 would let Get pass as a success: it becomes 404).
+void THttpCli::FailTunnel(int Status, const std::string& Reason) {
+  FTunnelPhase = tnNone;
+  FDoneError = kHttpErrorTunnelRefused;
+  FStatusCode = Status >= 400 ? Status : 404;
+  FReasonPhrase = Status >= 400 ? Reason : "Proxy refused the tunnel: " + Reason;
+  CloseConnection();
+}
+
 void THttpCli::SendRequestHeader(const std::string& Method, const std::string& Version) {
   FRequestBuffer.clear();
   DoRequestHeaderBegin();
-  WriteRequestLine(Method + " " + FRequestPath + " HTTP/" + Version);
+  WriteRequestLine(Method + " " + RequestTargetOf(FRequestPath) + " HTTP/" + Version);
   if (!Sender.empty()) WriteRequestLine("From: " + Sender);
   if (!Accept.empty()) WriteRequestLine("Accept: " + Accept);
   if (!Reference.empty()) WriteRequestLine("Referer: " + Reference);
@@ -325,10 +459,29 @@ void THttpCli::HandleDataSent(TObject*, std::uint16_t) {
   FSocket->Send(FPostChunkBuffer, static_cast<int>(count));
 }
 
-void THttpCli::HandleConnectionClosed(TObject*, std::uint16_t) {
+void THttpCli::HandleConnectionClosed(TObject*, std::uint16_t Error) {
+  if (FDoneError == 0 && FTunnelPhase == tnAwaitingAnswer) {
+    FDoneError = kHttpErrorTunnelRefused;
+    FStatusCode = 404;
+    FReasonPhrase = "Proxy closed the connection without answering CONNECT";
+  } else if (FDoneError == 0 && IsTruncatedEnd(Error)) {
+    FDoneError = Error;
+    FStatusCode = 404;
+    FReasonPhrase = WSocketErrorText(Error) + ErrorSuffix(Error);
+  }
+  FTunnelPhase = tnNone;
   FConnected = false;
   if (FBodyChunkCount > 0) DoDocEnd();
   SetReady();
+}
+
+// A TLS stream that ended badly: a fatal error, or a close without the
+// close alert before the body was complete. A body without a length ends
+// with the connection, so there a missing alert cannot be told from the end.
+bool THttpCli::IsTruncatedEnd(std::uint16_t Error) const {
+  if (!IsTlsErrorCode(Error)) return false;
+  if (Error != TlsClosedWithoutAlert || FState != hsReceivingBody) return true;
+  return FContentLength >= 0 && FReceivedBytes < FContentLength;
 }
 
 void THttpCli::CloseConnection() {
@@ -381,8 +534,8 @@ void THttpCli::Abort() {
     }
   }
   FStatusCode = 404;
-  FReasonPhrase = "Connection aborted on request";
-  FDoneError = 3;
+  FReasonPhrase = HttpErrorText(kHttpErrorAborted);
+  FDoneError = kHttpErrorAborted;
   if (lookupRunning) {
     HandleConnectionClosed(FSocket, 0);
   } else {
@@ -394,14 +547,33 @@ void THttpCli::Abort() {
 // ---------------------------------------------------------------------------
 // Receiving
 
+// Ends the request as failed (see kHttpErrorBusy): closing the connection
+// runs HandleConnectionClosed, and nothing more of the response is handled.
+void THttpCli::FailResponse(std::uint16_t Code) {
+  FStatusCode = 404;
+  FReasonPhrase = HttpErrorText(Code);
+  FDoneError = Code;
+  FSocket->Close();
+}
+
+// Counts bytes the caller will hold; past MaxDocSize the request fails.
+bool THttpCli::HoldBytes(size_t Count) {
+  FHeldBytes += static_cast<std::int64_t>(Count);
+  if (MaxDocSize <= 0 || FHeldBytes <= MaxDocSize) return true;
+  FailResponse(kHttpErrorDocTooLarge);
+  return false;
+}
+
 void THttpCli::HandleDataAvailable(TObject*, std::uint16_t) {
+  if (FTunnelPhase == tnAwaitingAnswer) {
+    HandleTunnelAnswer();
+    return;
+  }
   int free = HttpLineBufferSize - FLineBufferLen;
   if (free <= 0) {
-    // The rest of this response is never used; reading it away keeps the
-    // socket reporting, so that the server's close still ends the request.
-    char discard[4096];
-    FSocket->Receive(discard, sizeof discard);
-    throw EHttpException("HTTP line too long", 4);
+    // A header line longer than the buffer: the response cannot be read.
+    FailResponse(kHttpErrorLineTooLong);
+    return;
   }
   int n = FSocket->Receive(FLineBuffer + FLineBufferLen, free);
   if (FRequestType == rqNone || n <= 0) return;
@@ -429,6 +601,7 @@ void THttpCli::HandleDataAvailable(TObject*, std::uint16_t) {
     std::memmove(FLineBuffer, FLineBuffer + p, static_cast<size_t>(FLineBufferLen - p + 1));
     FLineBufferLen -= p;
     if (FState == hsAwaitingHeader || FState == hsReceivingBody) CallLineHandler();
+    if (FDoneError != 0) break;  // failed or aborted: the rest is not this request's
   }
 }
 
@@ -464,11 +637,18 @@ void THttpCli::HandleHeaderLine() {
     HandleHeaderEnd();
     return;
   }
+  if (!HoldBytes(FCurrentLine.size())) return;
   FResponseHeader.push_back(FCurrentLine);
 
   std::string version = FCurrentLine.substr(0, 8);
   if (version == "HTTP/1.0" || version == "HTTP/1.1") {
-    FStatusCode = static_cast<int>(DecimalValue(FCurrentLine.size() > 9 ? FCurrentLine.substr(9, 3) : ""));
+    std::optional<int> code = StatusCodeOf(FCurrentLine);
+    if (!code) {
+      // Without a status nobody can tell what the rest of the response is.
+      FailResponse(kHttpErrorBadStatus);
+      return;
+    }
+    FStatusCode = *code;
     FReasonPhrase = FCurrentLine.size() > 13 ? FCurrentLine.substr(13) : "";
   } else if (size_t colon = FCurrentLine.find(':'); colon != std::string::npos) {
     size_t valueStart = colon + 1;
@@ -484,7 +664,9 @@ void THttpCli::HandleHeaderField(const std::string& Name, const std::string& Val
     FRelocationPending = true;
     ComputeRelocation(Value);
   } else if (Name == "content-length") {
-    FContentLength = DecimalValue(Value);
+    // The length is only recorded; an unreadable one leaves it unknown.
+    std::optional<std::int64_t> length = DecimalValue(Value);
+    if (length && *length >= 0) FContentLength = *length;
   } else if (Name == "content-range") {
     // "bytes a-b/c": a and b.
     size_t dash = Value.find('-');
@@ -512,6 +694,12 @@ void THttpCli::HandleHeaderEnd() {
     FLineBuffer[0] = 0;
     FHeaderLineCount = 0;
     FBodyChunkCount = 0;
+    if (++FRelocationCount > HttpMaxRelocations) {
+      // A server that keeps relocating would keep the client busy forever.
+      FRelocationPending = false;
+      FailResponse(kHttpErrorTooManyRelocations);
+      return;
+    }
     FSocket->OnSessionClosed = [this](TObject* s, std::uint16_t e) { HandleRelocationClosed(s, e); };
     FSocket->Close();
     return;
@@ -532,6 +720,7 @@ void THttpCli::HandleHeaderEnd() {
 }
 
 void THttpCli::HandleBodyData() {
+  if (!HoldBytes(FCurrentLine.size())) return;
   if (FBodyChunkCount == 0) DoDocBegin();
   ++FBodyChunkCount;
   FReceivedBytes += static_cast<std::int64_t>(FCurrentLine.size());
@@ -542,68 +731,28 @@ void THttpCli::HandleBodyData() {
 // ---------------------------------------------------------------------------
 // Relocation
 
+// The new address is the Location value resolved against the address being
+// fetched, as a browser resolves it; the request goes there next, directly
+// or through the proxy, over TLS when its scheme is https. Location holds it
+// with ":port" only when the port is not the scheme's default.
 void THttpCli::ComputeRelocation(const std::string& Value) {
-  if (!Proxy.empty()) {
-    RelocateThroughProxy(Value);
+  const std::string scheme = FUseTls ? "https" : "http";
+  const bool defaultPort = FTargetPort == DefaultPort(FUseTls);
+  const std::string current = scheme + "://" + FTargetHost + (defaultPort ? "" : ":" + FTargetPort) + FTargetPath;
+  std::string target;
+  const size_t schemeLength = SchemePrefixLength(Value);
+  if (schemeLength > 0 && Value.compare(schemeLength, 2, "//") == 0) {
+    target = Value;
   } else {
-    RelocateDirect(Value);
+    // "http:page" names no host: the rest is relative to the current address.
+    target = ResolveRelativeUrl(current, Value.substr(schemeLength));
   }
-}
-
-void THttpCli::RelocateThroughProxy(const std::string& Value) {
   std::string proto, user, pass, host, port, path;
-  if (!Value.empty() && Value[0] == '/') {
-    SplitUrl(FRequestPath, proto, user, pass, host, port, path);
-    FLocation = (proto.empty() ? "http" : proto) + "://" + host + (port.empty() ? "" : ":" + port) + Value;
-    FRequestPath = FLocation;
-    return;
-  }
-  SplitUrl(Value, proto, user, pass, host, port, path);
-  if (!proto.empty() && !host.empty()) {
-    FRequestHost = host;
-    FLocation = proto + "://" + host + (port.empty() ? "" : ":" + port) + path;
-    FRequestPath = FLocation;
-    return;
-  }
-  // A relative value: resolve it against the current absolute address the
-  // way a browser resolves a relative reference.
-  FLocation = ResolveRelativeUrl(FRequestPath, Value);
-  SplitUrl(FLocation, proto, user, pass, host, port, path);
-  FRequestHost = host;
-  FRequestPath = FLocation;
-}
-
-void THttpCli::RelocateDirect(const std::string& Value) {
-  if (!Value.empty() && Value[0] == '/') {
-    FRequestPath = Value;
-    FLocation = "http://" + FConnectHost + Value;
-    return;
-  }
-  std::string proto, user, pass, port;
-  SplitUrl(Value, proto, user, pass, FConnectHost, port, FRequestPath);
-  if (!port.empty()) FConnectPort = port;
-  if (!proto.empty() && !FConnectHost.empty()) {
-    FRequestHost = FConnectHost;
-    if (FRequestPath.empty()) {
-      FRequestPath = "/";
-      FLocation = proto + "://" + FConnectHost;
-    } else {
-      FLocation = proto + "://" + FConnectHost + FRequestPath;
-    }
-    return;
-  }
-  if (proto.empty()) proto = "http";
-  if (FRequestPath.empty()) {
-    // A bare name, which the address splitter returns as a host.
-    FLocation = proto + "://" + FRequestHost + "/" + FConnectHost;
-    FConnectHost = FRequestHost;
-    FRequestPath = FLocation;
-  } else if (FConnectHost.empty()) {
-    FLocation = proto + "://" + FRequestHost + FRequestPath;
-    FConnectHost = FRequestHost;
-  } else {
-    FRequestHost = FConnectHost;
-  }
+  SplitUrl(target, proto, user, pass, host, port, path);
+  proto = LowerAscii(proto);
+  if (port == DefaultPort(proto == "https")) port.clear();
+  RouteTo(proto, host, port, path);
+  FLocation = proto + "://" + host + (port.empty() ? "" : ":" + port) + FTargetPath;
 }
 
 void THttpCli::HandleRelocationClosed(TObject*, std::uint16_t) {

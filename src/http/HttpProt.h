@@ -3,7 +3,9 @@
 // One request at a time: the address is split, the server (or proxy) name is
 // looked up without blocking, the connection made, the request header sent
 // in one piece, the response header cut into lines and the body written to
-// ReceiveStream until the server closes. Relocations are followed. Every
+// ReceiveStream until the server closes. Relocations are followed (at most
+// HttpMaxRelocations in one request). An https address runs over TLS (port
+// 443 by default); through a proxy it first opens a CONNECT tunnel. Every
 // step runs from the owning thread's message queue (socket events and three
 // private messages); Get() starts a GET and pumps messages until it ends.
 #pragma once
@@ -37,6 +39,23 @@ class EHttpException : public Exception {
   std::uint16_t ErrorCode;
 };
 
+// Failures the client finds itself. StartRequest raises the first two as
+// EHttpException; the others end a request with StatusCode 404, the code's
+// text as ReasonPhrase and the code as OnRequestDone's Error.
+constexpr std::uint16_t kHttpErrorBusy = 1;
+constexpr std::uint16_t kHttpErrorNothingToPost = 2;
+constexpr std::uint16_t kHttpErrorAborted = 3;
+constexpr std::uint16_t kHttpErrorLineTooLong = 4;
+constexpr std::uint16_t kHttpErrorBadStatus = 5;
+constexpr std::uint16_t kHttpErrorDocTooLarge = 6;
+constexpr std::uint16_t kHttpErrorTooManyRelocations = 7;  // more than HttpMaxRelocations
+constexpr std::uint16_t kHttpErrorTunnelRefused = 8;  // the proxy did not answer CONNECT with 200
+// The text of one of the codes above.
+std::string HttpErrorText(std::uint16_t Code);
+
+// The default of MaxDocSize: a page larger than this is no page to harvest.
+constexpr std::int64_t kDefaultMaxDocSize = std::int64_t{256} << 20;
+
 using TOnCommand = std::function<void(TObject* Sender, std::string& S)>;
 using TDocDataEvent = std::function<void(TObject* Sender, const void* Buffer, int Len)>;
 using TCookieRcvdEvent = std::function<void(TObject* Sender, const std::string& Data, bool& Accept)>;
@@ -48,6 +67,9 @@ constexpr unsigned WM_HTTP_RELOCATE = WM_USER + 3;
 
 // Size of the receive buffer: at most this many bytes of a header line.
 constexpr int HttpLineBufferSize = 8192;
+
+// Relocations followed in one request; the next one ends it.
+constexpr int HttpMaxRelocations = 20;
 
 class THttpCli : public TComponent {
  public:
@@ -80,6 +102,14 @@ class THttpCli : public TComponent {
   std::string ContentRangeBegin, ContentRangeEnd;
   TStream* ReceiveStream = nullptr;  // not owned
   TStream* PostStream = nullptr;     // not owned
+  // For https addresses: a PEM file of further trusted certificates, and
+  // whether the server's certificate is verified at all.
+  std::string SslCAFile;
+  bool SslVerifyPeer = true;
+  // The most bytes one request may receive, header lines and body together
+  // (the caller holds them in memory); more end the request with
+  // kHttpErrorDocTooLarge before they reach ReceiveStream. 0: no limit.
+  std::int64_t MaxDocSize = kDefaultMaxDocSize;
 
   bool MultiThreaded() const { return FMultiThreaded; }
   void SetMultiThreaded(bool Value);
@@ -147,6 +177,8 @@ class THttpCli : public TComponent {
   void SetReady();
   void SendRequestHeader(const std::string& Method, const std::string& Version);
   void WaitForIdle();
+  void FailResponse(std::uint16_t Code);
+  bool HoldBytes(size_t Count);
 
   // Socket events.
   void HandleDnsLookupDone(TObject* Sender, std::uint16_t Error);
@@ -163,8 +195,16 @@ class THttpCli : public TComponent {
   void HandleHeaderEnd();
   void HandleBodyData();
   void ComputeRelocation(const std::string& Value);
-  void RelocateThroughProxy(const std::string& Value);
-  void RelocateDirect(const std::string& Value);
+  // Routes the request to the address Scheme://Host[:PortText]Path: what is
+  // connected to, the request line's target and Host, TLS and the tunnel.
+  void RouteTo(const std::string& Scheme, const std::string& Host, const std::string& PortText,
+               const std::string& Path);
+  void PrepareSocket();
+  void SendRequest();
+  void SendTunnelRequest();
+  void HandleTunnelAnswer();
+  void FailTunnel(int Status, const std::string& Reason);
+  bool IsTruncatedEnd(std::uint16_t Error) const;
 
   TWSocket* FSocket;  // owned through the component owner chain
   HWND FWindowHandle = 0;
@@ -183,6 +223,7 @@ class THttpCli : public TComponent {
   std::vector<std::string> FAuthChallenges;
   std::int64_t FReceivedBytes = 0;
   std::int64_t FSentBytes = 0;
+  std::int64_t FHeldBytes = 0;  // received bytes counted against MaxDocSize
   bool FConnected = false;
 
   std::string FConnectHost, FConnectPort;
@@ -198,6 +239,15 @@ class THttpCli : public TComponent {
   int FHeaderLineCount = 0;
   int FBodyChunkCount = 0;
   bool FRelocationPending = false;
+  int FRelocationCount = 0;
+
+  // The address being fetched: its scheme decides TLS, through a proxy an
+  // https address needs a CONNECT tunnel first.
+  bool FUseTls = false;
+  std::string FTargetHost, FTargetPort, FTargetPath;
+  enum TTunnelPhase { tnNone, tnAwaitingAnswer, tnHandshake } FTunnelPhase = tnNone;
+  bool FTunnelWanted = false;
+  std::string FTunnelAnswer;
 
   bool FPostSending = false;
   char FPostChunkBuffer[HttpLineBufferSize + 1] = {};

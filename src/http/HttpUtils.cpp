@@ -1,7 +1,10 @@
 #include "HttpUtils.h"
 
+#include <QString>
 #include <cmath>
 #include <cstdio>
+
+#include "Windows1252.h"
 
 std::string Copy(const std::string& Text, long Start, long Count) {
   if (Count <= 0) return {};
@@ -18,13 +21,14 @@ long Pos(const std::string& Sub, const std::string& Text) {
   return p == std::string::npos ? 0 : static_cast<long>(p) + 1;
 }
 
-std::string LowerAscii(std::string s) {
-  for (auto& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
 }  // namespace
+
+std::string LowerAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
 
 void SplitUrl(const std::string& Url, std::string& Proto, std::string& User, std::string& Pass,
               std::string& Host, std::string& Port, std::string& Path) {
@@ -166,6 +170,12 @@ double EncodeDateTime(int Year, int Month, int Day, int Hour, int Minute, int Se
 }
 
 std::string FormatHttpDate(double DateTime) {
+  // The calendar arithmetic below holds for years 1 to 9999; outside them,
+  // and for NaN, it would overflow.
+  static const double earliest = EncodeDateTime(1, 1, 1, 0, 0, 0);
+  static const double latest = EncodeDateTime(9999, 12, 31, 23, 59, 59);
+  if (!(DateTime >= earliest)) DateTime = earliest;
+  if (DateTime > latest) DateTime = latest;
   long whole = static_cast<long>(std::trunc(DateTime));
   // Time of day from the fraction, rounded to the millisecond as a calendar
   // clock would, then cut to whole seconds.
@@ -201,4 +211,49 @@ std::string DocumentNameOf(const std::string& Path) {
   auto q = name.find('?');
   if (q != std::string::npos) name.resize(q);
   return name;
+}
+
+std::size_t FragmentStart(std::string_view address) {
+  for (size_t at = address.find('#'); at != std::string_view::npos;
+       at = address.find('#', at + 1)) {
+    size_t length = 0;
+    if (at == 0 || !UnheldCharReference(address, at - 1, length)) return at;
+  }
+  return std::string_view::npos;
+}
+
+namespace {
+
+bool IsAllowedInTarget(unsigned char byte) {
+  return byte > 0x20 && byte < 0x7F && byte != '"' && byte != '<' && byte != '>';
+}
+
+void AppendPercentEncoded(std::string& out, char32_t ch) {
+  static const char kHex[] = "0123456789ABCDEF";
+  QByteArray utf8 = QString::fromUcs4(&ch, 1).toUtf8();
+  for (char c : utf8) {
+    auto byte = static_cast<unsigned char>(c);
+    out += {'%', kHex[byte >> 4], kHex[byte & 15]};
+  }
+}
+
+}  // namespace
+
+std::string RequestTargetOf(std::string_view target) {
+  target = target.substr(0, FragmentStart(target));
+  std::string out;
+  out.reserve(target.size());
+  for (size_t at = 0; at < target.size(); ++at) {
+    size_t length = 0;
+    auto byte = static_cast<unsigned char>(target[at]);
+    if (std::optional<char32_t> ch = UnheldCharReference(target, at, length)) {
+      AppendPercentEncoded(out, *ch);
+      at += length - 1;
+    } else if (IsAllowedInTarget(byte)) {
+      out.push_back(static_cast<char>(byte));
+    } else {
+      AppendPercentEncoded(out, Cp1252Char(byte));
+    }
+  }
+  return out;
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 struct TUrlParts {
   std::string Proto, User, Pass, Host, Port, Path;
@@ -24,6 +25,8 @@ std::string EncodeBase64(const std::string& Data);
 
 // Weekday, day, month, year and time of a date-time value (days since
 // 30 December 1899, fraction = time of day), e.g. "Sun, 06 Dec 2026 17:27:53".
+// A value before the year 1 (or NaN) gives 1 January 0001, one after the
+// year 9999 the last second of 9999.
 std::string FormatHttpDate(double DateTime);
 // The date-time value of a calendar date and time.
 double EncodeDateTime(int Year, int Month, int Day, int Hour, int Minute, int Second);
@@ -35,6 +38,22 @@ void ReplaceExtension(std::string& Name, const std::string& NewExt);
 // The name under which the document at a request path is saved.
 std::string DocumentNameOf(const std::string& Path);
 
+// The text with the ASCII letters A to Z lower-cased; other bytes unchanged.
+std::string LowerAscii(std::string text);
+
 // A piece of a text, clamped: a start below 1 starts at 1, a negative count
 // gives "", a piece running past the end stops there.
 std::string Copy(const std::string& Text, long Start, long Count);
+
+// Position (from 0) of the "#" that begins the fragment of an address, or
+// npos. The "#" of a reference "&#N;" that stands for a character without a
+// Windows-1252 byte (Windows1252.h) belongs to the text.
+std::size_t FragmentStart(std::string_view address);
+
+// The request target sent for a path or an absolute address. The fragment is
+// cut off (it names a place inside the document and is never sent). Each
+// character HTTP does not allow in a target (space, control bytes, '"', '<',
+// '>', the bytes 128 to 255 and the characters written "&#N;") is sent as
+// the percent-encoded bytes of its UTF-8 form, as browsers send them;
+// everything else, "%XX" already written included, stays as it is.
+std::string RequestTargetOf(std::string_view target);

@@ -13,6 +13,9 @@
 
 #include "LoopbackPeer.h"
 #include "ServerFixtures.h"
+#include "TlsCertificates.h"
+#include "TlsErrors.h"
+#include "TlsServerSide.h"
 
 namespace {
 
@@ -201,13 +204,17 @@ TEST_F(HttpNginx, RedirectChainAbsoluteThenRootRelative) {
   EXPECT_EQ(client.doneError, 0);
 }
 
-TEST_F(HttpNginx, BareNameRelocationIsFetchedFromTheServerRoot) {
+TEST_F(HttpNginx, RelativeRelocationsAreFetchedFromTheCurrentDirectory) {
   Client client;
   ASSERT_EQ(client.Get(Web().Url("/bare")), 0) << client.error;
   EXPECT_EQ(client.body.Data(), kFinalPage);
-  // The relocated request carries the absolute address, which nginx accepts.
-  EXPECT_NE(std::find(client.requestLines.begin(), client.requestLines.end(), "GET http://127.0.0.1/final.html HTTP/1.0"),
+  EXPECT_NE(std::find(client.requestLines.begin(), client.requestLines.end(), "GET /final.html HTTP/1.0"),
             client.requestLines.end());
+
+  Client relative;
+  ASSERT_EQ(relative.Get(Web().Url("/dir/start")), 0) << relative.error;
+  EXPECT_EQ(relative.body.Data(), kRelativePage);
+  EXPECT_EQ(relative.locations, (std::vector<std::string>{Web().Url("/dir/rel/page.html")}));
 }
 
 TEST_F(HttpNginx, DirectoryIndexAndListing) {
@@ -335,6 +342,209 @@ TEST_F(HttpTinyproxy, RelocationsStayWithTheProxy) {
   ASSERT_EQ(relative.Get(Web().Url("/dir/start")), 0) << relative.error;
   EXPECT_EQ(relative.body.Data(), kRelativePage);
   EXPECT_EQ(relative.locations, (std::vector<std::string>{Web().Url("/dir/rel/page.html")}));
+}
+
+// ---- HTTPS: nginx with TLS, a plain server relocating to it, tinyproxy
+// tunnelling to it, and TLS peers that misbehave
+
+struct TlsServers {
+  std::unique_ptr<NginxServer> web;
+  std::unique_ptr<NginxServer> relocating;
+  std::unique_ptr<NginxServer> expired;
+  std::unique_ptr<TinyProxy> proxy;
+  std::string error;
+
+  TlsServers() {
+    try {
+      const auto& certs = testsupport::TestCertificates::Shared();
+      web = std::make_unique<NginxServer>();
+      web->AddFile("/small.html", kSmallPage);
+      web->AddFile("/dir/rel/page.html", kRelativePage);
+      web->AddRedirect("/dir/start", 302, "rel/page.html");
+      web->UseTls(certs.Valid().cert, certs.Valid().key);
+      web->Start();
+      relocating = std::make_unique<NginxServer>();
+      relocating->UseTls(certs.Valid().cert, certs.Valid().key);
+      relocating->RedirectPlainToTls();
+      relocating->AddFile("/small.html", kSmallPage);
+      relocating->Start();
+      expired = std::make_unique<NginxServer>();
+      expired->AddFile("/small.html", kSmallPage);
+      expired->UseTls(certs.Expired().cert, certs.Expired().key);
+      expired->Start();
+      proxy = std::make_unique<TinyProxy>();
+      proxy->AllowConnectTo(web->TlsPort());
+      proxy->Start();
+    } catch (const std::exception& e) {
+      error = e.what();
+      web.reset();
+    }
+  }
+};
+
+TlsServers& SharedTls() {
+  static TlsServers servers;
+  return servers;
+}
+
+class HttpsNginx : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!SharedTls().web) GTEST_FAIL() << "TLS fixtures: " << SharedTls().error;
+  }
+  NginxServer& Web() { return *SharedTls().web; }
+  // A client that trusts the test CA.
+  static void Trust(Client& client) {
+    client.http.SslCAFile = testsupport::TestCertificates::Shared().CaFile().string();
+  }
+};
+
+TEST_F(HttpsNginx, HttpsAddressesInAnyLetterCaseAreFetchedOverTls) {
+  Client client;
+  Trust(client);
+  const std::string url = "HTTPS" + Web().TlsUrl("/small.html").substr(5);
+  ASSERT_EQ(client.Get(url), 0) << client.error;
+  EXPECT_EQ(client.body.Data(), kSmallPage);
+  EXPECT_EQ(client.http.StatusCode(), 200);
+  EXPECT_EQ(client.requestLines.front(), "GET /small.html HTTP/1.0");
+  ASSERT_TRUE(client.WaitDone());
+  EXPECT_EQ(client.doneError, 0);
+  // Relative relocations resolve on the https address.
+  Client relative;
+  Trust(relative);
+  ASSERT_EQ(relative.Get(Web().TlsUrl("/dir/start")), 0) << relative.error;
+  EXPECT_EQ(relative.body.Data(), kRelativePage);
+  EXPECT_EQ(relative.locations, (std::vector<std::string>{Web().TlsUrl("/dir/rel/page.html")}));
+}
+
+TEST_F(HttpsNginx, APlainSiteRelocatingToHttpsIsFollowedToItsPort) {
+  NginxServer& relocating = *SharedTls().relocating;
+  Client client;
+  Trust(client);
+  ASSERT_EQ(client.Get(relocating.Url("/small.html")), 0) << client.error;
+  EXPECT_EQ(client.body.Data(), kSmallPage);
+  EXPECT_EQ(client.locations, (std::vector<std::string>{relocating.TlsUrl("/small.html")}));
+}
+
+TEST_F(HttpsNginx, BadCertificatesEndTheRequestWithTheReason) {
+  NginxServer& expired = *SharedTls().expired;
+  Client client;
+  Trust(client);
+  EXPECT_EQ(client.Get(expired.TlsUrl("/small.html")), 404);
+  EXPECT_EQ(client.error, "TLS certificate not accepted: certificate has expired (Error #" +
+                              std::to_string(TlsCertificateExpired) + ")");
+  ASSERT_TRUE(client.WaitDone());
+  EXPECT_EQ(client.doneError, TlsCertificateExpired);
+
+  // Not trusting the private CA: the system's store does not know it.
+  Client untrusting;
+  EXPECT_EQ(untrusting.Get(Web().TlsUrl("/small.html")), 404);
+  EXPECT_NE(untrusting.error.find("unable to get local issuer certificate"), std::string::npos) << untrusting.error;
+
+  Client lax;
+  lax.http.SslVerifyPeer = false;
+  ASSERT_EQ(lax.Get(expired.TlsUrl("/small.html")), 0) << lax.error;
+  EXPECT_EQ(lax.body.Data(), kSmallPage);
+}
+
+TEST_F(HttpsNginx, TinyproxyTunnelsHttpsAndItsRefusalEndsTheRequest) {
+  TinyProxy& proxy = *SharedTls().proxy;
+  Client client;
+  Trust(client);
+  client.http.Proxy = proxy.HostPort();
+  ASSERT_EQ(client.Get(Web().TlsUrl("/small.html")), 0) << client.error;
+  EXPECT_EQ(client.body.Data(), kSmallPage);
+  EXPECT_EQ(client.requestLines.front(), "GET /small.html HTTP/1.0");
+
+  // Port not allowed for CONNECT: the proxy's own status and reason.
+  Client refused;
+  Trust(refused);
+  refused.http.Proxy = proxy.HostPort();
+  const int status = refused.Get("https://127.0.0.1:" + std::to_string(Web().Port()) + "/small.html");
+  EXPECT_GE(status, 400);
+  EXPECT_EQ(refused.http.StatusCode(), status);
+  ASSERT_TRUE(refused.WaitDone());
+  EXPECT_EQ(refused.doneError, kHttpErrorTunnelRefused);
+}
+
+// The instrumented build takes a smaller file through the same path.
+#ifdef TIRASEL_SANITIZE_BUILD
+constexpr std::int64_t kLargeTlsFileSize = 16ll << 20;
+#else
+constexpr std::int64_t kLargeTlsFileSize = 100ll << 20;
+#endif
+
+TEST_F(HttpsNginx, LargeBodyOverTlsArrivesWhole) {
+  std::uint64_t expected = Web().AddPatternFile("/big.bin", kLargeTlsFileSize, 7);
+  Client client;
+  Trust(client);
+  ASSERT_EQ(client.Get(Web().TlsUrl("/big.bin"), 120000), 0) << client.error;
+  EXPECT_FALSE(client.guardFired);
+  ASSERT_EQ(static_cast<std::int64_t>(client.body.Data().size()), kLargeTlsFileSize);
+  EXPECT_EQ(testsupport::Fnv1a(client.body.Data().data(), client.body.Data().size()), expected);
+}
+
+TEST(HttpsPeers, JunkAnswerStallAndCloseWithoutAlertMidBody) {
+  const auto& certs = testsupport::TestCertificates::Shared();
+  const std::string ca = certs.CaFile().string();
+  // Junk in answer to the ClientHello.
+  {
+    testpeer::LoopbackPeer peer([](int fd, testpeer::LoopbackPeer& p) {
+      p.WaitReadable(fd, 5000);
+      testpeer::LoopbackPeer::SendAll(fd, "HTTP/1.0 200 OK\r\n\r\nnot TLS at all");
+      p.WaitReleased(20000);
+    });
+    Client client;
+    client.http.SslCAFile = ca;
+    EXPECT_EQ(client.Get("https://127.0.0.1:" + peer.PortText() + "/"), 404);
+    EXPECT_EQ(client.error, WSocketErrorText(TlsPeerSpeaksNoTls) + " (Error #" +
+                                std::to_string(TlsPeerSpeaksNoTls) + ")");
+    EXPECT_FALSE(client.guardFired);
+    peer.Release();
+  }
+  // A handshake that stalls ends with Abort.
+  {
+    testpeer::LoopbackPeer peer(testpeer::LoopbackPeer::Hold);
+    Client client;
+    client.http.SslCAFile = ca;
+    client.http.OnStateChange = [&](TObject*) {
+      if (client.http.State() == hsResolved) {
+        QTimer::singleShot(0, [&] {
+          testpeer::WaitUntil([&] { return peer.accepted > 0; });
+          client.http.Abort();
+        });
+      }
+    };
+    EXPECT_EQ(client.Get("https://127.0.0.1:" + peer.PortText() + "/"), 404);
+    EXPECT_EQ(client.error, "Connection aborted on request");
+    EXPECT_FALSE(client.guardFired);
+    peer.Release();
+  }
+  // A close without the alert before Content-Length is reached fails the
+  // request; without a length the body simply ends there.
+  const testsupport::TlsServerSide side(certs.Valid());
+  for (bool withLength : {true, false}) {
+    testpeer::LoopbackPeer peer([&](int fd, testpeer::LoopbackPeer&) {
+      testsupport::TlsStream tls(side, fd);
+      if (!tls.Ok()) return;
+      tls.ReadHeader();
+      tls.Write(std::string("HTTP/1.0 200 OK\r\n") + (withLength ? "Content-Length: 1000\r\n" : "") +
+                "\r\npart of the body");
+    });
+    Client client;
+    client.http.SslCAFile = ca;
+    const int code = client.Get("https://localhost:" + peer.PortText() + "/");
+    EXPECT_EQ(client.body.Data(), "part of the body");
+    ASSERT_TRUE(client.WaitDone());
+    if (withLength) {
+      EXPECT_EQ(code, 404);
+      EXPECT_EQ(client.doneError, TlsClosedWithoutAlert);
+      EXPECT_NE(client.error.find("without a close alert"), std::string::npos) << client.error;
+    } else {
+      EXPECT_EQ(code, 0) << client.error;
+      EXPECT_EQ(client.doneError, 0);
+    }
+  }
 }
 
 }  // namespace

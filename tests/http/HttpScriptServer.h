@@ -17,9 +17,14 @@ namespace testpeer {
 // each), then the connection is closed, or held open until the server stops.
 struct Answer {
   std::vector<std::string> pieces;
-  int pauseMs = 0;         // before every piece after the first
+  // Before every piece after the first. Pacing only: the client may still
+  // read pieces together, and a test must hold either way.
+  int pauseMs = 0;
   bool holdOpen = false;   // keep the connection open, silent, after sending
   bool readRequest = true; // wait for the request header before answering
+  // Runs on the test's thread, as a queued Qt event, once the request has
+  // arrived (before the answer is sent).
+  std::function<void()> onRequest;
 
   Answer() = default;
   Answer(std::string whole) : pieces{std::move(whole)} {}  // NOLINT: scripts read better this way
@@ -50,6 +55,7 @@ class HttpScriptServer {
     size_t index = static_cast<size_t>(peer.accepted - 1);
     const Answer& answer = answers_.at(index);
     if (answer.readRequest) RecordRequest(fd, peer);
+    if (answer.onRequest) calls_.Post(answer.onRequest);
     for (size_t i = 0; i < answer.pieces.size(); ++i) {
       if (i > 0 && answer.pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(answer.pauseMs));
       if (!SendAll(fd, answer.pieces[i])) return;
@@ -81,6 +87,7 @@ class HttpScriptServer {
   std::vector<Answer> answers_;
   std::mutex mu_;
   std::vector<std::string> requests_;
+  QueuedCalls calls_;  // before the peer: its thread posts here until joined
   LoopbackPeer peer_;  // last: its thread starts when everything else exists
 };
 

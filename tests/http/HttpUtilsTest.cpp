@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "HttpUtils.h"
 
 namespace {
@@ -57,6 +59,22 @@ TEST(FormatHttpDate, WeekdayPaddingAndTime) {
   EXPECT_DOUBLE_EQ(EncodeDateTime(1899, 12, 30, 12, 0, 0), 0.5);
 }
 
+TEST(FormatHttpDate, ValuesOutsideTheCalendarClampToItsEnds) {
+  const std::string first = "Mon, 01 Jan 0001 00:00:00";
+  const std::string last = "Fri, 31 Dec 9999 23:59:59";
+  EXPECT_EQ(FormatHttpDate(EncodeDateTime(1, 1, 1, 0, 0, 0)), first);
+  EXPECT_EQ(FormatHttpDate(EncodeDateTime(9999, 12, 31, 23, 59, 59)), last);
+  EXPECT_EQ(FormatHttpDate(EncodeDateTime(1, 1, 1, 0, 0, 0) - 1), first);
+  EXPECT_EQ(FormatHttpDate(EncodeDateTime(9999, 12, 31, 23, 59, 59) + 0.5), last);
+  EXPECT_EQ(FormatHttpDate(1e18), last);
+  EXPECT_EQ(FormatHttpDate(1e300), last);
+  EXPECT_EQ(FormatHttpDate(-1e300), first);
+  EXPECT_EQ(FormatHttpDate(std::numeric_limits<double>::infinity()), last);
+  EXPECT_EQ(FormatHttpDate(-std::numeric_limits<double>::infinity()), first);
+  // NaN has no place in the calendar: it takes the earliest date.
+  EXPECT_EQ(FormatHttpDate(std::numeric_limits<double>::quiet_NaN()), first);
+}
+
 TEST(DocumentNames, ExtensionsAndPaths) {
   std::string name = "run.exe";
   ReplaceExtension(name, "htm");
@@ -82,4 +100,29 @@ TEST(Copy, ClampsLikeAPieceOfText) {
   EXPECT_EQ(Copy("abc", 2, 10), "bc");
   EXPECT_EQ(Copy("abc", 2, -1), "");
   EXPECT_EQ(Copy("abc", 4, 1), "");
+}
+
+TEST(RequestTargetOf, CutsTheFragmentAndPercentEncodesWhatHttpDoesNotAllow) {
+  EXPECT_EQ(RequestTargetOf("/a/b.html?x=1&y=2"), "/a/b.html?x=1&y=2");
+  EXPECT_EQ(RequestTargetOf("/a b.html"), "/a%20b.html");
+  EXPECT_EQ(RequestTargetOf("/page.html#top"), "/page.html");
+  EXPECT_EQ(RequestTargetOf("http://h.de:81/x.html#a#b"), "http://h.de:81/x.html");
+  EXPECT_EQ(RequestTargetOf("/q?\"<x>\"\t\x7F"), "/q?%22%3Cx%3E%22%09%7F");
+  // Bytes 128 to 255 are Windows-1252 characters, sent in UTF-8 as browsers do.
+  EXPECT_EQ(RequestTargetOf("/m\xFCll.html"), "/m%C3%BCll.html");
+  EXPECT_EQ(RequestTargetOf("/\x80"), "/%E2%82%AC");
+  // A character written "&#N;" is one character, and its "#" no fragment.
+  EXPECT_EQ(RequestTargetOf("/&#1084;&#1080;.html#x"), "/%D0%BC%D0%B8.html");
+  EXPECT_EQ(RequestTargetOf("/a&#228;b"), "/a&");
+  // Percent signs, encoded or not, stay as written.
+  EXPECT_EQ(RequestTargetOf("/a%20b%zz%"), "/a%20b%zz%");
+  EXPECT_EQ(RequestTargetOf(""), "");
+}
+
+TEST(FragmentStart, FirstHashOutsideACharacterReference) {
+  EXPECT_EQ(FragmentStart("a#b"), 1u);
+  EXPECT_EQ(FragmentStart("#"), 0u);
+  EXPECT_EQ(FragmentStart("abc"), std::string_view::npos);
+  EXPECT_EQ(FragmentStart("&#1084;#x"), 7u);
+  EXPECT_EQ(FragmentStart("&#1084"), 1u);  // unfinished: a plain "#"
 }
