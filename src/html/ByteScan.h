@@ -25,6 +25,20 @@ const char* FindFirstOf(const char* p, const char* end) {
   return p;
 }
 
+// The first byte in [p, end) from 128 to 255 (not ASCII), or end.
+inline const char* FindFirstHighByte(const char* p, const char* end) {
+#if defined(__SSE2__)
+  while (end - p >= 16) {
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    int mask = _mm_movemask_epi8(block);
+    if (mask) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    p += 16;
+  }
+#endif
+  while (p < end && static_cast<unsigned char>(*p) < 0x80) ++p;
+  return p;
+}
+
 // Whether the sixteen bytes at p hold a line feed or two spaces in a row
 // (counting a space right before them); when not, space collapsing can copy
 // them as they are.

@@ -137,45 +137,55 @@ void UpperAsciiInPlace(THTMLString& text) {
 
 }  // namespace
 
-void THTMLParam::Parse(std::string_view text) {
-  Raw.assign(text);
-  Value.clear();
-  std::string_view key = text;
-  size_t equals = text.find('=');
-  if (equals != std::string_view::npos) {
-    key = text.substr(0, equals);
-    std::string_view value = text.substr(equals + 1);
-    if (value.size() > 1 && value.front() == '"' && value.back() == '"') {
-      value = value.substr(1, value.size() - 2);
-    }
-    Value.assign(value);
-  }
-  Key.assign(key);
-  UpperAsciiInPlace(Key);
+void THTMLParam::Parse(std::string_view raw, std::string_view upper) {
+  Raw = raw;
+  Key = upper;
+  Value = {};
+  size_t equals = raw.find('=');
+  if (equals == std::string_view::npos) return;
+  Key = upper.substr(0, equals);
+  Value = raw.substr(equals + 1);
+  if (Value.size() > 1 && Value.front() == '"' && Value.back() == '"') Value = Value.substr(1, Value.size() - 2);
 }
 
 void THTMLTag::Parse(std::string_view text) {
   Raw.assign(text);
-  Params.clear();
-  size_t space = text.find(' ');
-  Name.assign(text.substr(0, space));
-  UpperAsciiInPlace(Name);
-  if (space == std::string_view::npos) return;
+  upper_.assign(text);
+  UpperAsciiInPlace(upper_);
+  Name = std::string_view(upper_).substr(0, Raw.find(' '));
+  Params.raw_ = Raw;
+  Params.upper_ = upper_;
+}
 
-  std::string_view rest = text.substr(space);
-  while (!rest.empty()) {
-    // A parameter runs to the first space outside double quotes.
+void THTMLParams::const_iterator::Advance() {
+  while (at_ < raw_.size()) {
+    size_t start = at_ + 1;  // after the separating space
     bool inQuotes = false;
-    size_t end = 0;
-    while (end < rest.size() && (rest[end] != ' ' || inQuotes)) {
-      if (rest[end] == '"') inQuotes = !inQuotes;
+    size_t end = start;
+    while (end < raw_.size() && (raw_[end] != ' ' || inQuotes)) {
+      if (raw_[end] == '"') inQuotes = !inQuotes;
       ++end;
     }
-    std::string_view param = rest.substr(0, end);
-    rest.remove_prefix(end);
-    if (!rest.empty()) rest.remove_prefix(1);  // the separating space
-    if (!param.empty()) Params.emplace_back(Params.get_allocator().resource()).Parse(param);
+    at_ = end;
+    if (end > start) {
+      param_.Parse(raw_.substr(start, end - start), upper_.substr(start, end - start));
+      return;
+    }
   }
+  at_ = std::string_view::npos;
+}
+
+size_t THTMLParams::size() const {
+  size_t count = 0;
+  for (auto at = begin(); at != end(); ++at) ++count;
+  return count;
+}
+
+THTMLParam THTMLParams::operator[](size_t index) const {
+  auto at = begin();
+  for (; at != end() && index > 0; --index) ++at;
+  if (at == end()) throw std::out_of_range("THTMLParams index");
+  return *at;
 }
 
 // ---------------------------------------------------------------------------
@@ -317,7 +327,18 @@ void TNodeArena::Rewind() {
   used_ = 0;
 }
 
-void THTMLParser::Parse() {
+void THTMLParser::Parse() { ParseLines(); }
+
+void THTMLParser::Parse(const THTMLVisitor& visit) {
+  struct TVisiting {
+    THTMLParser& parser;
+    ~TVisiting() { parser.visit_ = nullptr; }
+  } visiting{*this};
+  visit_ = &visit;
+  ParseLines();
+}
+
+void THTMLParser::ParseLines() {
   PendingText.clear();
   PendingTag.clear();
   InTag = false;
@@ -348,18 +369,20 @@ void THTMLParser::ParseLine(std::string_view line) {
   }
 }
 
+// With a visitor, the node is parsed into the parser's own tag or text,
+// whose memory serves node after node; without one, into a new node of Nodes.
 void THTMLParser::EmitText() {
   if (InTag || PendingText.empty()) return;
-  THTMLText text(Nodes.Resource());
+  THTMLText& text = visit_ ? text_ : Nodes.AddText();
   text.Parse(PendingText);
   PendingText.clear();
-  Nodes.Append(std::move(text));
+  if (visit_) (*visit_)(THTMLNode(text));
 }
 
 void THTMLParser::EmitTag() {
   InTag = false;
-  THTMLTag tag(Nodes.Resource());
+  THTMLTag& tag = visit_ ? tag_ : Nodes.AddTag();
   tag.Parse(PendingTag);
   PendingTag.clear();
-  Nodes.Append(std::move(tag));
+  if (visit_) (*visit_)(THTMLNode(tag));
 }

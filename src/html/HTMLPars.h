@@ -1,4 +1,5 @@
-// HTMLPars: turns the lines of one page into a flat list of tag and text nodes.
+// HTMLPars: turns the lines of one page into a flat sequence of tag and text
+// nodes, handed to a visitor as they come or kept in a list.
 //
 // No tree, no knowledge of element names: a less-than sign opens a tag, a
 // greater-than sign closes one, everything else is text. Text nodes are
@@ -7,6 +8,8 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <stdexcept>
 #include <memory>
@@ -15,7 +18,6 @@
 #include <memory_resource>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 // One named character reference and its decimal numeric form, both written
@@ -65,9 +67,13 @@ class TStringList {
 
   // Makes room for about this many bytes of entries.
   void Reserve(size_t bytes) { text_.reserve(bytes); }
+  // Makes room for this many entries.
+  void ReserveEntries(size_t count) { ends_.reserve(count); }
+  // Throws std::length_error past 4 GiB of text.
   void Add(std::string_view text) {
+    if (text.size() > kMaxBytes - text_.size()) throw std::length_error("TStringList holds at most 4 GiB");
     text_.append(text);
-    ends_.push_back(text_.size());
+    ends_.push_back(static_cast<uint32_t>(text_.size()));
   }
   size_t size() const { return ends_.size(); }
   bool empty() const { return ends_.empty(); }
@@ -84,8 +90,10 @@ class TStringList {
   }
 
  private:
+  // Four bytes per entry: a document of empty lines costs four times its size.
+  static constexpr size_t kMaxBytes = UINT32_MAX;
   std::string text_;
-  std::vector<size_t> ends_;  // end offset of each entry in text_
+  std::vector<uint32_t> ends_;  // end offset of each entry in text_
 };
 
 // Node strings and lists live in the node list's arena, so tokenizing a page
@@ -93,28 +101,89 @@ class TStringList {
 using THTMLString = std::pmr::string;
 using TResource = std::pmr::memory_resource;
 
+// One parameter of a tag. Its three texts are views into the tag that holds
+// it and change with that tag.
 class THTMLParam {
  public:
-  explicit THTMLParam(TResource* resource = std::pmr::get_default_resource())
-      : Raw(resource), Key(resource), Value(resource) {}
+  std::string_view Raw;    // the parameter text as split from the tag
+  std::string_view Key;    // before the first '=', upper-cased
+  std::string_view Value;  // after the first '=', one pair of enclosing double quotes removed
 
-  THTMLString Raw;    // the parameter text as split from the tag
-  THTMLString Key;    // before the first '=', upper-cased
-  THTMLString Value;  // after the first '=', one pair of enclosing double quotes removed
-
-  void Parse(std::string_view text);
+  // `raw` and `upper` are the same text, as written and upper-cased; both
+  // must outlive the parameter.
+  void Parse(std::string_view raw, std::string_view upper);
 };
 
+// The parameters of a tag, split from the tag's text while they are walked,
+// so a tag costs no memory per parameter: a tag of a million parameters is
+// as small as its text. A parameter runs to the next space outside double
+// quotes; empty ones are skipped. size() and operator[] walk from the start.
+class THTMLParams {
+ public:
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = THTMLParam;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const THTMLParam*;
+    using reference = const THTMLParam&;
+
+    const_iterator() = default;
+    const THTMLParam& operator*() const { return param_; }
+    const THTMLParam* operator->() const { return &param_; }
+    const_iterator& operator++() {
+      Advance();
+      return *this;
+    }
+    bool operator==(const const_iterator& other) const { return at_ == other.at_; }
+
+   private:
+    friend class THTMLParams;
+    const_iterator(std::string_view raw, std::string_view upper, size_t at) : raw_(raw), upper_(upper), at_(at) {
+      Advance();
+    }
+    void Advance();
+
+    std::string_view raw_;
+    std::string_view upper_;
+    size_t at_ = std::string_view::npos;  // the end of the current parameter; npos past the last one
+    THTMLParam param_;
+  };
+
+  const_iterator begin() const { return const_iterator(raw_, upper_, raw_.find(' ')); }
+  const_iterator end() const { return const_iterator(); }
+  bool empty() const { return begin() == end(); }
+  size_t size() const;
+  // Throws std::out_of_range past the last parameter.
+  THTMLParam operator[](size_t index) const;
+
+ private:
+  friend class THTMLTag;
+  std::string_view raw_;    // the tag's text
+  std::string_view upper_;  // the same, upper-cased
+};
+
+// A tag and its parameters. A copy parses its own text afresh, so the
+// parameters of the copy point into the copy.
 class THTMLTag {
  public:
-  explicit THTMLTag(TResource* resource = std::pmr::get_default_resource())
-      : Name(resource), Raw(resource), Params(resource) {}
+  explicit THTMLTag(TResource* resource = std::pmr::get_default_resource()) : Raw(resource), upper_(resource) {}
+  THTMLTag(const THTMLTag& other) : THTMLTag() { Parse(other.Raw); }
+  THTMLTag& operator=(const THTMLTag& other) {
+    if (this != &other) Parse(std::string_view(other.Raw));
+    return *this;
+  }
 
-  THTMLString Name;  // the text before the first space, upper-cased
-  THTMLString Raw;   // everything between '<' and '>'
-  std::pmr::vector<THTMLParam> Params;
+  std::string_view Name;  // the text before the first space, upper-cased
+  THTMLString Raw;        // everything between '<' and '>'
+  THTMLParams Params;
 
+  // Reuses the tag's memory: parsing tag after tag into one object
+  // allocates only when a tag is larger than every one before it.
   void Parse(std::string_view text);
+
+ private:
+  THTMLString upper_;  // Raw with a-z upper-cased: the Name and the Keys point into it
 };
 
 class THTMLText {
@@ -127,21 +196,21 @@ class THTMLText {
   void Parse(std::string_view text);
 };
 
-// One entry of the node list: either a tag or a text.
+// One node as the tokenizer hands it out: a tag or a text, which the node
+// refers to and does not own.
 class THTMLNode {
  public:
-  explicit THTMLNode(THTMLTag tag) : isTag_(true), node_(std::move(tag)) {}
-  explicit THTMLNode(THTMLText text) : isTag_(false), node_(std::move(text)) {}
+  explicit THTMLNode(const THTMLTag& tag) : tag_(&tag) {}
+  explicit THTMLNode(const THTMLText& text) : text_(&text) {}
 
-  bool IsTag() const { return isTag_; }
-  const THTMLTag& Tag() const { return std::get<THTMLTag>(node_); }
-  const THTMLText& Text() const { return std::get<THTMLText>(node_); }
+  bool IsTag() const { return tag_ != nullptr; }
+  // Throw std::logic_error when the node is of the other kind.
+  const THTMLTag& Tag() const { return tag_ ? *tag_ : throw std::logic_error("not a tag node"); }
+  const THTMLText& Text() const { return text_ ? *text_ : throw std::logic_error("not a text node"); }
 
  private:
-  // The kind, kept in front: walking the nodes reads it together with the
-  // start of the node's data instead of from the end of a large node.
-  bool isTag_;
-  std::variant<THTMLTag, THTMLText> node_;
+  const THTMLTag* tag_ = nullptr;
+  const THTMLText* text_ = nullptr;
 };
 
 // A bump allocator that keeps its chunks when it is rewound, so parsing page
@@ -169,30 +238,13 @@ class TNodeArena : public std::pmr::memory_resource {
   size_t used_ = 0;     // bytes used in it
 };
 
-// The tokenizer's output: nodes in document order. The nodes and their
-// strings live in one arena; clearing the list drops them all at once.
+// Every node of a document, kept: about 150 bytes per node, so a document
+// made of one-byte tags needs 150 times its size. For tests and small
+// documents; a crawl hands each node on as it comes (THTMLParser::Parse with
+// a visitor) and keeps none.
 class THTMLNodeList {
  public:
-  class const_iterator {
-   public:
-    using iterator_category = std::random_access_iterator_tag;
-    using value_type = THTMLNode;
-    using difference_type = std::ptrdiff_t;
-    using pointer = const THTMLNode*;
-    using reference = const THTMLNode&;
-
-    explicit const_iterator(std::vector<THTMLNode*>::const_iterator at) : at_(at) {}
-    const THTMLNode& operator*() const { return **at_; }
-    const THTMLNode* operator->() const { return *at_; }
-    const_iterator& operator++() {
-      ++at_;
-      return *this;
-    }
-    bool operator==(const const_iterator& other) const { return at_ == other.at_; }
-
-   private:
-    std::vector<THTMLNode*>::const_iterator at_;
-  };
+  using const_iterator = std::vector<THTMLNode>::const_iterator;
 
   THTMLNodeList() = default;
   THTMLNodeList(const THTMLNodeList&) = delete;
@@ -200,42 +252,60 @@ class THTMLNodeList {
 
   size_t size() const { return nodes_.size(); }
   bool empty() const { return nodes_.empty(); }
-  const THTMLNode& operator[](size_t index) const { return *nodes_[index]; }
-  const THTMLNode& at(size_t index) const { return *nodes_.at(index); }
-  const_iterator begin() const { return const_iterator(nodes_.begin()); }
-  const_iterator end() const { return const_iterator(nodes_.end()); }
+  const THTMLNode& operator[](size_t index) const { return nodes_[index]; }
+  const THTMLNode& at(size_t index) const { return nodes_.at(index); }
+  const_iterator begin() const { return nodes_.begin(); }
+  const_iterator end() const { return nodes_.end(); }
   void clear();
 
-  // Where new nodes keep their strings.
-  TResource* Resource() { return &arena_; }
-  template <class Node>
-  void Append(Node&& node) {
-    void* place = arena_.allocate(sizeof(THTMLNode), alignof(THTMLNode));
-    nodes_.push_back(new (place) THTMLNode(std::forward<Node>(node)));
-  }
+  // A new empty node at the end, its strings in the list's arena.
+  THTMLTag& AddTag() { return Add<THTMLTag>(); }
+  THTMLText& AddText() { return Add<THTMLText>(); }
 
  private:
+  template <class Node>
+  Node& Add() {
+    void* place = arena_.allocate(sizeof(Node), alignof(Node));
+    Node* node = new (place) Node(&arena_);
+    nodes_.emplace_back(*node);
+    return *node;
+  }
+
   // Everything a node owns is in the arena, so the nodes are dropped with
   // it rather than destroyed one by one.
   TNodeArena arena_;
-  std::vector<THTMLNode*> nodes_;
+  std::vector<THTMLNode> nodes_;
 };
+
+// Receives each node as soon as it is complete; the node and its strings are
+// valid only during the call.
+using THTMLVisitor = std::function<void(const THTMLNode&)>;
 
 class THTMLParser {
  public:
   std::string PendingText;  // text outside tags, not yet emitted
   std::string PendingTag;   // text after '<', not yet emitted
   bool InTag = false;
-  THTMLNodeList Nodes;            // the output, in document order
+  THTMLNodeList Nodes;            // the output of Parse(), in document order
   TStringList Lines;              // the input; filled and cleared by the caller
 
   // Tokenizes Lines and appends to Nodes (which it does not clear).
   void Parse();
+  // Tokenizes Lines and hands each node to `visit`, in the order Parse()
+  // would append them, keeping none: memory stays within the size of the
+  // largest node. `visit` may run other handlers but must leave Lines alone.
+  // Its exceptions end the parse and leave this call.
+  void Parse(const THTMLVisitor& visit);
 
  private:
+  void ParseLines();
   void ParseLine(std::string_view line);
   void EmitText();
   void EmitTag();
+
+  const THTMLVisitor* visit_ = nullptr;  // during Parse(visit)
+  THTMLTag tag_;                         // the node handed to visit_, reused
+  THTMLText text_;
 };
 
 // The text node's normalisation steps, exposed for tests and benchmarks.

@@ -357,3 +357,147 @@ TEST(Text, CollapseAgreesOnLongRandomRuns) {
     ASSERT_EQ(CollapseSpaces(raw), expected) << raw;
   }
 }
+
+// ---------------------------------------------------------------------------
+// The tokenizer written the slow, literal way, one character at a time, with
+// tags split by a plain scan. Both ways of parsing (keeping the nodes, and
+// handing them to a visitor) must produce the same node sequence.
+
+namespace literal {
+
+std::string Upper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  }
+  return text;
+}
+
+// One line of description per node: "T|raw|name|key=value|..." or "X|raw|text".
+std::string DescribeTag(const std::string& raw) {
+  std::string name = raw.substr(0, raw.find(' '));
+  std::string out = "T|" + raw + "|" + Upper(name);
+  if (raw.find(' ') == std::string::npos) return out;
+  std::string param;
+  bool inQuotes = false;
+  auto flush = [&] {
+    if (param.empty()) return;
+    size_t equals = param.find('=');
+    std::string key = Upper(param.substr(0, equals));
+    std::string value = equals == std::string::npos ? "" : param.substr(equals + 1);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    out += "|" + param + "~" + key + "~" + value;
+    param.clear();
+  };
+  for (char c : raw.substr(raw.find(' ') + 1)) {
+    if (c == ' ' && !inQuotes) {
+      flush();
+      inQuotes = false;
+      continue;
+    }
+    if (c == '"') inQuotes = !inQuotes;
+    param += c;
+  }
+  flush();
+  return out;
+}
+
+std::vector<std::string> Tokenize(const std::vector<std::string>& lines) {
+  std::vector<std::string> nodes;
+  std::string text;
+  std::string tag;
+  bool inTag = false;
+  auto emitText = [&] {
+    if (!inTag && !text.empty()) nodes.push_back("X|" + text + "|" + TextNode(text));
+    if (!inTag) text.clear();
+  };
+  for (const std::string& line : lines) {
+    for (char c : line) {
+      if (c == '<') {
+        emitText();
+        inTag = true;
+      } else if (c == '>') {
+        nodes.push_back(DescribeTag(tag));
+        tag.clear();
+        inTag = false;
+      } else {
+        (inTag ? tag : text) += c;
+      }
+    }
+    if (!inTag && !text.empty()) text += '\n';
+  }
+  if (inTag && !tag.empty()) {
+    nodes.push_back(DescribeTag(tag));
+    inTag = false;
+  }
+  emitText();
+  return nodes;
+}
+
+}  // namespace literal
+
+namespace {
+
+std::string Describe(const THTMLNode& node) {
+  if (!node.IsTag()) return "X|" + std::string(node.Text().Raw) + "|" + std::string(node.Text().Text);
+  const THTMLTag& tag = node.Tag();
+  std::string out = "T|" + std::string(tag.Raw) + "|" + std::string(tag.Name);
+  for (const THTMLParam& param : tag.Params) {
+    out += "|" + std::string(param.Raw) + "~" + std::string(param.Key) + "~" + std::string(param.Value);
+  }
+  return out;
+}
+
+TEST(Tokenizer, KeptAndVisitedNodesAgreeWithTheLiteralRulesOnRandomPages) {
+  const std::string alphabet = "<<>>  ==\"\"aAbBz&;#\xe4";
+  std::mt19937 random(23);
+  for (int round = 0; round < 5000; ++round) {
+    std::vector<std::string> lines(random() % 5);
+    for (std::string& line : lines) {
+      size_t length = random() % 30;
+      for (size_t i = 0; i < length; ++i) line += alphabet[random() % alphabet.size()];
+    }
+    const std::vector<std::string> expected = literal::Tokenize(lines);
+
+    THTMLParser parser;
+    for (const std::string& line : lines) parser.Lines.Add(line);
+    std::vector<std::string> visited;
+    parser.Parse([&](const THTMLNode& node) { visited.push_back(Describe(node)); });
+    ASSERT_EQ(visited, expected) << "round " << round;
+    EXPECT_TRUE(parser.Nodes.empty());
+
+    parser.Parse();
+    std::vector<std::string> kept;
+    for (const THTMLNode& node : parser.Nodes) kept.push_back(Describe(node));
+    ASSERT_EQ(kept, expected) << "round " << round;
+  }
+}
+
+TEST(Tags, ACopyKeepsItsParametersWhenTheOriginalIsGone) {
+  auto original = std::make_unique<THTMLTag>();
+  original->Parse("a href=x title=\"y z\"");
+  THTMLTag copy(*original);
+  THTMLTag assigned;
+  assigned = *original;
+  original->Parse("b");
+  original.reset();
+  for (const THTMLTag* tag : {&copy, &assigned}) {
+    EXPECT_EQ(tag->Name, "A");
+    ASSERT_EQ(tag->Params.size(), 2u);
+    EXPECT_EQ(tag->Params[0].Key, "HREF");
+    EXPECT_EQ(tag->Params[0].Value, "x");
+    EXPECT_EQ(tag->Params[1].Raw, "title=\"y z\"");
+    EXPECT_EQ(tag->Params[1].Value, "y z");
+  }
+}
+
+TEST(Tokenizer, AVisitorThatThrowsEndsTheParseAndTheNextParseStartsAfresh) {
+  THTMLParser parser;
+  parser.Lines = {"<a>text<b"};
+  EXPECT_THROW(parser.Parse([](const THTMLNode&) { throw std::runtime_error("stop"); }), std::runtime_error);
+  std::vector<std::string> visited;
+  parser.Parse([&](const THTMLNode& node) { visited.push_back(Describe(node)); });
+  EXPECT_EQ(visited, (std::vector<std::string>{"T|a|A", "X|text|text", "T|b|B"}));
+  EXPECT_TRUE(parser.Nodes.empty());
+}
+
+}  // namespace
