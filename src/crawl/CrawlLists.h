@@ -48,6 +48,9 @@ class TPageQueue {
 class TFetchedPages {
  public:
   void Add(std::string_view address);
+  // Another address of a page already added (where a relocation ended): it
+  // is not fetched again, and not counted again.
+  void AddAlias(std::string_view address) { pool_.Intern(address); }
   bool Contains(std::string_view address) const { return pool_.Find(address).has_value(); }
   size_t Count() const { return count_; }
 

@@ -1,6 +1,14 @@
 #include "CrawlRun.h"
 
+#include <algorithm>
+#include <optional>
+
+#include "CodeSkip.h"
 #include "HTMLPars.h"
+#include "HttpUtils.h"
+#include "Messages.h"
+#include "PageCharset.h"
+#include "QueueFilter.h"
 #include "Streams.h"
 #include "WordHarvest.h"
 
@@ -13,6 +21,11 @@ struct TCrawlRun::TRunState {
   TMemoryStream page;  // each page's document; emptied, not freed, between pages
   TLinkFollower follower;
   TWordHarvest harvest;
+
+  // Only what TCrawlOptions asks for.
+  std::optional<TQueueFilter> filter;
+  TCodeSkipper codeSkip;
+  std::uint64_t bytesReceived = 0;
 };
 
 void ConfigureHttpCli1(THttpCli& http, TCrawlRun& run) {
@@ -49,15 +62,18 @@ void TCrawlRun::GoBtnClick() {
   while (position < lists.PageQueue.Count() && !StopRequested) {
     std::string entry(lists.PageQueue.At(position));
     if (!lists.FetchedPages.Contains(entry)) {
+      if (!PauseBeforeRequest()) break;
       window_.AppendLog(entry);
+      BeginEntry(position, entry);
       try {
         ProcessPage(entry);
       } catch (...) {
         window_.AppendLog("Error...");
       }
+      EndEntry();
     }
     ++position;
-    ReportProgress(position);
+    ReportProgress(position, entry);
   }
   FinishRun();
 }
@@ -77,6 +93,42 @@ void TCrawlRun::StartRun(const std::string& address) {
   lists.SiteBases[0] = follower.Link.LinkDir;
   lists.SiteBases.push_back(follower.Link.LinkDir);
   follower.Enqueue();
+  ApplyOptions();
+}
+
+// After the start address is queued: the options never keep it out.
+void TCrawlRun::ApplyOptions() {
+  requests_ = 0;
+  watchMark_ = {};
+  if (Options.MaxDepth || Options.Observer) {
+    TQueueFilter& filter = run_->filter.emplace(run_->lists.PageQueue, Options.MaxDepth, Options.Observer);
+    run_->follower.QueueFilter = [&filter](std::string_view address) { return filter.Accept(address); };
+  }
+  run_->harvest.CountOccurrencesInto(Options.Occurrences);
+}
+
+// The pause between requests; false when the run was stopped meanwhile.
+bool TCrawlRun::PauseBeforeRequest() {
+  if (Options.DelayMs <= 0 || requests_ == 0) return true;
+  const std::uint32_t start = GetTickCount();
+  for (std::uint32_t waited = 0; waited < static_cast<std::uint32_t>(Options.DelayMs) && !StopRequested;
+       waited = GetTickCount() - start) {
+    ProcessMessages();
+    WaitForMessages(static_cast<int>(static_cast<std::uint32_t>(Options.DelayMs) - waited));
+  }
+  return !StopRequested;
+}
+
+void TCrawlRun::BeginEntry(size_t position, const std::string& address) {
+  ++requests_;
+  if (run_->filter) run_->filter->EnterEntry(position);
+  ReportProgress(position, address);
+}
+
+void TCrawlRun::EndEntry() {
+  // A client left busy by an earlier failure made no request this time.
+  if (http_.State() == hsIdle) run_->bytesReceived += static_cast<std::uint64_t>(http_.ReceivedBytes());
+  if (Options.MaxPages > 0 && run_->lists.FetchedPages.Count() >= Options.MaxPages) StopRequested = true;
 }
 
 void TCrawlRun::FinishRun() {
@@ -95,7 +147,6 @@ void TCrawlRun::FinishRun() {
 void TCrawlRun::FetchPage(const std::string& address) {
   THTMLParser& parser = run_->parser;
   parser.Lines.clear();
-  parser.Nodes.clear();
   TMemoryStream& buffer = run_->page;
   buffer.Clear();
 
@@ -115,32 +166,96 @@ void TCrawlRun::FetchPage(const std::string& address) {
   }
   http_.ReceiveStream = nullptr;
   run_->lists.FetchedPages.Add(address);
-  SplitLines(buffer.Data().data(), buffer.Data().size(), parser.Lines);
+  if (http_.Location() != address) TakeFinalAddress(http_.Location());
+  std::optional<std::string> decoded = DecodePage(http_.ContentType(), buffer.Data());
+  std::string_view text = decoded ? std::string_view(*decoded) : buffer.Data();
+  SplitLines(text.data(), text.size(), parser.Lines);
   buffer.Clear();
+}
+
+// A relocated page is the page at its final address: its links resolve
+// against that directory. A relocated start page makes its final directory
+// a site directory too, so a site that moved to another scheme or host name
+// is still harvested whole without questions. The final address counts as
+// fetched, so that links to it do not fetch the same page again.
+void TCrawlRun::TakeFinalAddress(const std::string& location) {
+  std::vector<std::string>& bases = run_->lists.SiteBases;
+  std::string address = location.substr(0, FragmentStart(location));
+  run_->lists.FetchedPages.AddAlias(address);
+  std::string finalDir = ResolveLink(address, bases.at(0)).LinkDir;
+  bases[0] = finalDir;
+  bool startPage = run_->lists.FetchedPages.Count() == 1;
+  if (startPage && std::find(bases.begin() + 1, bases.end(), finalDir) == bases.end()) {
+    bases.push_back(finalDir);
+  }
 }
 
 void TCrawlRun::ProcessPage(const std::string& address) {
   FetchPage(address);
-  THTMLParser& parser = run_->parser;
-  parser.Parse();
-  const size_t count = parser.Nodes.size();
-  for (size_t i = 0; i < count; ++i) {
-    const THTMLNode& node = parser.Nodes[i];
+  if (!Options.SkipCode && !Options.Observer) {
+    HarvestPageLines(run_->parser, run_->follower, run_->harvest);
+    return;
+  }
+  run_->codeSkip.StartPage();
+  run_->parser.Parse([&](const THTMLNode& node) {
     if (node.IsTag()) {
+      SeeTag(node.Tag());
       run_->follower.HandleTag(node.Tag());
     } else {
-      run_->harvest.HarvestText(node.Text().Text);
+      HarvestObserved(node.Text().Text);
     }
-  }
+  });
 }
 
-void TCrawlRun::ReportProgress(size_t position) {
+// Each node is handled as soon as it is tokenized and then forgotten: a page
+// of one-byte tags would need a hundred times its size if all its nodes were
+// kept until the end of the page.
+void HarvestPageLines(THTMLParser& parser, TLinkFollower& follower, TWordHarvest& harvest) {
+  parser.Parse([&](const THTMLNode& node) {
+    if (node.IsTag()) {
+      follower.HandleTag(node.Tag());
+    } else {
+      harvest.HarvestText(node.Text().Text);
+    }
+  });
+}
+
+void TCrawlRun::SeeTag(const THTMLTag& tag) {
+  if (Options.SkipCode) run_->codeSkip.SeeTag(tag);
+  if (Options.Observer) Options.Observer->TagSeen(tag);
+}
+
+void TCrawlRun::HarvestObserved(std::string_view text) {
+  if (Options.SkipCode) text = run_->codeSkip.Harvested(text);
+  if (text.empty()) return;
+  if (Options.Observer) Options.Observer->TextSeen(text);
+  run_->harvest.HarvestText(text);
+}
+
+void TCrawlRun::ReportProgress(size_t position, std::string_view current) {
   if (!OnProgress) return;
   TCrawlProgress progress;
   progress.Fetched = run_->lists.FetchedPages.Count();
   progress.QueueLeft = run_->lists.PageQueue.Count() - position;
   progress.Words = words_.WordCount();
+  progress.Skipped = run_->filter ? run_->filter->Skipped() : 0;
+  progress.BytesReceived = run_->bytesReceived;
+  progress.Current = current;
   OnProgress(progress);
+}
+
+void TCrawlRun::WatchDownload() {
+  if (Options.TimeoutMs <= 0 || !running_) return;
+  const TDownloadMark mark{requests_, http_.State(), http_.ReceivedBytes()};
+  const std::uint32_t now = GetTickCount();
+  if (mark.state == hsIdle || mark != watchMark_) {
+    watchMark_ = mark;
+    watchSince_ = now;
+    return;
+  }
+  if (now - watchSince_ < static_cast<std::uint32_t>(Options.TimeoutMs)) return;
+  watchSince_ = now;
+  BreakLocalBtnClick();
 }
 
 void TCrawlRun::BreakBtnClick() {

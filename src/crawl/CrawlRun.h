@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "CrawlOptions.h"
 #include "HttpProt.h"
 #include "LinkFollow.h"
 #include "WordList.h"
@@ -38,7 +39,16 @@ struct TCrawlProgress {
   size_t Fetched = 0;    // pages fetched
   size_t QueueLeft = 0;  // queue entries after the one in work
   size_t Words = 0;      // entries in the word list
+  size_t Skipped = 0;    // distinct addresses the options kept out of the queue
+  std::uint64_t BytesReceived = 0;  // header and body bytes of every request so far
+  std::string_view Current;         // the entry in work (or last handled); valid during the call
 };
+
+// The run's work on one fetched page: tokenizes the parser's Lines and hands
+// each node, in document order, to link following (tags) or the word harvest
+// (texts). Link following may process pending events and ask questions.
+class TWordHarvest;
+void HarvestPageLines(THTMLParser& parser, TLinkFollower& follower, TWordHarvest& harvest);
 
 // Sets the HTTP client up as the crawl needs it (agent, accept, proxy port,
 // no cache, synchronous pumping) and routes its request-done event to `run`.
@@ -62,8 +72,17 @@ class TCrawlRun {
   bool Running() const { return running_; }
   bool StopRequested = false;
 
-  // Called after each queue entry has been handled.
+  // Called when a page is about to be fetched and after each queue entry
+  // has been handled.
   std::function<void(const TCrawlProgress&)> OnProgress;
+
+  // Read when a run starts; the defaults keep the run as the window runs it.
+  TCrawlOptions Options;
+  // Called now and then (every 100 ms or so) by a front end that wants
+  // Options.TimeoutMs enforced, from its event handling while a page is
+  // downloaded: aborts a download that has shown no progress for that long,
+  // as BreakLocalBtnClick does (the HTTP client's events run inside).
+  void WatchDownload();
 
  private:
   struct TRunState;
@@ -71,13 +90,31 @@ class TCrawlRun {
   void StartRun(const std::string& address);
   void FinishRun();
   void FetchPage(const std::string& address);
+  void TakeFinalAddress(const std::string& location);
   void ProcessPage(const std::string& address);
+  void ApplyOptions();
+  bool PauseBeforeRequest();
+  void BeginEntry(size_t position, const std::string& address);
+  void EndEntry();
+  void SeeTag(const THTMLTag& tag);
+  void HarvestObserved(std::string_view text);
   void SetControls(std::initializer_list<TCrawlControl> controls, bool enabled);
-  void ReportProgress(size_t position);
+  void ReportProgress(size_t position, std::string_view current = {});
 
   TCrawlWindow& window_;
   WordList& words_;
   THttpCli& http_;
   std::unique_ptr<TRunState> run_;  // the lists, tokenizer and link follower of the run in progress
   bool running_ = false;
+
+  // The download watch: what the client showed at the last change, and when.
+  struct TDownloadMark {
+    size_t request = 0;
+    THttpState state = hsIdle;
+    std::int64_t received = 0;
+    bool operator==(const TDownloadMark&) const = default;
+  };
+  size_t requests_ = 0;  // fetches started in this run
+  TDownloadMark watchMark_;
+  std::uint32_t watchSince_ = 0;
 };

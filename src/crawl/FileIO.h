@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 
 // An input/output failure; the message is the text the user is shown.
 class EInOutError : public std::runtime_error {
@@ -19,7 +20,9 @@ std::string ErrorText(int error);
 class TInFile {
  public:
   // Opens for reading; IsOpen() is false when that fails (missing, no
-  // permission, a directory).
+  // permission) and for anything but a regular file: a directory, a pipe or
+  // a device is no byte file, and reading one could wait for ever or never
+  // end.
   explicit TInFile(const std::string& path);
   ~TInFile();
   TInFile(const TInFile&) = delete;
@@ -33,10 +36,19 @@ class TInFile {
   int fd_ = -1;
 };
 
+// Writes a new version of a file. The bytes go to a temporary file beside
+// the target, which takes the target's place only in Close(), once every
+// byte has been written: a write that fails (a full disk) or is cut short
+// (the process killed) leaves the old file as it was. The new file keeps the
+// old one's permissions; a symbolic link stays and its file is replaced. A
+// target that exists and is no regular file (a device, a pipe) is written
+// directly, as there is nothing to keep.
 class TOutFile {
  public:
-  // Creates or truncates; IsOpen() is false when that fails.
+  // Creates the temporary file; IsOpen() is false when that fails.
   explicit TOutFile(const std::string& path);
+  // Without a successful Close(), removes the temporary file: the target
+  // stays untouched.
   ~TOutFile();
   TOutFile(const TOutFile&) = delete;
   TOutFile& operator=(const TOutFile&) = delete;
@@ -46,10 +58,16 @@ class TOutFile {
   std::string OpenErrorText() const { return ErrorText(openError_); }
   // Writes all bytes. Throws EInOutError.
   void Write(std::string_view bytes);
-  // Closes and reports a failure that shows only then. Throws EInOutError.
+  // Completes the file on the disk and puts it in place of the target.
+  // Throws EInOutError; the target is then unchanged.
   void Close();
 
  private:
+  void OpenTarget();
+  void OpenTemporary(const struct stat& old, bool oldExists);
+
+  std::string target_;
+  std::string temporary_;  // empty when the target is written directly
   int fd_ = -1;
   int openError_ = 0;
 };

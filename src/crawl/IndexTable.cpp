@@ -1,13 +1,29 @@
 #include "IndexTable.h"
 
+#include <cstring>
+#include <random>
+
+THashKey DrawHashKey() {
+  std::random_device source;
+  auto draw = [&] { return (static_cast<uint64_t>(source()) << 32) ^ source(); };
+  return THashKey{draw(), draw() | 1, draw() | 1};
+}
+
 uint32_t HashBytes(std::string_view text) {
-  // FNV-1a, folded to 32 bits.
-  uint64_t hash = 14695981039346656037ull;
-  for (unsigned char c : text) {
-    hash ^= c;
-    hash *= 1099511628211ull;
+  uint64_t hash = StartHash(text.size());
+  const char* p = text.data();
+  size_t left = text.size();
+  for (; left >= 8; left -= 8, p += 8) {
+    uint64_t chunk;
+    std::memcpy(&chunk, p, 8);
+    hash = HashChunk(hash, chunk);
   }
-  return static_cast<uint32_t>(hash ^ (hash >> 32));
+  if (left > 0) {
+    uint64_t tail = 0;
+    std::memcpy(&tail, p, left);
+    hash = HashChunk(hash, tail);
+  }
+  return FinishHash(hash);
 }
 
 void TIndexTable::Insert(uint32_t hash, uint32_t position) {

@@ -8,6 +8,35 @@
 #include <string_view>
 #include <vector>
 
+// The secret that keys every index hash, drawn once per process: a site
+// that chooses its words or addresses cannot know which of them share a
+// bucket, so it cannot make the lookups linear.
+struct THashKey {
+  uint64_t Start;
+  uint64_t Step;    // odd
+  uint64_t Finish;  // odd
+};
+THashKey DrawHashKey();
+inline const THashKey& HashKey() {
+  static const THashKey key = DrawHashKey();
+  return key;
+}
+
+// The keyed hash, eight bytes at a time: StartHash, then HashChunk for each
+// chunk of up to eight bytes (the last one padded with zeros), then
+// FinishHash. Callers that fold case feed folded chunks.
+inline uint64_t MultiplyFold(uint64_t a, uint64_t b) {
+  __uint128_t product = static_cast<__uint128_t>(a) * b;
+  return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
+}
+inline uint64_t StartHash(size_t size) { return HashKey().Start ^ size; }
+inline uint64_t HashChunk(uint64_t hash, uint64_t chunk) { return MultiplyFold(hash ^ chunk, HashKey().Step); }
+inline uint32_t FinishHash(uint64_t hash) {
+  uint64_t mixed = MultiplyFold(hash, HashKey().Finish);
+  return static_cast<uint32_t>(mixed ^ (mixed >> 32));
+}
+
+// The keyed hash of the bytes as they are.
 uint32_t HashBytes(std::string_view text);
 
 class TIndexTable {

@@ -1,5 +1,7 @@
 #include "LinkFollow.h"
 
+#include "LinkValue.h"
+
 const std::array<std::string_view, 13> PageExtensions = {
     ".HTM", ".HTML", ".CGI", ".PL", ".PHP", ".PHP3", ".SHTML", ".SHTM", ".PHTML", ".PHTM", ".DHTML", ".DHTM", ".ASP",
 };
@@ -17,7 +19,11 @@ std::string LinkQuestionText(std::string_view linkDir) {
   return "Soll der Link zu \"" + std::string(linkDir) + "\" weiterverfolgt werden?";
 }
 
-void TLinkFollower::Enqueue() { lists_.PageQueue.Append(Link.FullAddress()); }
+void TLinkFollower::Enqueue() {
+  std::string address = Link.FullAddress();
+  if (QueueFilter && !QueueFilter(address)) return;
+  lists_.PageQueue.Append(address);
+}
 
 void TLinkFollower::HandleTag(const THTMLTag& tag) {
   if (tag.Name == "META") {
@@ -53,7 +59,9 @@ void TLinkFollower::HandleRefresh(const THTMLTag& tag) {
     }
   }
   if (!refresh || !found) return;
-  Link = ResolveAgainstBase(address, Base());
+  std::optional<std::string_view> target = FollowableLinkValue(address);
+  if (!target) return;
+  Link = ResolveAgainstBase(*target, Base());
   if (IsUnderBase(Link.LinkDir, Base())) Enqueue();
 }
 
@@ -64,7 +72,10 @@ bool TLinkFollower::IsOnKnownSite() const {
   return false;
 }
 
-void TLinkFollower::FollowLink(std::string_view value) {
+void TLinkFollower::FollowLink(std::string_view written) {
+  std::optional<std::string_view> followable = FollowableLinkValue(written);
+  if (!followable) return;
+  std::string_view value = *followable;
   if (!PassesExtensionFilter(value)) return;
   Link = ResolveAgainstBase(value, Base());
   if (IsOnKnownSite() || value.starts_with("../")) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -38,11 +39,16 @@ class TLinkFollower {
   TLinkFollower(TCrawlLists& lists, TLinkFollowHost& host) : lists_(lists), host_(host) {}
 
   void HandleTag(const THTMLTag& tag);
+  // Cuts the value's fragment and ignores other schemes (LinkValue.h)
+  // before the link rules see it.
   void FollowLink(std::string_view value);
-  // Appends the current link's full address to the page queue.
+  // Appends the current link's full address to the page queue, unless
+  // QueueFilter is set and refuses it.
   void Enqueue();
 
   TLinkParts Link;  // the link in work; every resolution overwrites it
+  // Empty: every address is queued, as the run specifies.
+  std::function<bool(std::string_view address)> QueueFilter;
 
  private:
   void HandleRefresh(const THTMLTag& tag);

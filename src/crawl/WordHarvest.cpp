@@ -20,8 +20,22 @@ const std::array<TCrawlEntity, 11> CrawlEntities = {{
     {"&gt;", 62},
 }};
 
+namespace {
+
+// At least the number of lines SplitLines makes of the document.
+size_t LineCountBound(const char* p, const char* end) {
+  size_t count = 1;
+  for (p = FindFirstOf<'\r', '\n'>(p, end); p < end; p = FindFirstOf<'\r', '\n'>(p + 1, end)) ++count;
+  return count;
+}
+
+}  // namespace
+
+// Room for every line is made first: growing the list of line ends step by
+// step would briefly need half as much again for a document of empty lines.
 void SplitLines(const char* data, size_t size, TStringList& lines) {
   lines.Reserve(size);
+  lines.ReserveEntries(lines.size() + LineCountBound(data, data + size));
   const char* p = data;
   const char* end = data + size;
   while (p < end) {
@@ -124,9 +138,20 @@ void TWordHarvest::CompleteWord(std::string_view word) {
   if (!word.empty() && word.back() == '"') word.remove_suffix(1);
   if (!word.empty() && word.front() == '"') word.remove_prefix(1);
   if (word.empty()) return;
-  if (words_.FindWord(word)) return;
+  if (std::optional<size_t> found = words_.FindWord(word)) {
+    if (counts_) CountOccurrence(*found);
+    return;
+  }
   words_.AddWord(std::string(word));
   UpdateWordCount();
+  if (counts_) CountOccurrence(words_.WordCount() - 1);
+}
+
+void TWordHarvest::CountOccurrence(size_t index) {
+  if (counts_->size() <= index) counts_->resize(words_.WordCount());
+  // Saturates instead of wrapping on a page that repeats one word 4 billion times.
+  std::uint32_t& count = (*counts_)[index];
+  if (count != UINT32_MAX) ++count;
 }
 
 void TWordHarvest::UpdateWordCount() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -40,9 +41,15 @@ class TWordHarvest {
   // adds the rest unless the list holds it already.
   void CompleteWord(std::string_view word);
 
+  // From now on every completed word adds 1 at the index of the list entry
+  // equal to it (the vector grows with the list). Not owned; nullptr: off.
+  void CountOccurrencesInto(std::vector<std::uint32_t>* counts) { counts_ = counts; }
+
  private:
   void UpdateWordCount();
+  void CountOccurrence(size_t index);
 
   WordList& words_;
   std::function<void(const std::string&)> setCountLabel_;
+  std::vector<std::uint32_t>* counts_ = nullptr;
 };

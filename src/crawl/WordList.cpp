@@ -45,8 +45,12 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) { return SameKey(
 std::string WordCountLabel(size_t count) { return "W\xF6rtner in der Liste: " + std::to_string(count); }
 
 // ---------------------------------------------------------------------------
-// Index upkeep. The index holds, for each distinct key, the position of the
-// first entry with that key.
+// Index upkeep. Entries live in slots; a deleted entry leaves a dead slot
+// until the slots are compacted, so deleting moves nothing. While dead slots
+// exist, a tree of counts turns positions into slots and back. Each distinct
+// key has a group: its first slot and its number of entries. The index maps
+// keys to groups; the slots of groups with more than one entry are also kept
+// in order in shared_, so the next equal entry is found without a search.
 
 namespace {
 
@@ -70,101 +74,166 @@ uint64_t FoldedChunk8(const unsigned char* p) {
   return chunk;
 }
 
-uint64_t Mix(uint64_t hash, uint64_t chunk) {
-  __uint128_t product = static_cast<__uint128_t>(hash ^ chunk) * 0xD6E8FEB86659FD93ull;
-  return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
+// Hashes the case-folded bytes eight at a time.
+[[gnu::always_inline]] inline uint32_t FoldedKeyHash(std::string_view text) {
+  uint64_t hash = StartHash(text.size());
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
+  size_t left = text.size();
+  for (; left >= 8; left -= 8, p += 8) hash = HashChunk(hash, FoldedChunk8(p));
+  if (left > 0) {
+    uint64_t tail = 0;
+    for (size_t i = 0; i < left; ++i) tail |= static_cast<uint64_t>(kFold[p[i]]) << (8 * i);
+    hash = HashChunk(hash, tail);
+  }
+  return FinishHash(hash);
 }
 
 }  // namespace
 
-// Hashes the case-folded bytes eight at a time.
-[[gnu::always_inline]] inline uint32_t WordList::KeyHash(std::string_view text) const {
-  uint64_t hash = 0x9E3779B97F4A7C15ull ^ text.size();
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
-  size_t left = text.size();
-  for (; left >= 8; left -= 8, p += 8) hash = Mix(hash, FoldedChunk8(p));
-  if (left > 0) {
-    uint64_t tail = 0;
-    for (size_t i = 0; i < left; ++i) tail |= static_cast<uint64_t>(kFold[p[i]]) << (8 * i);
-    hash = Mix(hash, tail);
-  }
-  return static_cast<uint32_t>(hash ^ (hash >> 32));
+uint32_t WordKeyHash(std::string_view text) { return FoldedKeyHash(text); }
+
+[[gnu::always_inline]] inline uint32_t WordList::KeyHash(std::string_view text) const { return FoldedKeyHash(text); }
+
+[[gnu::always_inline]] inline uint32_t WordList::FindGroup(std::string_view text, uint32_t hash) const {
+  return index_.Find(hash, [&](uint32_t group) { return SameKey(entries_[groups_[group].First].Caption, text); });
 }
 
-[[gnu::always_inline]] inline uint32_t WordList::FindIndexed(std::string_view text, uint32_t hash) const {
-  return index_.Find(hash, [&](uint32_t at) { return SameKey(entries_[at].Caption, text); });
-}
+namespace {
+uint64_t SharedKey(uint32_t group, uint32_t slot) { return static_cast<uint64_t>(group) << 32 | slot; }
+}  // namespace
 
-void WordList::IndexAfterAppend(size_t index) {
-  std::string_view caption = entries_[index].Caption;
+void WordList::JoinGroup(uint32_t slot) {
+  std::string_view caption = entries_[slot].Caption;
   uint32_t hash = KeyHash(caption);
-  if (FindIndexed(caption, hash) == TIndexTable::kNone) index_.Insert(hash, static_cast<uint32_t>(index));
-}
-
-// Takes the entry out of the index, handing its key to the next equal entry.
-void WordList::UnindexEntry(size_t index) {
-  std::string_view caption = entries_[index].Caption;
-  uint32_t hash = KeyHash(caption);
-  auto sameKey = [&](uint32_t at) { return EqualIgnoringCase(entries_[at].Caption, caption); };
-  if (index_.Find(hash, sameKey) != index) return;
-  for (size_t next = index + 1; next < entries_.size(); ++next) {
-    if (EqualIgnoringCase(entries_[next].Caption, caption)) {
-      index_.Replace(hash, sameKey, static_cast<uint32_t>(next));
-      return;
+  uint32_t group = FindGroup(caption, hash);
+  if (group == TIndexTable::kNone) {
+    if (freeGroups_.empty()) {
+      group = static_cast<uint32_t>(groups_.size());
+      groups_.push_back({slot, 1});
+    } else {
+      group = freeGroups_.back();
+      freeGroups_.pop_back();
+      groups_[group] = {slot, 1};
     }
+    index_.Insert(hash, group);
+  } else {
+    TKeyGroup& joined = groups_[group];
+    if (joined.Count == 1) shared_.insert(SharedKey(group, joined.First));
+    shared_.insert(SharedKey(group, slot));
+    ++joined.Count;
+    if (slot < joined.First) joined.First = slot;
   }
-  index_.Erase(hash, sameKey);
+  groupOf_[slot] = group;
 }
 
-// Puts the entry into the index unless an earlier entry holds its key.
-void WordList::IndexEntry(size_t index) {
-  std::string_view caption = entries_[index].Caption;
-  uint32_t hash = KeyHash(caption);
-  auto sameKey = [&](uint32_t at) { return EqualIgnoringCase(entries_[at].Caption, caption); };
-  uint32_t first = index_.Find(hash, sameKey);
-  if (first == TIndexTable::kNone) {
-    index_.Insert(hash, static_cast<uint32_t>(index));
-  } else if (first > index) {
-    index_.Replace(hash, sameKey, static_cast<uint32_t>(index));
+// Takes the slot out of its group, handing the key to the next equal entry.
+void WordList::LeaveGroup(uint32_t slot) {
+  uint32_t group = groupOf_[slot];
+  groupOf_[slot] = kDeadSlot;
+  TKeyGroup& left = groups_[group];
+  if (left.Count == 1) {
+    index_.Erase(KeyHash(entries_[slot].Caption), [group](uint32_t stored) { return stored == group; });
+    freeGroups_.push_back(group);
+    return;
   }
+  shared_.erase(SharedKey(group, slot));
+  --left.Count;
+  auto first = shared_.lower_bound(SharedKey(group, 0));
+  left.First = static_cast<uint32_t>(*first);
+  if (left.Count == 1) shared_.erase(first);
 }
 
 void WordList::RebuildIndex() {
   index_.Clear();
-  for (size_t i = 0; i < entries_.size(); ++i) IndexAfterAppend(i);
+  groups_.clear();
+  freeGroups_.clear();
+  shared_.clear();
+  groupOf_.assign(entries_.size(), kDeadSlot);
+  alive_.reset();
+  dead_ = 0;
+  for (size_t slot = 0; slot < entries_.size(); ++slot) JoinGroup(static_cast<uint32_t>(slot));
+}
+
+uint32_t WordList::SlotAt(size_t index) const {
+  if (index >= WordCount()) throw std::out_of_range("word list index out of range");
+  return static_cast<uint32_t>(dead_ == 0 ? index : alive_->FindKth(index));
+}
+
+size_t WordList::PositionOf(uint32_t slot) const { return dead_ == 0 ? slot : alive_->CountBefore(slot); }
+
+// Drops dead slots at the end at once; any other slot stays, dead, until
+// half of the slots are dead, so a run of deletions costs linear time in all.
+void WordList::KillSlot(uint32_t slot) {
+  LeaveGroup(slot);
+  std::string().swap(entries_[slot].Caption);
+  if (!alive_) alive_ = std::make_unique<TFenwick>(entries_.size(), 1);
+  alive_->Add(slot, -1);
+  ++dead_;
+  while (!entries_.empty() && groupOf_.back() == kDeadSlot) {
+    entries_.pop_back();
+    groupOf_.pop_back();
+    alive_->PopBack();
+    --dead_;
+  }
+  if (dead_ == 0) {
+    alive_.reset();
+  } else if (dead_ * 2 > entries_.size()) {
+    Compact();
+  }
+}
+
+void WordList::Compact() {
+  if (dead_ == 0) return;
+  size_t kept = 0;
+  for (size_t slot = 0; slot < entries_.size(); ++slot) {
+    if (groupOf_[slot] == kDeadSlot) continue;
+    if (kept != slot) entries_[kept] = std::move(entries_[slot]);  // a string moved onto itself may empty
+    ++kept;
+  }
+  entries_.resize(kept);
+  RebuildIndex();
+}
+
+// Closing the gaps changes no position, caption or mark: to the caller the
+// list stays the same, so a const list may do it.
+const std::vector<WordEntry>& WordList::Entries() const {
+  const_cast<WordList*>(this)->Compact();
+  return entries_;
 }
 
 // ---------------------------------------------------------------------------
 // Operations
 
 void WordList::AddWord(std::string caption) {
-  size_t index = entries_.size();
-  if (index >= TIndexTable::kNone - 1) throw std::length_error("word list is full");
+  size_t slot = entries_.size();
+  if (slot >= TIndexTable::kNone - 1) throw std::length_error("word list is full");
+  size_t index = WordCount();
   if (observer_) observer_->BeginAppend(index, index);
   entries_.push_back(WordEntry{std::move(caption), false});
-  IndexAfterAppend(index);
+  groupOf_.push_back(kDeadSlot);
+  if (alive_) alive_->Append(1);
+  JoinGroup(static_cast<uint32_t>(slot));
   if (observer_) observer_->EndAppend();
 }
 
 std::optional<size_t> WordList::FindWord(std::string_view text) const {
-  uint32_t found = FindIndexed(text, KeyHash(text));
-  if (found == TIndexTable::kNone) return std::nullopt;
-  return found;
+  uint32_t group = FindGroup(text, KeyHash(text));
+  if (group == TIndexTable::kNone) return std::nullopt;
+  return PositionOf(groups_[group].First);
 }
 
 void WordList::SetWordAt(size_t index, std::string caption) {
-  WordEntry& entry = entries_.at(index);
-  UnindexEntry(index);
-  entry.Caption = std::move(caption);
-  IndexEntry(index);
+  uint32_t slot = SlotAt(index);
+  LeaveGroup(slot);
+  entries_[slot].Caption = std::move(caption);
+  JoinGroup(slot);
   if (observer_) observer_->RowChanged(index);
 }
 
 void WordList::DeleteWordAt(size_t index) {
-  if (index >= entries_.size()) throw std::out_of_range("word list index out of range");
+  uint32_t slot = SlotAt(index);
   if (observer_) observer_->BeginRemove(index, index);
-  entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(index));
-  RebuildIndex();
+  KillSlot(slot);
   if (observer_) observer_->EndRemove();
 }
 
@@ -180,6 +249,7 @@ void WordList::EndBatch() {
 }
 
 void WordList::DeleteMarked() {
+  Compact();
   std::vector<WordEntry> kept;
   kept.reserve(entries_.size());
   for (WordEntry& entry : entries_) {
@@ -189,6 +259,7 @@ void WordList::DeleteMarked() {
 }
 
 void WordList::Reorder(const std::vector<size_t>& order) {
+  Compact();
   if (order.size() != entries_.size()) throw std::invalid_argument("reorder needs a permutation of the list");
   std::vector<bool> seen(order.size());
   for (size_t from : order) {

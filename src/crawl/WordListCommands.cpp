@@ -1,7 +1,8 @@
 #include "WordListCommands.h"
 
 #include <algorithm>
-#include <bit>
+
+#include "Fenwick.h"
 
 namespace {
 
@@ -9,41 +10,6 @@ unsigned char SortKeyByte(char c) {
   auto byte = static_cast<unsigned char>(c);
   return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - 32) : byte;
 }
-
-// Counts over positions 0..n-1: add one at a position, count before a
-// position, and find the k-th position holding a count.
-class TFenwick {
- public:
-  explicit TFenwick(size_t size) : tree_(size + 1, 0) {}
-
-  void Add(size_t position, int amount) {
-    for (size_t i = position + 1; i < tree_.size(); i += i & (~i + 1)) tree_[i] += amount;
-  }
-  // The sum over the positions before `position`.
-  size_t CountBefore(size_t position) const {
-    long sum = 0;
-    for (size_t i = position; i > 0; i -= i & (~i + 1)) sum += tree_[i];
-    return static_cast<size_t>(sum);
-  }
-  // The position of the k-th (from 0) unit when every position holds 0 or 1.
-  size_t FindKth(size_t k) const {
-    size_t position = 0;
-    long remaining = static_cast<long>(k);
-    for (size_t step = std::bit_floor(tree_.size() - 1); step > 0; step >>= 1) {
-      size_t next = position + step;
-      if (next < tree_.size() && tree_[next] <= remaining) {
-        position = next;
-        remaining -= tree_[next];
-      }
-    }
-    // `position` is the longest prefix holding at most k units; the k-th
-    // unit sits right after it, at this zero-based position.
-    return position;
-  }
-
- private:
-  std::vector<long> tree_;
-};
 
 // The run of one key. `positions` are the key's list positions, ascending;
 // `smaller` counts the list positions of the smaller keys. The queue is

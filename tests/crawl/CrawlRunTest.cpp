@@ -10,7 +10,7 @@
 #include <map>
 
 #include "FixtureSite.h"
-#include "RecordingWindow.h"
+#include "RecordedCrawl.h"
 #include "SiteServer.h"
 
 namespace {
@@ -19,24 +19,7 @@ using testpeer::SiteServer;
 using Lines = std::vector<std::string>;
 using Pages = std::map<std::string, std::string>;
 
-struct Crawl {
-  RecordingWindow window;
-  WordList words;
-  THttpCli http;
-  TCrawlRun run{window, words, http};
-
-  Crawl() { ConfigureHttpCli1(http, run); }
-  void Go(const std::string& address) {
-    window.address = address;
-    run.GoBtnClick();
-    testpeer::PumpFor(20);  // late request-done events
-  }
-  Lines Words() const {
-    Lines out;
-    for (const WordEntry& entry : words.Entries()) out.push_back(entry.Caption);
-    return out;
-  }
-};
+using Crawl = RecordedCrawl;
 
 std::string Done(int count) { return "Done! (" + std::to_string(count) + " html files found...)..."; }
 
@@ -124,9 +107,7 @@ TEST(CrawlRun, AbbrechenDuringTheThirdPageEndsTheRun) {
                    {"/4.html", "<p>vier</p>"}},
                   "/3.html");
   Crawl crawl;
-  crawl.window.onLog = [&](const std::string& line) {
-    if (line.ends_with("/3.html")) QTimer::singleShot(100, [&] { crawl.run.BreakBtnClick(); });
-  };
+  site.WhenRequested("/3.html", [&] { crawl.run.BreakBtnClick(); });
   crawl.Go(site.Root() + "1.html");
   site.Release();
   EXPECT_EQ(crawl.window.log, (Lines{site.Root() + "1.html", site.Root() + "2.html", site.Root() + "3.html",
@@ -135,17 +116,32 @@ TEST(CrawlRun, AbbrechenDuringTheThirdPageEndsTheRun) {
   EXPECT_FALSE(crawl.run.StopRequested);
 }
 
+// A page whose data keeps coming as fast as the connection takes it (an
+// endless body, endless header lines) must not keep the run from the
+// window's events: "Abbrechen", posted as a Qt event once the flood is under
+// way, ends the run.
+TEST(CrawlRun, AbbrechenEndsTheRunWhilePageDataKeepsArriving) {
+  for (testpeer::TFlood kind : {testpeer::TFlood::Body, testpeer::TFlood::HeaderLines}) {
+    SiteServer site(Pages{{"/1.html", "<p>eins</p><a href=flood.html>f</a><a href=3.html>3</a>"},
+                          {"/3.html", "<p>drei</p>"}});
+    site.Flood("/flood.html", kind);
+    Crawl crawl;
+    site.WhenFlooded(std::int64_t{1} << 20, [&] { crawl.run.BreakBtnClick(); });
+    crawl.Go(site.Root() + "1.html");
+    EXPECT_EQ(crawl.window.log, (Lines{site.Root() + "1.html", site.Root() + "flood.html",
+                                       "HTTP Fehler: 3", "Error...", Done(1)}));
+    EXPECT_TRUE(testpeer::WaitUntil([&] { return site.FloodCutOff(); })) << site.FloodSent();
+    EXPECT_FALSE(crawl.words.FindWord("drei"));
+  }
+}
+
 TEST(CrawlRun, AktuelleDateiAbbrechenSkipsOnlyThatPage) {
   SiteServer site(Pages{{"/1.html", "<a href=2.html>2</a><a href=3.html>3</a>"}, {"/3.html", "<p>drei</p>"}}, "/2.html");
   Crawl crawl;
-  crawl.window.onLog = [&](const std::string& line) {
-    if (line.ends_with("/2.html")) {
-      QTimer::singleShot(100, [&] {
-        crawl.run.BreakLocalBtnClick();
-        site.Release();
-      });
-    }
-  };
+  site.WhenRequested("/2.html", [&] {
+    crawl.run.BreakLocalBtnClick();
+    site.Release();
+  });
   crawl.Go(site.Root() + "1.html");
   EXPECT_EQ(crawl.window.log, (Lines{site.Root() + "1.html", site.Root() + "2.html", "HTTP Fehler: 3", "Error...",
                                      site.Root() + "3.html", Done(2)}));
@@ -176,6 +172,39 @@ TEST(CrawlRun, RootLinkWithoutHostStaysBusyUntilAnAbort) {
   EXPECT_EQ(crawl.window.log[3], "index2.html");
   EXPECT_EQ(crawl.window.log[4], "Error...");
   EXPECT_EQ(crawl.http.State(), hsIdle);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CrawlRunOptions, TimeoutAbortsAStalledDownloadAsAktuelleDateiAbbrechen) {
+  SiteServer site(Pages{{"/1.html", "<a href=2.html>2</a><a href=3.html>3</a>"}, {"/3.html", "<p>drei</p>"}}, "/2.html");
+  Crawl crawl;
+  crawl.run.Options.TimeoutMs = 300;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] { crawl.run.WatchDownload(); });
+  watch.start(20);
+  crawl.Go(site.Root() + "1.html");
+  site.Release();
+  EXPECT_EQ(crawl.window.log, (Lines{site.Root() + "1.html", site.Root() + "2.html", "HTTP Fehler: 3", "Error...",
+                                     site.Root() + "3.html", Done(2)}));
+  EXPECT_TRUE(crawl.words.FindWord("drei"));
+}
+
+TEST(CrawlRunOptions, MaxPagesCountsFetchedPagesOnly) {
+  SiteServer site(Pages{{"/1.html", "<a href=missing.html>m</a><a href=2.html>2</a><a href=3.html>3</a>"},
+                        {"/2.html", "<p>zwei</p>"},
+                        {"/3.html", "<p>drei</p>"}});
+  Crawl crawl;
+  crawl.run.Options.MaxPages = 2;
+  crawl.Go(site.Root() + "1.html");
+  EXPECT_EQ(crawl.window.log, (Lines{site.Root() + "1.html", site.Root() + "missing.html", "Error...",
+                                     site.Root() + "2.html", Done(2)}));
+  EXPECT_FALSE(crawl.run.StopRequested);
+  // The next run starts afresh.
+  crawl.Go(site.Root() + "3.html");
+  EXPECT_EQ(crawl.window.log, (Lines{site.Root() + "3.html", Done(1)}));
 }
 
 }  // namespace

@@ -106,6 +106,35 @@ TEST_F(Follow, RefreshStaysInTheCurrentDirectory) {
   EXPECT_EQ(host.eventsProcessed, 0);
 }
 
+TEST_F(Follow, FragmentsAreCutBeforeTheLinkRules) {
+  Tag("a href=page.html#top");
+  Tag("a href=\"#\"");
+  Tag("a href=#abschnitt");
+  Tag("a href=dir/#x");
+  Tag("a href=sub/index.html#a/b");
+  // The extension filter sees the value without its fragment.
+  Tag("a href=logo.gif#x");
+  Tag("frame src=#x");
+  Tag("meta http-equiv=refresh content=\"0; url=#\"");
+  Tag("meta http-equiv=refresh content=\"0; url=next.html#x\"");
+  EXPECT_EQ(Queue(), (Strings{"http://www.h.de/a/page.html", "http://www.h.de/a/dir/", "http://www.h.de/a/sub/index.html",
+                              "http://www.h.de/a/next.html"}));
+  // "#x" named no directory, so nothing was asked or declined.
+  EXPECT_TRUE(host.questions.empty());
+  EXPECT_EQ(lists.DeclinedSites.Count(), 0u);
+}
+
+TEST_F(Follow, OtherSchemesThanHttpAreIgnored) {
+  Tag("a href=\"javascript:void(0)\"");
+  Tag("a href=mailto:info@h.de");
+  Tag("a href=ftp://ftp.h.de/pub/");
+  Tag("area href=TEL:+4930123");
+  Tag("meta http-equiv=refresh content=\"0; url=javascript:go()\"");
+  Tag("a href=https://www.h.de/a/s.html");
+  EXPECT_EQ(Queue(), (Strings{}));
+  EXPECT_EQ(host.questions, (Strings{"Soll der Link zu \"https://www.h.de/a/\" weiterverfolgt werden?"}));
+}
+
 TEST_F(Follow, QuestionsReadAutomaticModeAnew) {
   struct TickingHost : RecordingWindow {
     bool AskYesNo(const std::string& caption, const std::string& text) override {

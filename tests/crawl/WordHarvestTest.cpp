@@ -152,3 +152,23 @@ TEST(SplitLines, AgreesWithTheLiteralSplitOnRandomBytes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WordHarvest, CountsEveryOccurrenceAtTheEntryFindWordNames) {
+  WordList words;
+  words.AddWord("Alt");
+  words.AddWord("alt");  // a duplicate opened from a file: FindWord names the first
+  std::vector<std::uint32_t> counts;
+  TWordHarvest harvest(words, nullptr);
+  harvest.HarvestText("Haus haus, \"HAUS\" alt Baum. ALT");
+  EXPECT_EQ(words.WordCount(), 4u);
+  harvest.CountOccurrencesInto(&counts);
+  harvest.HarvestText("Haus haus, \"HAUS\" alt Baum. ALT Neu , \"\"");
+  EXPECT_EQ(counts, (std::vector<std::uint32_t>{2, 0, 3, 1, 1}));  // Alt alt Haus Baum Neu
+  harvest.CountOccurrencesInto(nullptr);
+  harvest.HarvestText("Haus");
+  EXPECT_EQ(counts[2], 3u);
+}
+
+}  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -101,6 +102,103 @@ TEST(WordList, ReorderChecksThePermutation) {
   EXPECT_THROW(list.Reorder({0, 0, 1}), std::invalid_argument);
   EXPECT_THROW(list.Reorder({0, 1}), std::invalid_argument);
   EXPECT_EQ(list.WordAt(0), "a");
+}
+
+// The list as a plain vector: erase and assign in place, find by a linear
+// search for the first equal caption.
+struct LiteralList {
+  std::vector<WordEntry> entries;
+  std::optional<size_t> Find(std::string_view text) const {
+    for (size_t i = 0; i < entries.size(); ++i) {
+      if (EqualIgnoringCase(entries[i].Caption, text)) return i;
+    }
+    return std::nullopt;
+  }
+};
+
+void ExpectSameList(const WordList& list, const LiteralList& literal, const std::vector<std::string>& keys) {
+  ASSERT_EQ(list.WordCount(), literal.entries.size());
+  for (size_t i = 0; i < literal.entries.size(); ++i) {
+    ASSERT_EQ(list.WordAt(i), literal.entries[i].Caption) << i;
+    ASSERT_EQ(list.IsMarked(i), literal.entries[i].Marked) << i;
+  }
+  for (const std::string& key : keys) ASSERT_EQ(list.FindWord(key), literal.Find(key)) << key;
+}
+
+TEST(WordList, EditsByPositionMatchTheLiteralVectorOnRandomSequences) {
+  // Few keys, so groups of equal entries form, split and move; deletions at
+  // the front, the end and anywhere, with every kind of read between them.
+  std::mt19937 random(29);
+  const std::vector<std::string> keys = {"a", "A", "b", "\xe4", "\xc4", "cc", "CC", "lang und l\xe4nger", ""};
+  WordList list;
+  LiteralList literal;
+  auto key = [&] { return keys[random() % keys.size()]; };
+  for (int step = 0; step < 20000; ++step) {
+    const size_t count = literal.entries.size();
+    const size_t at = count ? random() % count : 0;
+    switch (random() % 12) {
+      case 0:
+      case 1:
+      case 2: {
+        std::string caption = key();
+        list.AddWord(caption);
+        literal.entries.push_back({caption, false});
+        break;
+      }
+      case 3:
+      case 4:
+        if (!count) break;
+        {
+          std::string caption = key();
+          list.SetWordAt(at, caption);
+          literal.entries[at].Caption = caption;
+        }
+        break;
+      case 5:
+      case 6: {
+        if (!count) break;
+        size_t where = random() % 3 == 0 ? 0 : random() % 3 == 0 ? count - 1 : at;
+        list.DeleteWordAt(where);
+        literal.entries.erase(literal.entries.begin() + static_cast<std::ptrdiff_t>(where));
+        break;
+      }
+      case 7:
+        if (!count) break;
+        list.SetMarked(at, !list.IsMarked(at));
+        literal.entries[at].Marked = !literal.entries[at].Marked;
+        break;
+      case 8:
+        if (random() % 10 == 0) {
+          list.DeleteMarked();
+          std::erase_if(literal.entries, [](const WordEntry& entry) { return entry.Marked; });
+        }
+        break;
+      case 9:
+        if (random() % 10 == 0) {
+          std::vector<size_t> order(count);
+          for (size_t i = 0; i < count; ++i) order[i] = i;
+          std::shuffle(order.begin(), order.end(), random);
+          list.Reorder(order);
+          std::vector<WordEntry> reordered;
+          for (size_t from : order) reordered.push_back(literal.entries[from]);
+          literal.entries = reordered;
+        }
+        break;
+      case 10:
+        if (random() % 5 == 0) {
+          ASSERT_EQ(list.Entries().size(), count);
+          for (size_t i = 0; i < count; ++i) ASSERT_EQ(list.Entries()[i].Caption, literal.entries[i].Caption);
+        }
+        break;
+      case 11:
+        if (random() % 200 == 0) {
+          list.ClearWords();
+          literal.entries.clear();
+        }
+        break;
+    }
+    ASSERT_NO_FATAL_FAILURE(ExpectSameList(list, literal, keys)) << "step " << step;
+  }
 }
 
 struct RecordingObserver : WordListObserver {

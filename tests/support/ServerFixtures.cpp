@@ -231,7 +231,12 @@ bool ServerProcess::TryLaunch(std::string& failure) {
       failure = "exited early; log:\n" + Tail(ErrorLog()) + Tail(dir_ / "output.log");
       return false;
     }
-    if (PortAccepts(port_)) return true;
+    if (PortAccepts(port_)) {
+      std::vector<std::uint16_t> others = OtherPorts();
+      if (std::all_of(others.begin(), others.end(), [](std::uint16_t other) { return PortAccepts(other); })) {
+        return true;
+      }
+    }
     PauseMs(kPollMs);
   }
   process_.Stop();
@@ -270,6 +275,30 @@ void NginxServer::AddRedirect(const std::string& path, int status, const std::st
                        "\"; }\n");
 }
 
+void NginxServer::AddBasicAuth(const std::string& prefix, const std::string& user, const std::string& password) {
+  if (process_.Running()) throw std::logic_error("nginx authorization must be added before Start");
+  fs::path users = dir_ / ("htpasswd" + std::to_string(redirects_.size()));
+  WriteFile(users, user + ":{PLAIN}" + password + "\n");
+  redirects_.push_back("    location " + prefix + " { auth_basic \"Tirasel\"; auth_basic_user_file " + users.string() +
+                       "; }\n");
+}
+
+void NginxServer::UseTls(const fs::path& cert, const fs::path& key) {
+  if (process_.Running()) throw std::logic_error("nginx TLS must be set up before Start");
+  tlsCert_ = cert;
+  tlsKey_ = key;
+}
+
+void NginxServer::RedirectPlainToTls() {
+  if (tlsCert_.empty()) throw std::logic_error("RedirectPlainToTls needs UseTls first");
+  plainRedirectsToTls_ = true;
+}
+
+void NginxServer::AddCharset(const std::string& path, const std::string& charset) {
+  if (process_.Running()) throw std::logic_error("nginx charsets must be added before Start");
+  redirects_.push_back("    location = " + path + " { charset " + charset + "; }\n");
+}
+
 void NginxServer::Start() { Launch(); }
 
 std::vector<std::string> NginxServer::CommandLine() const {
@@ -279,6 +308,11 @@ std::vector<std::string> NginxServer::CommandLine() const {
 
 std::string NginxServer::Config(std::uint16_t port) const {
   const std::string d = dir_.Path().string();
+  if (!tlsCert_.empty()) {
+    do {
+      tlsPort_ = FreeLoopbackPort();
+    } while (tlsPort_ == port);
+  }
   std::string conf;
   // One process in the foreground; as root it would otherwise switch to
   // "nobody" for the temporary paths.
@@ -297,10 +331,28 @@ std::string NginxServer::Config(std::uint16_t port) const {
   // Redirect locations go out exactly as the test wrote them.
   conf += "  absolute_redirect off;\n";
   conf += "  server {\n    listen 127.0.0.1:" + std::to_string(port) + ";\n    server_name localhost;\n";
-  conf += "    root " + Root().string() + ";\n    index index.html;\n    autoindex on;\n";
-  for (const std::string& r : redirects_) conf += r;
-  conf += "  }\n}\n";
+  if (plainRedirectsToTls_) {
+    conf += "    location / { return 301 https://127.0.0.1:" + std::to_string(tlsPort_) + "$request_uri; }\n";
+  } else {
+    conf += ServerBody();
+  }
+  conf += "  }\n";
+  if (!tlsCert_.empty()) {
+    conf += "  server {\n    listen 127.0.0.1:" + std::to_string(tlsPort_) + " ssl;\n    server_name localhost;\n";
+    conf += "    ssl_certificate " + tlsCert_.string() + ";\n    ssl_certificate_key " + tlsKey_.string() + ";\n";
+    // Sessions resume, as on most real sites.
+    conf += "    ssl_session_cache shared:TLS:1m;\n";
+    conf += ServerBody();
+    conf += "  }\n";
+  }
+  conf += "}\n";
   return conf;
+}
+
+std::string NginxServer::ServerBody() const {
+  std::string body = "    root " + Root().string() + ";\n    index index.html;\n    autoindex on;\n";
+  for (const std::string& r : redirects_) body += r;
+  return body;
 }
 
 TinyProxy::TinyProxy() : ServerProcess(kBinary, "tinyproxy", "tirasel-tinyproxy") {}
@@ -314,6 +366,8 @@ std::string TinyProxy::Config(std::uint16_t port) const {
   conf += "Timeout 30\nMaxClients 32\nAllow 127.0.0.1\n";
   conf += "Syslog Off\nLogFile \"" + d + "/tinyproxy.log\"\nLogLevel Info\n";
   conf += "PidFile \"" + d + "/tinyproxy.pid\"\n";
+  if (!basicAuth_.empty()) conf += "BasicAuth " + basicAuth_ + "\n";
+  for (std::uint16_t connectPort : connectPorts_) conf += "ConnectPort " + std::to_string(connectPort) + "\n";
   return conf;
 }
 

@@ -100,6 +100,10 @@ class ServerProcess {
   virtual std::vector<std::string> CommandLine() const = 0;
   virtual std::filesystem::path ConfigFile() const = 0;
   virtual std::filesystem::path ErrorLog() const = 0;
+  // Further ports the server must accept on before it counts as started.
+  // Waiting for all of them also guards against another process that took
+  // the main port first: the server then exits instead of opening the rest.
+  virtual std::vector<std::uint16_t> OtherPorts() const { return {}; }
 
   std::string binary_;
   std::string package_;
@@ -123,11 +127,29 @@ class NginxServer : public ServerProcess {
   // A file of FillPattern bytes, written in pieces; returns its Fnv1a.
   std::uint64_t AddPatternFile(const std::string& path, std::int64_t size, std::uint64_t seed = 1);
   // `location = path { return status location; }`; before Start only.
-  // Locations are sent as written (no absolute rewriting by nginx).
+  // Locations are sent as written (no absolute rewriting by nginx), with
+  // nginx's variables ("$server_port") filled in.
   void AddRedirect(const std::string& path, int status, const std::string& location);
+  // Basic authorization for everything below the path prefix ("/private/"),
+  // one user with a plain-text password (nginx reads it up to a colon, so it
+  // must hold none); before Start only.
+  void AddBasicAuth(const std::string& prefix, const std::string& user, const std::string& password);
+  // A second server block with TLS on a port of its own (TlsPort), serving
+  // the same files and redirects with this certificate; before Start only.
+  void UseTls(const std::filesystem::path& cert, const std::filesystem::path& key);
+  // The plain server answers every request with 301 to the same path on the
+  // TLS server, as most real sites do; before Start, with UseTls.
+  void RedirectPlainToTls();
+  // The file at `path` goes out with "; charset=..." in its content type;
+  // before Start only.
+  void AddCharset(const std::string& path, const std::string& charset);
   void Start();
 
   std::string Url(const std::string& path = "/") const { return "http://" + HostPort() + path; }
+  std::uint16_t TlsPort() const { return tlsPort_; }
+  std::string TlsUrl(const std::string& path = "/") const {
+    return "https://127.0.0.1:" + std::to_string(tlsPort_) + path;
+  }
   std::filesystem::path Root() const { return dir_ / "root"; }
   std::filesystem::path AccessLog() const { return dir_ / "access.log"; }
   std::filesystem::path ErrorLog() const override { return dir_ / "error.log"; }
@@ -135,10 +157,19 @@ class NginxServer : public ServerProcess {
  protected:
   std::string Config(std::uint16_t port) const override;
   std::vector<std::string> CommandLine() const override;
+  std::vector<std::uint16_t> OtherPorts() const override {
+    return tlsCert_.empty() ? std::vector<std::uint16_t>{} : std::vector<std::uint16_t>{tlsPort_};
+  }
   std::filesystem::path ConfigFile() const override { return dir_ / "nginx.conf"; }
 
  private:
+  std::string ServerBody() const;
+
   std::vector<std::string> redirects_;
+  std::filesystem::path tlsCert_, tlsKey_;
+  bool plainRedirectsToTls_ = false;
+  // Chosen anew with each start attempt, like the plain port.
+  mutable std::uint16_t tlsPort_ = 0;
 };
 
 // tinyproxy in the foreground, allowing 127.0.0.1 only.
@@ -148,7 +179,11 @@ class TinyProxy : public ServerProcess {
   TinyProxy();
   ~TinyProxy() { Stop(); }
 
+  // CONNECT tunnels only to these ports (none given: to any port).
+  void AllowConnectTo(std::uint16_t port) { connectPorts_.push_back(port); }
   void Start() { Launch(); }
+  // Clients must authorize (Basic) as this user; before Start only.
+  void RequireBasicAuth(const std::string& user, const std::string& password) { basicAuth_ = user + " " + password; }
   std::filesystem::path Log() const { return dir_ / "tinyproxy.log"; }
   std::filesystem::path ErrorLog() const override { return Log(); }
 
@@ -156,6 +191,10 @@ class TinyProxy : public ServerProcess {
   std::string Config(std::uint16_t port) const override;
   std::vector<std::string> CommandLine() const override;
   std::filesystem::path ConfigFile() const override { return dir_ / "tinyproxy.conf"; }
+
+ private:
+  std::string basicAuth_;  // "user password", or empty
+  std::vector<std::uint16_t> connectPorts_;
 };
 
 }  // namespace testsupport

@@ -1,0 +1,55 @@
+// Additions to the crawl run for unattended use (the command line): limits,
+// a filter on queued addresses, a download watchdog and observers of the
+// pages' nodes. Every default keeps the run exactly as the window runs it:
+// a run whose TCrawlOptions are left alone fetches, queues, logs and
+// harvests the same as one without them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "HTMLPars.h"
+
+// What a front end may watch and filter during a run. Every call comes from
+// inside TCrawlRun::GoBtnClick, on the run's thread.
+class TCrawlObserver {
+ public:
+  virtual ~TCrawlObserver() = default;
+  // Asked once per distinct address before it would first enter the page
+  // queue (the start address excepted); false keeps it out of the queue.
+  virtual bool AcceptAddress(std::string_view /*address*/) { return true; }
+  // Every tag node of a fetched page, in node order, before link following
+  // sees it.
+  virtual void TagSeen(const THTMLTag& /*tag*/) {}
+  // Every text a page hands to the word harvest, in node order (after
+  // SkipCode has left out what it leaves out).
+  virtual void TextSeen(std::string_view /*text*/) {}
+};
+
+struct TCrawlOptions {
+  // A download that shows no progress (no state change, no byte received)
+  // for this long is aborted like "Aktuelle Datei abbrechen". 0: never.
+  // Checked only when the front end calls TCrawlRun::WatchDownload. The
+  // client counts header bytes by whole lines, so a header line that never
+  // ends counts as no progress. A server that keeps sending, however slowly,
+  // is never cut off.
+  int TimeoutMs = 0;
+  // Pause before every request but the first, still processing events.
+  int DelayMs = 0;
+  // The run ends like "Abbrechen" once this many pages are fetched. 0: no limit.
+  size_t MaxPages = 0;
+  // Links are queued at most this many steps from the start page (which is
+  // step 0). An entry's step is that of the page that first queued it plus one.
+  std::optional<size_t> MaxDepth;
+  // Text from a "SCRIPT" or "STYLE" tag node to its end tag, and comments,
+  // are not harvested.
+  bool SkipCode = false;
+  // Not owned; must outlive the run. Also filters the queue (AcceptAddress).
+  TCrawlObserver* Observer = nullptr;
+  // Not owned. When set, every harvested word adds 1 at the index of the list
+  // entry equal to it (the one FindWord names), the vector growing with the list.
+  std::vector<std::uint32_t>* Occurrences = nullptr;
+};

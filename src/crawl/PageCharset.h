@@ -1,0 +1,38 @@
+// The character set of a downloaded page, and its text as the program's
+// Windows-1252 bytes.
+//
+// The set is taken from, in this order: the "charset" parameter of the
+// response's content type; a byte-order mark; a meta charset declaration
+// (<meta charset=...> or the content of <meta http-equiv="Content-Type">) in
+// the first 1,024 bytes; UTF-8 when the bytes are valid UTF-8 and hold a
+// multi-byte sequence; else Windows-1252. ISO-8859-1 and US-ASCII count as
+// Windows-1252, as browsers treat them, and so does a name no decoder knows.
+//
+// Windows-1252 pages are not decoded at all: their bytes stay byte for byte.
+// Other pages are decoded by Qt's decoders (ICU behind the less common sets);
+// a character Windows-1252 cannot hold becomes "&#N;" (Windows1252.h).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The value of the "charset" parameter of a content type, lower-cased and
+// without quotes; nullopt when there is none.
+std::optional<std::string> CharsetParameter(std::string_view contentType);
+
+// The set named by a meta declaration in the first 1,024 bytes, as written
+// (lower-cased); nullopt when there is none.
+std::optional<std::string> MetaCharset(std::string_view document);
+
+// The decoder name for a page, or "" when its bytes are Windows-1252 and are
+// taken as they are.
+std::string PageCharset(std::string_view contentType, std::string_view document);
+
+// The page's text in Windows-1252 bytes; nullopt when the page is
+// Windows-1252 already and its bytes are the text.
+std::optional<std::string> DecodePage(std::string_view contentType, std::string_view document);
+
+// Decodes bytes in a set that PageCharset named (an initial byte-order mark
+// is dropped; malformed bytes become U+FFFD, written "&#65533;").
+std::string DecodeToCp1252(std::string_view bytes, const std::string& charset);
