@@ -2,80 +2,22 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include "CliObserver.h"
 #include "FileIO.h"
+#include "HttpUtils.h"
 #include "Messages.h"
+#include "OutputFilters.h"
+#include "Utf8Text.h"
 #include "WordListFile.h"
-
-// ---------------------------------------------------------------------------
-// Arguments
-
-std::string CliUsage() {
-  return "Usage: tirasel-cli [--proxy HOST[:PORT]] [--list FILE] [--output FILE] [--ask] URL\n"
-         "\n"
-         "Harvests the vocabulary of the web site at URL: fetches the page, follows its\n"
-         "links to further pages of the same site, and collects every new word.\n"
-         "\n"
-         "  --proxy HOST[:PORT]  fetch through this HTTP proxy (port 80 when none is given)\n"
-         "  --list FILE          start from the word list in FILE and continue it\n"
-         "  --output FILE        write the word list to FILE (default: standard output)\n"
-         "  --ask                ask before following a link into another directory\n"
-         "                       (default: never ask, stay on the site)\n"
-         "  --help               show this text\n"
-         "\n"
-         "Progress and the status log go to standard error. The word list is written\n"
-         "one word per line, each ended by CR LF, in Windows-1252, as Tirasel's window\n"
-         "saves it. Ctrl+C ends the run like \"Abbrechen\"; the words so far are written.\n"
-         "\n"
-         "Exit status: 0 after a run, 1 when the word list cannot be written,\n"
-         "2 for a usage error.\n";
-}
-
-std::optional<TCliOptions> ParseCliArguments(int argc, const char* const* argv, std::string& error) {
-  TCliOptions options;
-  bool haveUrl = false;
-  for (int i = 0; i < argc; ++i) {
-    std::string arg = argv[i];
-    auto value = [&](std::string& target) {
-      if (i + 1 >= argc) {
-        error = arg + " needs a value";
-        return false;
-      }
-      target = argv[++i];
-      return true;
-    };
-    if (arg == "--help" || arg == "-h") {
-      options.Help = true;
-      return options;
-    } else if (arg == "--ask") {
-      options.Ask = true;
-    } else if (arg == "--proxy") {
-      if (!value(options.Proxy)) return std::nullopt;
-    } else if (arg == "--list") {
-      if (!value(options.ListFile)) return std::nullopt;
-    } else if (arg == "--output") {
-      if (!value(options.OutputFile)) return std::nullopt;
-    } else if (arg.starts_with("-") && arg.size() > 1) {
-      error = "unknown option " + arg;
-      return std::nullopt;
-    } else if (haveUrl) {
-      error = "only one URL can be given";
-      return std::nullopt;
-    } else {
-      options.Url = arg;
-      haveUrl = true;
-    }
-  }
-  if (options.Url.empty()) {
-    error = "no URL given";
-    return std::nullopt;
-  }
-  return options;
-}
 
 // ---------------------------------------------------------------------------
 // The terminal window
@@ -87,9 +29,15 @@ void TCliWindow::ClearProgressLine() {
   if (showProgress_ && !progressLine_.empty()) std::fputs("\r\033[K", log_);
 }
 
+void TCliWindow::WriteText(const std::string& text) {
+  const std::string bytes = options_.Encoding == TCliEncoding::Utf8 ? Cp1252ToUtf8(text) : text;
+  std::fwrite(bytes.data(), 1, bytes.size(), log_);
+}
+
 void TCliWindow::AppendLog(const std::string& line) {
+  if (line == "Error...") ++failed_;
   ClearProgressLine();
-  std::fwrite(line.data(), 1, line.size(), log_);
+  WriteText(line);
   std::fputc('\n', log_);
   if (showProgress_) std::fputs(progressLine_.c_str(), log_);
   std::fflush(log_);
@@ -97,13 +45,14 @@ void TCliWindow::AppendLog(const std::string& line) {
 
 bool TCliWindow::AskYesNo(const std::string&, const std::string& text) {
   ClearProgressLine();
-  std::fwrite(text.data(), 1, text.size(), log_);
+  WriteText(text);
   std::fputs(" [y/n] ", log_);
   std::fflush(log_);
   bool yes = false;
   for (int tries = 0; tries < 100; ++tries) {
     char answer[64];
-    if (!answers_ || !std::fgets(answer, sizeof answer, answers_)) break;  // no one to answer: No
+    // No one to answer: No.
+    if (!WaitForAnswer() || !std::fgets(answer, sizeof answer, answers_)) break;
     char first = answer[0];
     if (first == 'y' || first == 'Y' || first == 'j' || first == 'J') {
       yes = true;
@@ -118,14 +67,63 @@ bool TCliWindow::AskYesNo(const std::string&, const std::string& text) {
   return yes;
 }
 
+bool TCliWindow::WaitForAnswer() {
+  if (!answers_) return false;
+  const int answerFd = ::fileno(answers_);
+  if (interruptFd_ < 0 || answerFd < 0) return true;  // fgets waits on its own
+  for (;;) {  // until the person answers, the input ends, or a handler ends the program
+    pollfd fds[2] = {{answerFd, POLLIN, 0}, {interruptFd_, POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0 && errno != EINTR) return true;
+    if (fds[1].revents & POLLIN) TakeInterrupts();
+    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) return true;
+  }
+}
+
+void TCliWindow::WatchInterrupts(int interruptFd, std::function<void(int count)> onInterrupt) {
+  interruptFd_ = interruptFd;
+  onInterrupt_ = std::move(onInterrupt);
+}
+
+void TCliWindow::TakeInterrupts() {
+  char bytes[16];
+  for (ssize_t n; (n = ::read(interruptFd_, bytes, sizeof bytes)) > 0;) {
+    for (ssize_t i = 0; i < n; ++i) onInterrupt_(++interrupts_);
+  }
+}
+
 // Called at every link of a page: Ctrl+C is still handled within 10 ms.
 void TCliWindow::ProcessPendingEvents() { ProcessMessagesAtMostEvery(10); }
 
 void TCliWindow::ShowProgress(const TCrawlProgress& progress) {
-  if (!showProgress_) return;
-  progressLine_ = "pages fetched: " + std::to_string(progress.Fetched) +
-                  "  queue left: " + std::to_string(progress.QueueLeft) +
-                  "  words: " + std::to_string(progress.Words);
+  last_ = progress;
+  current_.assign(progress.Current);
+  last_.Current = current_;
+  progressPending_ = true;
+  RefreshProgress();
+}
+
+void TCliWindow::RefreshProgress() {
+  if (!showProgress_ || !progressPending_) return;
+  TClock::time_point now = TClock::now();
+  if (now - drawn_ < std::chrono::milliseconds(kProgressIntervalMs)) return;
+  drawn_ = now;
+  progressPending_ = false;
+  DrawProgress();
+}
+
+double TCliWindow::SecondsSinceStart() const {
+  return std::chrono::duration<double>(TClock::now() - started_).count();
+}
+
+void TCliWindow::DrawProgress() {
+  double seconds = SecondsSinceStart();
+  char rate[32];
+  std::snprintf(rate, sizeof rate, "%.1f", seconds > 0 ? static_cast<double>(last_.Fetched) / seconds : 0.0);
+  progressLine_ = "pages fetched: " + std::to_string(last_.Fetched) + "  queue left: " + std::to_string(last_.QueueLeft) +
+                  "  words: " + std::to_string(last_.Words) + "  pages/s: " + rate + "  ";
+  // One terminal line: a line that wraps could not be cleared by the next.
+  constexpr size_t kLineWidth = 79;
+  if (progressLine_.size() < kLineWidth) progressLine_ += current_.substr(0, kLineWidth - progressLine_.size());
   std::fputs("\r\033[K", log_);
   std::fputs(progressLine_.c_str(), log_);
   std::fflush(log_);
@@ -139,7 +137,10 @@ void TCliWindow::EndProgress() {
 
 // ---------------------------------------------------------------------------
 // Ctrl+C: the signal handler only writes a byte to a pipe; the event loop
-// turns it into "Abbrechen", so the run ends cleanly and the list is written.
+// (and a question waiting for its answer) reads it. The first acts as
+// "Abbrechen", so the run ends cleanly after the page in work. A second ends
+// the program at once, from wherever the run processes events, but still
+// writes the words found so far: killing it would lose them all.
 
 namespace {
 
@@ -148,26 +149,176 @@ int g_interruptPipe[2] = {-1, -1};
 void OnInterrupt(int) {
   char byte = 1;
   [[maybe_unused]] ssize_t ignored = ::write(g_interruptPipe[1], &byte, 1);
-  std::signal(SIGINT, SIG_DFL);  // a second Ctrl+C ends the program at once
 }
 
-bool WriteWordList(const WordList& words, const std::string& outputFile) {
-  if (!outputFile.empty()) {
+// Writes the bytes to the file, or to standard output when the name is
+// empty; false after telling why on standard error.
+bool WriteOutput(const std::string& bytes, const std::string& file, const char* what) {
+  if (!file.empty()) {
     try {
-      WriteWordListFile(outputFile, words);
+      TOutFile out(file);
+      if (!out.IsOpen()) throw EInOutError(out.OpenErrorText());
+      out.Write(bytes);
+      out.Close();
       return true;
     } catch (const std::exception& e) {
-      std::fprintf(stderr, "tirasel-cli: cannot write %s: %s\n", outputFile.c_str(), e.what());
+      std::fprintf(stderr, "tirasel-cli: cannot write %s %s: %s\n", what, file.c_str(), e.what());
       return false;
     }
   }
-  std::string bytes;
-  for (const WordEntry& entry : words.Entries()) bytes += entry.Caption + "\r\n";
   if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "tirasel-cli: cannot write the word list to standard output: %s\n", std::strerror(errno));
+    std::fprintf(stderr, "tirasel-cli: cannot write %s to standard output: %s\n", what, std::strerror(errno));
     return false;
   }
   return true;
+}
+
+TOutputRules OutputRulesOf(const TCliOptions& options) {
+  TOutputRules rules;
+  rules.MinLength = options.MinLength;
+  rules.MaxLength = options.MaxLength;
+  rules.Lowercase = options.Lowercase;
+  rules.NoNumbers = options.NoNumbers;
+  rules.StripPunctuation = options.StripPunctuation;
+  rules.Count = options.Count;
+  return rules;
+}
+
+void ConfigureRun(const TCliOptions& options, TCrawlRun& run, THttpCli& http) {
+  http.Agent = options.UserAgent;
+  http.Username = options.AuthUser;
+  http.Password = options.AuthPassword;
+  http.ProxyUsername = options.ProxyUser;
+  http.ProxyPassword = options.ProxyPassword;
+  run.Options.TimeoutMs = options.TimeoutSeconds * 1000;
+  run.Options.DelayMs = options.DelayMs;
+  run.Options.MaxPages = options.MaxPages;
+  run.Options.MaxDepth = options.MaxDepth;
+  run.Options.SkipCode = options.SkipCode;
+  http.MaxDocSize = options.MaxPageSize;
+  http.SslVerifyPeer = !options.Insecure;
+  http.SslCAFile = options.CaFile;
+}
+
+void PrintStats(const TCliWindow& window, size_t wordsWritten) {
+  const TCrawlProgress& last = window.LastProgress();
+  double seconds = window.SecondsSinceStart();
+  std::fprintf(stderr,
+               "pages fetched: %zu\npages failed: %zu\npages skipped by filters: %zu\nwords: %zu\n"
+               "bytes downloaded: %llu\ntime: %.2f s\npages per second: %.1f\n",
+               last.Fetched, window.FailedPages(), last.Skipped, wordsWritten,
+               static_cast<unsigned long long>(last.BytesReceived), seconds,
+               seconds > 0 ? static_cast<double>(last.Fetched) / seconds : 0.0);
+}
+
+size_t LineCount(const std::string& bytes) {
+  size_t lines = 0;
+  for (size_t at = bytes.find('\n'); at != std::string::npos; at = bytes.find('\n', at + 1)) ++lines;
+  return lines;
+}
+
+// The lines (Windows-1252, each ended by CR LF) in the chosen encoding: in
+// UTF-8 each ended by LF, each "&#N;" written as its character.
+std::string InEncoding(const std::string& lines, TCliEncoding encoding) {
+  if (encoding == TCliEncoding::Windows1252) return lines;
+  std::string text;
+  text.reserve(lines.size());
+  for (size_t at = 0; at < lines.size();) {
+    size_t end = lines.find("\r\n", at);
+    if (end == std::string::npos) end = lines.size();
+    text += Cp1252ToUtf8(std::string_view(lines).substr(at, end - at));
+    text += '\n';
+    at = end + 2;
+  }
+  return text;
+}
+
+// The list and the e-mail addresses; the statistics when asked for. False
+// when an output could not be written.
+bool WriteResults(const TCliOptions& options, const WordList& words, const std::vector<std::uint32_t>& counts,
+                  const TCliObserver& observer, const TCliWindow& window) {
+  std::string list = FormatWordList(words, counts, OutputRulesOf(options));
+  bool written = WriteOutput(InEncoding(list, options.Encoding), options.OutputFile, "the word list");
+  if (!options.EmailsFile.empty()) {
+    std::string emails;
+    for (const std::string& address : observer.Emails()) emails.append(address).append("\r\n");
+    written = WriteOutput(InEncoding(emails, options.Encoding), options.EmailsFile, "the e-mail addresses") && written;
+  }
+  if (options.Stats) PrintStats(window, LineCount(list));
+  return written;
+}
+
+// Ctrl+C from here on: the first acts as "Abbrechen", a second runs
+// `endAtOnce`, which does not return.
+void InstallInterrupt(QCoreApplication& app, TCliWindow& window, TCrawlRun& run,
+                      std::function<void()> endAtOnce) {
+  if (::pipe2(g_interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  window.WatchInterrupts(g_interruptPipe[0], [&window, &run, endAtOnce](int count) {
+    if (count > 1) endAtOnce();
+    window.AppendLog("tirasel-cli: Abbrechen (Ctrl+C again ends at once)");
+    run.BreakBtnClick();
+  });
+  auto* notifier = new QSocketNotifier(g_interruptPipe[0], QSocketNotifier::Read, &app);
+  QObject::connect(notifier, &QSocketNotifier::activated, [&window] { window.TakeInterrupts(); });
+  std::signal(SIGINT, OnInterrupt);
+}
+
+// The run itself, after the arguments were read: the exit status.
+int RunCrawl(const TCliOptions& options, int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  WordList words;
+  if (!options.ListFile.empty()) {
+    try {
+      if (!AppendWordListFile(options.ListFile, words)) {
+        std::fprintf(stderr, "tirasel-cli: cannot open the list file %s\n", options.ListFile.c_str());
+        return 2;
+      }
+    } catch (const EInOutError& failure) {
+      // Going on with part of the list would write part of it back.
+      std::fprintf(stderr, "tirasel-cli: cannot read the list file %s: %s\n", options.ListFile.c_str(),
+                   failure.what());
+      return 2;
+    }
+  }
+
+  TCliWindow window(options, stderr, options.Ask ? stdin : nullptr, ::isatty(STDERR_FILENO) == 1);
+  THttpCli http;
+  TCrawlRun run(window, words, http);
+  ConfigureHttpCli1(http, run);
+  ConfigureRun(options, run, http);
+  run.OnProgress = [&window](const TCrawlProgress& progress) { window.ShowProgress(progress); };
+  TCliObserver observer(options.Include, options.Exclude, !options.EmailsFile.empty());
+  if (!options.Include.empty() || !options.Exclude.empty() || !options.EmailsFile.empty()) {
+    run.Options.Observer = &observer;
+  }
+  std::vector<std::uint32_t> counts;
+  if (options.Count) run.Options.Occurrences = &counts;
+
+  // The download watch and the held-back progress line, from the event
+  // handling that waiting for a page does.
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&run, &window] {
+    run.WatchDownload();
+    window.RefreshProgress();
+  });
+  ticker.start(TCliWindow::kProgressIntervalMs);
+  InstallInterrupt(app, window, run, [&] {
+    window.AppendLog("tirasel-cli: ended at once, the page in work is left unfinished");
+    window.EndProgress();
+    const int status = WriteResults(options, words, counts, observer, window) ? 0 : 1;
+    std::fflush(stderr);
+    std::_Exit(status);  // from inside the run: nothing of it may run on
+  });
+
+  run.GoBtnClick();
+  ProcessMessages();  // deliver the last request's events
+  ticker.stop();
+  window.EndProgress();
+  // A Ctrl+C from here on still reaches only the pipe: the words are being
+  // written either way.
+
+  if (!WriteResults(options, words, counts, observer, window)) return 1;
+  return window.LastProgress().Fetched > 0 ? 0 : 3;
 }
 
 }  // namespace
@@ -179,38 +330,9 @@ int RunCli(int argc, char** argv) {
     std::fprintf(stderr, "tirasel-cli: %s\n\n%s", error.c_str(), CliUsage().c_str());
     return 2;
   }
-  if (options->Help) {
-    std::fputs(CliUsage().c_str(), stdout);
+  if (options->Help || options->Version) {
+    std::fputs(options->Help ? CliUsage().c_str() : CliVersion().c_str(), stdout);
     return 0;
   }
-
-  QCoreApplication app(argc, argv);
-  WordList words;
-  if (!options->ListFile.empty() && !AppendWordListFile(options->ListFile, words)) {
-    std::fprintf(stderr, "tirasel-cli: cannot open the list file %s\n", options->ListFile.c_str());
-    return 2;
-  }
-
-  TCliWindow window(*options, stderr, options->Ask ? stdin : nullptr, ::isatty(STDERR_FILENO) == 1);
-  THttpCli http;
-  TCrawlRun run(window, words, http);
-  ConfigureHttpCli1(http, run);
-  run.OnProgress = [&window](const TCrawlProgress& progress) { window.ShowProgress(progress); };
-
-  if (::pipe2(g_interruptPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-    auto* notifier = new QSocketNotifier(g_interruptPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, [&run] {
-      char drain[16];
-      while (::read(g_interruptPipe[0], drain, sizeof drain) > 0) {
-      }
-      run.BreakBtnClick();
-    });
-    std::signal(SIGINT, OnInterrupt);
-  }
-
-  run.GoBtnClick();
-  ProcessMessages();  // deliver the last request's events
-  window.EndProgress();
-  std::signal(SIGINT, SIG_DFL);
-  return WriteWordList(words, options->OutputFile) ? 0 : 1;
+  return RunCrawl(*options, argc, argv);
 }

@@ -1,28 +1,18 @@
 // tirasel-cli: the crawl run without a window, for scripts and machines
 // without a display. Log lines go to standard error as they come; the word
-// list goes to a file or standard output at the end, written exactly as the
-// window's save command writes it.
+// list goes to a file or standard output at the end. Both speak UTF-8 by
+// default, one word per line ended by LF, each "&#N;" of a caption written
+// as its character; with the Windows-1252 encoding the list is written
+// exactly as the window's save command writes it (CR LF, Windows-1252).
 #pragma once
 
+#include <chrono>
 #include <cstdio>
-#include <optional>
+#include <functional>
 #include <string>
 
+#include "CliOptions.h"
 #include "CrawlRun.h"
-
-struct TCliOptions {
-  std::string Url;
-  std::string Proxy;
-  std::string ListFile;    // opened first, as the window's open command does
-  std::string OutputFile;  // empty: standard output
-  bool Ask = false;        // ask on the terminal instead of automatic mode
-  bool Help = false;
-};
-
-// Parses the arguments (argv[0] excluded); nullopt with `error` set on a
-// usage error.
-std::optional<TCliOptions> ParseCliArguments(int argc, const char* const* argv, std::string& error);
-std::string CliUsage();
 
 // The crawl run's window on a terminal.
 class TCliWindow : public TCrawlWindow {
@@ -39,21 +29,56 @@ class TCliWindow : public TCrawlWindow {
   void SetControlEnabled(TCrawlControl, bool) override {}
   void SetCountLabel(const std::string&) override {}
 
-  // Redraws the one-line progress display (only when showing progress).
+  // From here on, each Ctrl+C reported as a byte on `interruptFd` (readable,
+  // non-blocking) reaches `onInterrupt` with the number of Ctrl+C so far:
+  // through TakeInterrupts, and also while a question waits for its answer.
+  void WatchInterrupts(int interruptFd, std::function<void(int count)> onInterrupt);
+  // Reads the reported Ctrl+C and hands each to the handler, which may end
+  // the program.
+  void TakeInterrupts();
+
+  // Takes the run's latest state; the progress line (when shown) is redrawn
+  // at most every kProgressIntervalMs, the rest waits for RefreshProgress.
   void ShowProgress(const TCrawlProgress& progress);
+  // Draws a state that ShowProgress held back, once the interval has passed.
+  void RefreshProgress();
   // Removes the progress display before the program ends.
   void EndProgress();
 
+  static constexpr int kProgressIntervalMs = 100;
+
+  const TCrawlProgress& LastProgress() const { return last_; }
+  size_t FailedPages() const { return failed_; }
+  double SecondsSinceStart() const;
+
  private:
+  using TClock = std::chrono::steady_clock;
+
   void ClearProgressLine();
+  void DrawProgress();
+  // Writes a text of the program (Windows-1252) in the chosen encoding.
+  void WriteText(const std::string& text);
+  // Waits until an answer can be read, handling Ctrl+C meanwhile; false when
+  // there is nobody to answer.
+  bool WaitForAnswer();
 
   TCliOptions options_;
   std::FILE* log_;
   std::FILE* answers_;
   bool showProgress_;
   std::string progressLine_;
+  TCrawlProgress last_;     // Current points into current_
+  std::string current_;
+  bool progressPending_ = false;
+  TClock::time_point started_ = TClock::now();
+  TClock::time_point drawn_{};
+  size_t failed_ = 0;
+  int interruptFd_ = -1;
+  int interrupts_ = 0;
+  std::function<void(int count)> onInterrupt_;
 };
 
-// The whole program: returns the exit status (0 after a run, 1 when the
-// output cannot be written, 2 for a usage error).
+// The whole program: returns the exit status (0 after a run that fetched a
+// page, 3 after one that fetched none, 1 when an output cannot be written,
+// 2 for a usage error).
 int RunCli(int argc, char** argv);

@@ -3,85 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstring>
-#include <fcntl.h>
-#include <functional>
-#include <poll.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
+#include <sys/stat.h>
 
+#include "CharsetSite.h"
+#include "CliProcess.h"
 #include "FixtureSite.h"
 #include "ServerFixtures.h"
 #include "SiteServer.h"
 #include "TempDir.h"
+#include "TlsCertificates.h"
+#include "TlsErrors.h"
 
 namespace {
 
 using testpeer::SiteServer;
 using Pages = std::map<std::string, std::string>;
-
-struct Result {
-  int status = -1;  // exit status, or -1 when it did not exit normally in time
-  std::string out, err;
-};
-
-// Runs tirasel-cli with the arguments, feeding `input` to its standard input.
-// `onError` sees standard error as it grows and may return a signal to send.
-Result RunCli(const std::vector<std::string>& args, const std::string& input = "",
-              const std::function<int(const std::string&)>& onError = nullptr) {
-  int in[2], out[2], err[2];
-  if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) return {};
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(in[0], 0);
-    ::dup2(out[1], 1);
-    ::dup2(err[1], 2);
-    std::vector<char*> argv = {const_cast<char*>(TIRASEL_CLI_PATH)};
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    ::execv(TIRASEL_CLI_PATH, argv.data());
-    ::_exit(127);
-  }
-  ::close(in[0]);
-  ::close(out[1]);
-  ::close(err[1]);
-  if (!input.empty()) [[maybe_unused]] ssize_t ignored = ::write(in[1], input.data(), input.size());
-  ::close(in[1]);
-
-  Result result;
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  int open = 2;
-  for (int rounds = 0; open > 0 && rounds < 300; ++rounds) {  // at most about 30 s
-    if (::poll(fds, 2, 100) <= 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (!(fds[i].revents & (POLLIN | POLLHUP))) continue;
-      char buf[65536];
-      ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-      if (n <= 0) {
-        fds[i].fd = -fds[i].fd - 1;  // stop polling it
-        --open;
-        continue;
-      }
-      (i == 0 ? result.out : result.err).append(buf, static_cast<size_t>(n));
-      if (i == 1 && onError) {
-        if (int signal = onError(result.err)) ::kill(pid, signal);
-      }
-    }
-  }
-  ::close(out[0]);
-  ::close(err[0]);
-  int status = 0;
-  for (int tries = 0; tries < 100 && ::waitpid(pid, &status, WNOHANG) == 0; ++tries) ::usleep(50000);
-  if (::waitpid(pid, &status, WNOHANG) == 0) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-    return result;
-  }
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
+using clitest::Result;
+using clitest::RunCli;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -105,7 +44,7 @@ TEST(Cli, UsageErrorsAndHelp) {
 
 TEST(Cli, CrawlsInAutomaticModeAndWritesTheListAsTheWindowSavesIt) {
   SiteServer site(Site());
-  Result run = RunCli({site.Root() + "s/index.html"});
+  Result run = RunCli({"--encoding", "windows-1252", site.Root() + "s/index.html"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "Hallo\r\nWelt\r\nzwei\r\nfremd\r\nZweite\r\nSeite\r\nsch\xF6n\r\n");
   EXPECT_TRUE(Contains(run.err, site.Root() + "s/index.html\n" + site.Root() + "s/two.html\n"));
@@ -118,7 +57,7 @@ TEST(Cli, AskFollowsTheAnswersFromTheTerminal) {
   Result yes = RunCli({"--ask", site.Root() + "s/index.html"}, "y\n");
   EXPECT_EQ(yes.status, 0);
   EXPECT_TRUE(Contains(yes.err, "Soll der Link zu \"" + site.Root() + "\" weiterverfolgt werden? [y/n]"));
-  EXPECT_TRUE(Contains(yes.out, "Ausland\r\n"));
+  EXPECT_TRUE(Contains(yes.out, "Ausland\n"));
 
   Result no = RunCli({"--ask", site.Root() + "s/index.html"}, "n\n");
   EXPECT_FALSE(Contains(no.out, "Ausland"));
@@ -131,15 +70,37 @@ TEST(Cli, ListFileIsContinuedAndOutputFileWritten) {
   SiteServer site(Site());
   TTempDir dir;
   dir.Write("list.txt", "welt\r\nalt\r\n");
-  Result run = RunCli({"--list", dir.Path("list.txt"), "--output", dir.Path("out.txt"), site.Root() + "s/two.html"});
+  Result run = RunCli({"--list", dir.Path("list.txt"), "--output", dir.Path("out.txt"), "--encoding", "Windows-1252",
+                       site.Root() + "s/two.html"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(dir.Read("out.txt"), "welt\r\nalt\r\nZweite\r\nSeite\r\nsch\xF6n\r\n");
+  // The same list in UTF-8, read back by --list and continued.
+  Result utf8 = RunCli({"--list", dir.Path("list.txt"), "--output", dir.Path("out8.txt"), site.Root() + "s/two.html"});
+  EXPECT_EQ(utf8.status, 0) << utf8.err;
+  EXPECT_EQ(dir.Read("out8.txt"), "welt\nalt\nZweite\nSeite\nsch\xC3\xB6n\n");
+  Result again = RunCli({"--list", dir.Path("out8.txt"), site.Root() + "s/two.html"});
+  EXPECT_EQ(again.out, "welt\nalt\nZweite\nSeite\nsch\xC3\xB6n\n");
 
   EXPECT_EQ(RunCli({"--list", dir.Path("missing.txt"), site.Root() + "s/two.html"}).status, 2);
   Result unwritable = RunCli({"--output", dir.Path("no/such/dir/out.txt"), site.Root() + "s/two.html"});
   EXPECT_EQ(unwritable.status, 1);
   EXPECT_TRUE(Contains(unwritable.err, "cannot write"));
+}
+
+TEST(Cli, MaxPageSizeTurnsLargerPagesIntoFailedFetches) {
+  SiteServer site(Pages{{"/1.html", "<p>klein</p><a href=2.html>2</a>"},
+                        {"/2.html", "<p>gross " + std::string(3000, 'x') + "</p>"}});
+  Result run = RunCli({"--max-page-size", "1000", site.Root() + "1.html"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "klein\n2\n");
+  EXPECT_TRUE(Contains(run.err, site.Root() + "2.html\nHTTP Fehler: 6\nError...\n")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "Done! (1 html files found...)...\n"));
+
+  Result unlimited = RunCli({"--max-page-size", "0", site.Root() + "1.html"});
+  EXPECT_TRUE(Contains(unlimited.out, "gross\n"));
+  EXPECT_EQ(RunCli({"--max-page-size", "1k", site.Root() + "1.html"}).status, 2);
+  EXPECT_EQ(RunCli({"--max-page-size"}).status, 2);
 }
 
 TEST(Cli, CtrlCEndsTheRunAndKeepsTheWordsSoFar) {
@@ -153,10 +114,56 @@ TEST(Cli, CtrlCEndsTheRunAndKeepsTheWordsSoFar) {
   });
   site.Release();
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "erste\r\n2\r\n3\r\n");
+  EXPECT_EQ(run.out, "erste\n2\n3\n");
   EXPECT_TRUE(Contains(run.err, "Error...\n"));
   EXPECT_TRUE(Contains(run.err, "Done! (1 html files found...)...\n"));
   EXPECT_FALSE(Contains(run.err, "/3.html"));
+}
+
+// A page whose data keeps coming as fast as the connection takes it (an
+// endless body, endless header lines) must not keep Ctrl+C from acting.
+TEST(Cli, CtrlCEndsARunWhilePageDataKeepsArriving) {
+  for (testpeer::TFlood kind : {testpeer::TFlood::Body, testpeer::TFlood::HeaderLines}) {
+    SiteServer site(Pages{{"/1.html", "<p>erste</p><a href=flood.html>f</a><a href=3.html>3</a>"},
+                          {"/3.html", "<p>dritte</p>"}});
+    site.Flood("/flood.html", kind);
+    TTempDir dir;
+    bool sent = false;
+    auto interrupt = [&](const std::string&) {
+      if (sent || site.FloodSent() < (std::int64_t{1} << 20)) return 0;
+      sent = true;
+      return SIGINT;
+    };
+    Result run = RunCli({"--output", dir.Path("out.txt"), site.Root() + "1.html"}, "", interrupt);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(dir.Read("out.txt"), "erste\nf\n3\n");
+    EXPECT_TRUE(Contains(run.err, "HTTP Fehler: 3\nError...\n")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "Done! (1 html files found...)...\n"));
+    EXPECT_TRUE(testpeer::WaitUntil([&] { return site.FloodCutOff(); })) << site.FloodSent();
+  }
+}
+
+// The first Ctrl+C comes while a question waits for its answer: as with
+// "Abbrechen", the page is processed to its end, questions included, so the
+// run goes on. The second ends it at once and still writes the words so far.
+TEST(Cli, ASecondCtrlCEndsAtOnceAndStillWritesTheWords) {
+  SiteServer site(Site());
+  TTempDir dir;
+  int sent = 0;
+  auto interrupt = [&](const std::string& err) {
+    const bool next = (sent == 0 && Contains(err, "weiterverfolgt werden? [y/n] ")) ||
+                      (sent == 1 && Contains(err, "Ctrl+C again ends at once"));
+    if (!next) return 0;
+    ++sent;
+    return SIGINT;
+  };
+  const std::vector<std::string> args = {"--ask", "--output", dir.Path("out.txt"), site.Root() + "s/index.html"};
+  Result run = RunCli(args, "", interrupt, true);
+  EXPECT_EQ(sent, 2);
+  EXPECT_EQ(run.status, 0) << run.err;
+  // The question came at the link whose text is "fremd".
+  EXPECT_EQ(dir.Read("out.txt"), "Hallo\nWelt\nzwei\n");
+  EXPECT_FALSE(Contains(run.err, "Done!"));
 }
 
 TEST(Cli, CrawlsTheNginxSiteThroughTinyproxy) {
@@ -173,8 +180,113 @@ TEST(Cli, CrawlsTheNginxSiteThroughTinyproxy) {
     if (std::string(path) == "a/missing.html") expectedLog += "Error...\n";
   }
   EXPECT_EQ(run.err, expectedLog + "Done! (7 html files found...)...\n");
-  EXPECT_TRUE(Contains(run.out, "\r\nRahmen\r\n"));
-  EXPECT_TRUE(Contains(run.out, "\r\nzur\xFC" "ck\r\n"));
+  EXPECT_TRUE(Contains(run.out, "\nRahmen\n"));
+  EXPECT_TRUE(Contains(run.out, "\nzur\xC3\xBC" "ck\n"));
+}
+
+TEST(Cli, WritesUtf8ByDefaultAndWindows1252OnRequest) {
+  testsupport::NginxServer web;
+  testsite::ServeCharsetPages(web);
+  web.Start();
+  const std::string german = "Seite\nWir\nk\xC3\xB6nnen\ndie\nStra\xC3\x9F" "e\nnicht\n\xC3\xBC" "berm\xC3\xA4\xC3\x9Fig\n"
+                             "sperren\nsagen\nB\xC3\xA4ren\n\xE2\x80\x9Eheute\xE2\x80\x9C\nf\xC3\xBCr\n5\n\xE2\x82\xAC\n";
+  for (const char* page : {"/kopf.html", "/meta.html", "/roh.html", "/latin1.html", "/ohne.html"}) {
+    Result run = RunCli({web.Url(page)});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, german) << page;
+  }
+  // Characters outside Windows-1252 come out as themselves in UTF-8 and as
+  // "&#N;" in the window's format.
+  Result foreign = RunCli({web.Url("/fremd.html")});
+  EXPECT_TRUE(Contains(foreign.out, "\n" + testsite::kForeignUtf8.substr(0, 6) + "\n"));
+  Result cp1252 = RunCli({"--encoding", "windows-1252", web.Url("/fremd.html")});
+  EXPECT_TRUE(Contains(cp1252.out, "\r\nk\xF6nnen\r\n"));
+  EXPECT_TRUE(Contains(cp1252.out, "\r\n&#1084;&#1080;&#1088;\r\n&#26085;&#26412;\r\n"));
+  EXPECT_EQ(RunCli({"--encoding", "latin-9", web.Url("/ohne.html")}).status, 2);
+}
+
+TEST(Cli, LogLinesAndQuestionsFollowTheEncoding) {
+  SiteServer site(Pages{{"/s/index.html", "<a href=\"m\xFCll.html\">x</a> <a href=\"http://127.0.0.2/\xE4/y.html\">y</a>"}});
+  Result utf8 = RunCli({"--ask", site.Root() + "s/index.html"}, "n\n");
+  EXPECT_TRUE(Contains(utf8.err, site.Root() + "s/m\xC3\xBCll.html\n"));
+  EXPECT_TRUE(Contains(utf8.err, "Soll der Link zu \"http://127.0.0.2/\xC3\xA4/\" weiterverfolgt werden? [y/n]"));
+  Result cp1252 = RunCli({"--ask", "--encoding", "windows-1252", site.Root() + "s/index.html"}, "n\n");
+  EXPECT_TRUE(Contains(cp1252.err, site.Root() + "s/m\xFCll.html\n"));
+  EXPECT_TRUE(Contains(cp1252.err, "Soll der Link zu \"http://127.0.0.2/\xE4/\" weiterverfolgt werden? [y/n]"));
+  // The request went out percent-encoded.
+  EXPECT_EQ(site.Requested().at(1), "/s/m%C3%BCll.html");
+}
+
+// The log a run in automatic mode writes for the fixture site under root.
+std::string FixtureLog(const std::string& root) {
+  std::string log;
+  for (const char* path : testsite::kAutomaticOrder) {
+    log += root + path + "\n";
+    if (std::string(path) == "a/missing.html") log += "Error...\n";
+  }
+  return log + "Done! (7 html files found...)...\n";
+}
+
+TEST(Cli, HarvestsAnHttpsSiteDirectlyThroughTinyproxyAndFromAPlainSiteRelocatingToIt) {
+  const auto& certs = testsupport::TestCertificates::Shared();
+  testsupport::NginxServer web;
+  for (const auto& [path, body] : testsite::FixtureSite()) web.AddFile(path, body);
+  web.UseTls(certs.Valid().cert, certs.Valid().key);
+  web.RedirectPlainToTls();
+  web.Start();
+  testsupport::TinyProxy proxy;
+  proxy.AllowConnectTo(web.TlsPort());
+  proxy.Start();
+  const std::string ca = certs.CaFile().string();
+
+  Result plain = RunCli({"--ca-file", ca, web.Url("/a/index.html")});
+  Result direct = RunCli({"--ca-file", ca, web.TlsUrl("/a/index.html")});
+  Result tunnelled = RunCli({"--ca-file", ca, "--proxy", proxy.HostPort(), web.TlsUrl("/a/index.html")});
+  // Every address of the plain site relocates to https: after the start
+  // page, the run goes on from the https addresses its links resolve to.
+  const std::string start = web.Url("/a/index.html") + "\n";
+  const std::string tlsLog = FixtureLog(web.TlsUrl("/"));
+  EXPECT_EQ(plain.err, start + tlsLog.substr(tlsLog.find('\n') + 1));
+  EXPECT_EQ(direct.err, FixtureLog(web.TlsUrl("/")));
+  EXPECT_EQ(tunnelled.err, FixtureLog(web.TlsUrl("/")));
+  for (const Result* run : {&plain, &direct, &tunnelled}) {
+    EXPECT_EQ(run->status, 0) << run->err;
+    EXPECT_TRUE(Contains(run->out, "\nRahmen\n"));
+    EXPECT_TRUE(Contains(run->out, "\nzur\xC3\xBC" "ck\n"));
+  }
+  EXPECT_EQ(direct.out, plain.out);
+  EXPECT_EQ(tunnelled.out, plain.out);
+}
+
+TEST(Cli, ABadCertificateEndsThePageUnlessInsecure) {
+  const auto& certs = testsupport::TestCertificates::Shared();
+  testsupport::NginxServer web;
+  web.AddFile("/p.html", "<p>Geheim</p>");
+  web.UseTls(certs.SelfSigned().cert, certs.SelfSigned().key);
+  web.Start();
+  Result strict = RunCli({web.TlsUrl("/p.html")});
+  EXPECT_EQ(strict.err, web.TlsUrl("/p.html") + "\nHTTP Fehler: " + std::to_string(TlsCertificateSelfSigned) +
+                            "\nError...\nDone! (0 html files found...)...\n");
+  Result insecure = RunCli({"--insecure", web.TlsUrl("/p.html")});
+  EXPECT_EQ(insecure.err, web.TlsUrl("/p.html") + "\nDone! (1 html files found...)...\n");
+  EXPECT_EQ(insecure.out, "Geheim\n");
+  EXPECT_EQ(RunCli({"--ca-file"}).status, 2);
 }
 
 }  // namespace
+
+TEST(Cli, AListThatIsNoRegularFileIsRefusedAndWriteErrorsNameTheFile) {
+  SiteServer site(Site());
+  TTempDir dir;
+  ASSERT_EQ(::mkfifo(dir.Path("pipe").c_str(), 0600), 0);
+  for (const std::string& list : {std::string("/dev/zero"), dir.Path("pipe")}) {
+    Result run =
+        RunCli({"--list", list, "--output", dir.Path("out.txt"), site.Root() + "s/two.html"});
+    EXPECT_EQ(run.status, 2) << list << run.err;
+    EXPECT_TRUE(Contains(run.err, "cannot open the list file " + list)) << run.err;
+  }
+  EXPECT_FALSE(dir.Exists("out.txt"));
+  const std::string output = dir.Path("no/such/dir/out.txt");
+  Result unwritable = RunCli({"--output", output, site.Root() + "s/two.html"});
+  EXPECT_TRUE(Contains(unwritable.err, output + ": No such file or directory")) << unwritable.err;
+}

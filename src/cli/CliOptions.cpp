@@ -1,0 +1,286 @@
+#include "CliOptions.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <string_view>
+
+#include "HttpUtils.h"
+
+namespace {
+
+using TSetter = std::function<bool(TCliOptions& options, const std::string& value, std::string& error)>;
+
+// One option: its name, the name of its value (nullptr for a flag), the
+// help text (the default included) and what it does to the options.
+struct TOptionSpec {
+  const char* Name;
+  const char* Value;
+  const char* Help;
+  TSetter Set;
+};
+
+// A decimal number from 0 to `max`, nothing else around it; nullopt with
+// `error` set otherwise.
+std::optional<unsigned long long> ParseNumber(const std::string& text, unsigned long long max, std::string& error) {
+  unsigned long long value = 0;
+  const char* end = text.data() + text.size();
+  auto [at, failure] = std::from_chars(text.data(), end, value);
+  if (text.empty() || failure != std::errc() || at != end || value > max) {
+    error = "not a number from 0 to " + std::to_string(max) + ": \"" + text + "\"";
+    return std::nullopt;
+  }
+  return value;
+}
+
+constexpr unsigned long long kMaxCount = std::numeric_limits<std::uint32_t>::max();
+
+template <class T>
+TSetter Number(T TCliOptions::*field, unsigned long long max) {
+  return [field, max](TCliOptions& options, const std::string& value, std::string& error) {
+    std::optional<unsigned long long> number = ParseNumber(value, max, error);
+    if (number) options.*field = static_cast<T>(*number);
+    return number.has_value();
+  };
+}
+
+TSetter OptionalCount(std::optional<size_t> TCliOptions::*field) {
+  return [field](TCliOptions& options, const std::string& value, std::string& error) {
+    std::optional<unsigned long long> number = ParseNumber(value, kMaxCount, error);
+    if (number) options.*field = static_cast<size_t>(*number);
+    return number.has_value();
+  };
+}
+
+TSetter Text(std::string TCliOptions::*field) {
+  return [field](TCliOptions& options, const std::string& value, std::string&) {
+    options.*field = value;
+    return true;
+  };
+}
+
+TSetter Flag(bool TCliOptions::*field) {
+  return [field](TCliOptions& options, const std::string&, std::string&) {
+    options.*field = true;
+    return true;
+  };
+}
+
+TSetter Pattern(std::vector<TAddressPattern> TCliOptions::*field) {
+  return [field](TCliOptions& options, const std::string& value, std::string& error) {
+    try {
+      (options.*field).push_back({value, std::regex(value, std::regex::ECMAScript | std::regex::optimize)});
+      return true;
+    } catch (const std::regex_error& e) {
+      error = "bad regular expression \"" + value + "\": " + e.what();
+      return false;
+    }
+  };
+}
+
+// "USER:PASSWORD", split at the first colon; the password may be empty.
+TSetter Credentials(std::string TCliOptions::*user, std::string TCliOptions::*password) {
+  return [user, password](TCliOptions& options, const std::string& value, std::string& error) {
+    size_t colon = value.find(':');
+    if (colon == std::string::npos || colon == 0) {
+      error = "expected USER:PASSWORD";
+      return false;
+    }
+    options.*user = value.substr(0, colon);
+    options.*password = value.substr(colon + 1);
+    return true;
+  };
+}
+
+TSetter Encoding() {
+  return [](TCliOptions& options, const std::string& value, std::string& error) {
+    const std::string name = LowerAscii(value);
+    if (name == "utf-8" || name == "utf8") {
+      options.Encoding = TCliEncoding::Utf8;
+    } else if (name == "windows-1252" || name == "cp1252") {
+      options.Encoding = TCliEncoding::Windows1252;
+    } else {
+      error = "unknown encoding \"" + value + "\" (utf-8 or windows-1252)";
+      return false;
+    }
+    return true;
+  };
+}
+
+const std::vector<TOptionSpec>& OptionSpecs() {
+  static const std::vector<TOptionSpec> specs = {
+      {"--proxy", "HOST[:PORT]", "fetch through this HTTP proxy, port 80 when none is given (default: none)", Text(&TCliOptions::Proxy)},
+      {"--proxy-auth", "USER:PASSWORD", "Basic authorization towards the proxy (default: none)",
+       Credentials(&TCliOptions::ProxyUser, &TCliOptions::ProxyPassword)},
+      {"--auth", "USER:PASSWORD", "Basic authorization towards the site (default: none)",
+       Credentials(&TCliOptions::AuthUser, &TCliOptions::AuthPassword)},
+      {"--user-agent", "TEXT", "the User-Agent header (default: \"Mozilla/3.0 (compatible)\")",
+       Text(&TCliOptions::UserAgent)},
+      {"--ca-file", "FILE",
+       "trust the certificates in FILE (PEM) for https too, besides the system's; SSL_CERT_FILE is honoured "
+       "(default: the system's only)",
+       Text(&TCliOptions::CaFile)},
+      {"--insecure", nullptr, "https without checking certificates and host names (default: check them)",
+       Flag(&TCliOptions::Insecure)},
+      {"--list", "FILE", "start from the word list in FILE and continue it (default: an empty list)", Text(&TCliOptions::ListFile)},
+      {"--output", "FILE", "write the word list to FILE (default: standard output)", Text(&TCliOptions::OutputFile)},
+      {"--encoding", "ENC",
+       "utf-8 or windows-1252: how the word list, the log and the questions are written; windows-1252 "
+       "writes the list exactly as the window saves it (default: utf-8)",
+       Encoding()},
+      {"--ask", nullptr, "ask before following a link into another directory (default: never ask, stay on the site)",
+       Flag(&TCliOptions::Ask)},
+      {"--timeout", "SECONDS",
+       "skip a page that sends nothing for this long, also while connecting (default: 30; 0: never)",
+       Number(&TCliOptions::TimeoutSeconds, 86400)},
+      {"--delay", "MS", "pause between requests, in milliseconds (default: 0)", Number(&TCliOptions::DelayMs, 86400000)},
+      {"--max-pages", "N", "end the run after N fetched pages (default: 0, no limit)",
+       Number(&TCliOptions::MaxPages, kMaxCount)},
+      {"--max-page-size", "BYTES",
+       "treat a page larger than BYTES as a failed fetch (default: 268435456, 256 MiB; 0: no limit)",
+       Number(&TCliOptions::MaxPageSize, std::numeric_limits<std::int64_t>::max())},
+      {"--depth", "N", "follow links at most N steps from the start page; 0: the start page only (default: no limit)",
+       OptionalCount(&TCliOptions::MaxDepth)},
+      {"--include", "REGEX", "queue only addresses that match (repeatable; default: all)", Pattern(&TCliOptions::Include)},
+      {"--exclude", "REGEX", "never queue addresses that match (repeatable; default: none)",
+       Pattern(&TCliOptions::Exclude)},
+      {"--min-length", "N", "write only words of at least N characters (default: no limit)",
+       OptionalCount(&TCliOptions::MinLength)},
+      {"--max-length", "N", "write only words of at most N characters (default: no limit)",
+       OptionalCount(&TCliOptions::MaxLength)},
+      {"--lowercase", nullptr, "write every word in lower case, each once (default: as found)",
+       Flag(&TCliOptions::Lowercase)},
+      {"--no-numbers", nullptr, "leave out words that contain a digit (default: keep them)",
+       Flag(&TCliOptions::NoNumbers)},
+      {"--strip-punctuation", nullptr, "cut leading and trailing punctuation from each word (default: keep it)",
+       Flag(&TCliOptions::StripPunctuation)},
+      {"--skip-code", nullptr, "do not harvest text inside <script>, <style> and comments (default: harvest it)",
+       Flag(&TCliOptions::SkipCode)},
+      {"--count", nullptr, "write \"word, n\" lines, the most frequent first (default: words only)",
+       Flag(&TCliOptions::Count)},
+      {"--emails", "FILE", "write the e-mail addresses found to FILE, one per line (default: none)",
+       Text(&TCliOptions::EmailsFile)},
+      {"--stats", nullptr, "print a summary of the run on standard error (default: no summary)",
+       Flag(&TCliOptions::Stats)},
+      {"--version", nullptr, "show the version and end", Flag(&TCliOptions::Version)},
+      {"--help", nullptr, "show this text and end", Flag(&TCliOptions::Help)},
+  };
+  return specs;
+}
+
+const TOptionSpec* FindOption(const std::string& name) {
+  if (name == "-h") return FindOption("--help");
+  for (const TOptionSpec& spec : OptionSpecs()) {
+    if (name == spec.Name) return &spec;
+  }
+  return nullptr;
+}
+
+// "  --name VALUE" and the help text from column kHelpColumn, wrapped at
+// word ends to stay within kTextWidth.
+std::string OptionLine(const TOptionSpec& spec) {
+  constexpr size_t kHelpColumn = 26, kTextWidth = 79;
+  std::string text = std::string("  ") + spec.Name + (spec.Value ? std::string(" ") + spec.Value : "");
+  size_t lineStart = 0;
+  if (text.size() + 1 >= kHelpColumn) {
+    text += "\n";
+    lineStart = text.size();
+  }
+  text += std::string(kHelpColumn - (text.size() - lineStart), ' ');
+  std::string_view help = spec.Help;
+  while (!help.empty()) {
+    size_t room = kTextWidth - (text.size() - lineStart);
+    size_t cut = help.size() <= room ? help.size() : help.rfind(' ', room);
+    if (cut == std::string_view::npos || cut == 0) cut = std::min(help.find(' '), help.size());
+    text += help.substr(0, cut);
+    help.remove_prefix(cut);
+    if (!help.empty() && help.front() == ' ') help.remove_prefix(1);
+    if (!help.empty()) {
+      text += "\n";
+      lineStart = text.size();
+      text += std::string(kHelpColumn, ' ');
+    }
+  }
+  return text + "\n";
+}
+
+}  // namespace
+
+std::string CliUsage() {
+  std::string text =
+      "Usage: tirasel-cli [OPTION]... URL\n"
+      "\n"
+      "Harvests the vocabulary of the web site at URL: fetches the page, follows its\n"
+      "links to further pages of the same site, and collects every new word.\n"
+      "Options with a value also take it as --option=VALUE.\n"
+      "\n";
+  for (const TOptionSpec& spec : OptionSpecs()) text += OptionLine(spec);
+  text +=
+      "\n"
+      "REGEX is an ECMAScript regular expression, searched for anywhere in the full\n"
+      "address (anchor it with ^ and $ to match the whole address). Lengths count\n"
+      "characters: a reference such as &#8364; is one character.\n"
+      "\n"
+      "Progress and the status log go to standard error. The word list is written\n"
+      "one word per line: in UTF-8 each ended by LF; in Windows-1252 each ended by\n"
+      "CR LF, as Tirasel's window saves it. A list FILE may be in either encoding.\n"
+      "Ctrl+C ends the run like \"Abbrechen\" (after the page in work); a\n"
+      "second Ctrl+C ends it at once. Either way the words found so far are written.\n"
+      "\n"
+      "Exit status: 0 after a run that fetched at least one page, 3 after a run that\n"
+      "fetched none, 1 when an output file cannot be written, 2 for a usage error.\n";
+  return text;
+}
+
+std::string CliVersion() { return "tirasel-cli 1.0\n"; }
+
+std::optional<TCliOptions> ParseCliArguments(int argc, const char* const* argv, std::string& error) {
+  TCliOptions options;
+  bool haveUrl = false;
+  for (int i = 0; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (!arg.starts_with("-") || arg.size() == 1) {
+      if (haveUrl) {
+        error = "only one URL can be given";
+        return std::nullopt;
+      }
+      options.Url = arg;
+      haveUrl = true;
+      continue;
+    }
+    size_t equals = arg.find('=');
+    std::string name = arg.substr(0, equals);
+    const TOptionSpec* spec = FindOption(name);
+    if (!spec) {
+      error = "unknown option " + name;
+      return std::nullopt;
+    }
+    std::string value;
+    if (equals != std::string::npos) {
+      if (!spec->Value) {
+        error = name + " takes no value";
+        return std::nullopt;
+      }
+      value = arg.substr(equals + 1);
+    } else if (spec->Value) {
+      if (i + 1 >= argc) {
+        error = name + " needs a value";
+        return std::nullopt;
+      }
+      value = argv[++i];
+    }
+    std::string problem;
+    if (!spec->Set(options, value, problem)) {
+      error = name + ": " + problem;
+      return std::nullopt;
+    }
+    if (options.Help || options.Version) return options;
+  }
+  if (options.Url.empty()) {
+    error = "no URL given";
+    return std::nullopt;
+  }
+  return options;
+}

@@ -1,0 +1,67 @@
+// The command line of tirasel-cli: what each option means, its default, the
+// help text listing them all, and the parser. Long options take their value
+// as the next argument or after "=" ("--timeout=5"). A usage error names the
+// option it concerns.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "HttpProt.h"
+
+// Defaults, also shown by --help.
+inline constexpr int kDefaultTimeoutSeconds = 30;
+inline constexpr const char* kDefaultUserAgent = "Mozilla/3.0 (compatible)";
+
+// A regular expression as given, with its compiled form (ECMAScript syntax).
+struct TAddressPattern {
+  std::string Text;
+  std::regex Pattern;
+};
+
+// How the word list, the log and the questions are written.
+enum class TCliEncoding { Utf8, Windows1252 };
+
+struct TCliOptions {
+  std::string Url;
+  std::string Proxy;
+  std::string ListFile;    // opened first, as the window's open command does
+  std::string OutputFile;  // empty: standard output
+  TCliEncoding Encoding = TCliEncoding::Utf8;
+  bool Ask = false;        // ask on the terminal instead of automatic mode
+  bool Help = false;
+  bool Version = false;
+
+  // What to fetch, and how.
+  int TimeoutSeconds = kDefaultTimeoutSeconds;  // 0: no inactivity timeout
+  int DelayMs = 0;
+  size_t MaxPages = 0;  // 0: no limit
+  std::optional<size_t> MaxDepth;
+  std::vector<TAddressPattern> Include, Exclude;
+  std::string UserAgent = kDefaultUserAgent;
+  std::string AuthUser, AuthPassword;  // AuthUser empty: no authorization
+  std::string ProxyUser, ProxyPassword;
+  std::int64_t MaxPageSize = kDefaultMaxDocSize;  // 0: no limit
+  bool Insecure = false;  // https: accept any certificate and host name
+  std::string CaFile;     // https: further trusted certificates (PEM)
+
+  // What to write.
+  std::optional<size_t> MinLength, MaxLength;  // in characters
+  bool Lowercase = false;
+  bool NoNumbers = false;
+  bool StripPunctuation = false;
+  bool SkipCode = false;
+  bool Count = false;
+  std::string EmailsFile;  // empty: no e-mail collection
+  bool Stats = false;
+};
+
+// Parses the arguments (argv[0] excluded); nullopt with `error` set on a
+// usage error. --help and --version end the parsing at once.
+std::optional<TCliOptions> ParseCliArguments(int argc, const char* const* argv, std::string& error);
+std::string CliUsage();
+std::string CliVersion();

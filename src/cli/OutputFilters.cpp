@@ -1,0 +1,171 @@
+#include "OutputFilters.h"
+
+#include <algorithm>
+#include <array>
+#include <numeric>
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Built from FoldCase, so that the two stay one mapping: a byte that folds
+// to another is the lower-case form of that other.
+const std::array<unsigned char, 256>& LowerTable() {
+  static const std::array<unsigned char, 256> table = [] {
+    std::array<unsigned char, 256> lower{};
+    for (int c = 0; c < 256; ++c) lower[c] = static_cast<unsigned char>(c);
+    for (int c = 0; c < 256; ++c) {
+      unsigned char upper = FoldCase(static_cast<unsigned char>(c));
+      if (upper != c) lower[upper] = static_cast<unsigned char>(c);
+    }
+    return lower;
+  }();
+  return table;
+}
+
+bool IsPunctuation(unsigned char c) {
+  if (c < 128) return (c >= '!' && c <= '/') || (c >= ':' && c <= '@') || (c >= '[' && c <= '`') || (c >= '{' && c <= '~');
+  switch (c) {
+    case 0x82: case 0x84: case 0x85: case 0x8B: case 0x91: case 0x92: case 0x93: case 0x94:  // „ … ‹ ‘ ’ “ ”
+    case 0x96: case 0x97: case 0x9B: case 0xA1: case 0xAB: case 0xB7: case 0xBB: case 0xBF:  // – — › ¡ « · » ¿
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The start of a reference that ends the word, or npos.
+size_t ReferenceAtEnd(std::string_view word) {
+  size_t amp = word.rfind('&');
+  if (amp == std::string_view::npos || NumericReferenceAt(word, amp) != word.size() - amp) return std::string_view::npos;
+  return amp;
+}
+
+// A word to write: its caption, cleaned but not yet case-folded (the
+// filters do not depend on case), and how often it occurred.
+struct TOutputWord {
+  std::string_view Text;  // into the list's caption
+  std::uint64_t Count = 0;
+};
+
+constexpr std::uint32_t kNotWritten = UINT32_MAX;
+
+bool PassesFilters(std::string_view text, const TOutputRules& rules) {
+  if (text.empty() || (rules.NoNumbers && ContainsDigit(text))) return false;
+  if (!rules.MinLength && !rules.MaxLength) return true;
+  size_t length = CharacterLength(text);
+  return !(rules.MinLength && length < *rules.MinLength) && !(rules.MaxLength && length > *rules.MaxLength);
+}
+
+// Where the rules merge words: the list's own entries are unequal to each
+// other unless a file brought duplicates, which FindWord tells (it names
+// the first equal entry), so folding alone merges nothing new. Cleaning
+// can make unequal captions equal ("(Zug)" and "Zug"): those are looked up
+// among the cleaned words written so far.
+std::vector<TOutputWord> SelectWords(const WordList& words, const std::vector<std::uint32_t>& counts,
+                                     const TOutputRules& rules) {
+  const std::vector<WordEntry>& entries = words.Entries();
+  std::vector<TOutputWord> selected;
+  std::vector<std::uint32_t> slotOf;  // by entry: its place in `selected`
+  if (rules.Merges() && !rules.StripPunctuation) slotOf.assign(entries.size(), kNotWritten);
+  WordList cleaned;  // with StripPunctuation and merging: the words written so far
+  for (size_t i = 0; i < entries.size(); ++i) {
+    std::uint64_t count = i < counts.size() ? counts[i] : 0;
+    std::string_view text = entries[i].Caption;
+    if (!slotOf.empty()) {
+      size_t first = *words.FindWord(text);
+      if (first != i) {
+        if (slotOf[first] != kNotWritten) selected[slotOf[first]].Count += count;
+        continue;
+      }
+    }
+    if (rules.StripPunctuation) text = StripPunctuation(text);
+    if (!PassesFilters(text, rules)) continue;
+    if (rules.StripPunctuation && rules.Merges()) {
+      if (std::optional<size_t> at = cleaned.FindWord(text)) {
+        selected[*at].Count += count;
+        continue;
+      }
+      cleaned.AddWord(std::string(text));
+    }
+    if (!slotOf.empty()) slotOf[i] = static_cast<std::uint32_t>(selected.size());
+    selected.push_back({text, count});
+  }
+  return selected;
+}
+
+void AppendWord(std::string& out, std::string_view text, bool lowercase) {
+  if (!lowercase) {
+    out.append(text);
+    return;
+  }
+  const std::array<unsigned char, 256>& lower = LowerTable();
+  for (char c : text) out.push_back(static_cast<char>(lower[static_cast<unsigned char>(c)]));
+}
+
+}  // namespace
+
+size_t NumericReferenceAt(std::string_view text, size_t at) {
+  if (at + 3 >= text.size() || text[at] != '&' || text[at + 1] != '#') return 0;
+  size_t end = at + 2;
+  while (end < text.size() && IsDigit(text[end])) ++end;
+  if (end == at + 2 || end >= text.size() || text[end] != ';') return 0;
+  return end + 1 - at;
+}
+
+size_t CharacterLength(std::string_view word) {
+  size_t length = 0;
+  for (size_t at = 0; at < word.size(); ++length) {
+    size_t reference = word[at] == '&' ? NumericReferenceAt(word, at) : 0;
+    at += reference ? reference : 1;
+  }
+  return length;
+}
+
+std::string LowerCp1252(std::string_view word) {
+  const std::array<unsigned char, 256>& lower = LowerTable();
+  std::string out(word);
+  for (char& c : out) c = static_cast<char>(lower[static_cast<unsigned char>(c)]);
+  return out;
+}
+
+bool ContainsDigit(std::string_view word) {
+  for (size_t at = 0; at < word.size(); ++at) {
+    if (word[at] == '&') {
+      if (size_t reference = NumericReferenceAt(word, at)) at += reference - 1;
+    } else if (IsDigit(word[at])) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string_view StripPunctuation(std::string_view word) {
+  while (!word.empty() && IsPunctuation(static_cast<unsigned char>(word.front())) && !NumericReferenceAt(word, 0)) {
+    word.remove_prefix(1);
+  }
+  while (!word.empty() && IsPunctuation(static_cast<unsigned char>(word.back())) &&
+         ReferenceAtEnd(word) == std::string_view::npos) {
+    word.remove_suffix(1);
+  }
+  return word;
+}
+
+std::string FormatWordList(const WordList& words, const std::vector<std::uint32_t>& counts, const TOutputRules& rules) {
+  std::string out;
+  if (!rules.Any()) {
+    for (const WordEntry& entry : words.Entries()) out.append(entry.Caption).append("\r\n");
+    return out;
+  }
+  std::vector<TOutputWord> selected = SelectWords(words, counts, rules);
+  if (rules.Count) {
+    std::stable_sort(selected.begin(), selected.end(),
+                     [](const TOutputWord& a, const TOutputWord& b) { return a.Count > b.Count; });
+  }
+  for (const TOutputWord& word : selected) {
+    AppendWord(out, word.Text, rules.Lowercase);
+    if (rules.Count) out.append(", ").append(std::to_string(word.Count));
+    out.append("\r\n");
+  }
+  return out;
+}

@@ -1,0 +1,50 @@
+// What tirasel-cli writes of the word list: the list itself as the window
+// saves it, or, when output options are given, each caption cleaned,
+// case-folded and filtered, optionally with how often it occurred.
+//
+// Captions are Windows-1252 bytes in which a character beyond the code page
+// stands as a decimal reference ("&#8364;"): such a reference is one
+// character, for lengths as for punctuation and digits.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "WordList.h"
+
+// The length of the decimal reference "&#N;" at `at`, or 0 when none starts there.
+size_t NumericReferenceAt(std::string_view text, size_t at);
+// Characters: each reference counts one, every other byte one.
+size_t CharacterLength(std::string_view word);
+// The Windows-1252 letters that have both forms, in lower case; every other
+// byte unchanged.
+std::string LowerCp1252(std::string_view word);
+// An ASCII digit outside the references.
+bool ContainsDigit(std::string_view word);
+// The word without its leading and trailing punctuation (ASCII and the
+// Windows-1252 quotation marks, dashes, ellipsis, guillemets, inverted marks).
+std::string_view StripPunctuation(std::string_view word);
+
+struct TOutputRules {
+  std::optional<size_t> MinLength, MaxLength;
+  bool Lowercase = false;
+  bool NoNumbers = false;
+  bool StripPunctuation = false;
+  bool Count = false;  // "word, n" lines, the most frequent first
+
+  bool Any() const { return MinLength || MaxLength || Lowercase || NoNumbers || StripPunctuation || Count; }
+  // Cleaning, folding and counting merge words; then each is written once.
+  bool Merges() const { return Lowercase || StripPunctuation || Count; }
+};
+
+// The bytes to write: one line per word, each ended by CR LF. Without rules,
+// every caption as it stands, duplicates included. With rules, the cleaned
+// and folded captions in list order; where the rules merge words, the first
+// spelling is kept (equal without regard to case, as the list compares) and
+// the counts are added. `counts[i]` is how often entry i occurred (missing
+// entries: 0); with Count the lines are sorted by count, descending, ties in
+// list order.
+std::string FormatWordList(const WordList& words, const std::vector<std::uint32_t>& counts, const TOutputRules& rules);
