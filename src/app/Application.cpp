@@ -6,9 +6,11 @@
 #include "AboutBoxUnit.h"
 #include "Cp1252.h"
 #include "MainUnit.h"
+#include "ToolkitTexts.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("Web Pavrino"));
+  InstallGermanToolkitTexts(*this);  // without the catalogue Qt's texts stay English
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

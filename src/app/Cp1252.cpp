@@ -1,27 +1,14 @@
 #include "Cp1252.h"
 
-#include <array>
+#include <optional>
+
+#include "Windows1252.h"
 
 namespace {
 
-// Characters of the bytes 0x80 to 0x9F; the unassigned bytes keep their value.
-constexpr std::array<char16_t, 32> kHighControls = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  //
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  //
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  //
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-char16_t CharOfByte(unsigned char byte) {
-  if (byte >= 0x80 && byte <= 0x9F) return kHighControls[byte - 0x80];
-  return byte;
-}
-
-char ByteOfChar(char16_t ch) {
-  if (ch < 0x80 || (ch >= 0xA0 && ch <= 0xFF)) return static_cast<char>(ch);
-  for (size_t i = 0; i < kHighControls.size(); ++i) {
-    if (kHighControls[i] == ch) return static_cast<char>(0x80 + i);
-  }
-  return '?';
+char ByteOfChar(char32_t ch) {
+  std::optional<unsigned char> byte = Cp1252Byte(ch);
+  return byte ? static_cast<char>(*byte) : '?';
 }
 
 }  // namespace
@@ -29,7 +16,9 @@ char ByteOfChar(char16_t ch) {
 QString FromCp1252(std::string_view bytes) {
   QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
   QChar* out = text.data();
-  for (size_t i = 0; i < bytes.size(); ++i) out[i] = QChar(CharOfByte(static_cast<unsigned char>(bytes[i])));
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    out[i] = QChar(static_cast<char16_t>(Cp1252Char(static_cast<unsigned char>(bytes[i]))));
+  }
   return text;
 }
 

@@ -3,9 +3,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -15,10 +15,12 @@
 
 #include "AboutBoxUnit.h"
 #include "Cp1252.h"
+#include "FileIO.h"
 #include "Fonts.h"
 #include "Glyphs.h"
 #include "Messages.h"
 #include "OptionsFile.h"
+#include "StatusPanels.h"
 #include "WordListCommands.h"
 #include "WordListFile.h"
 #include "WordListView.h"
@@ -31,26 +33,20 @@ const char* const kCloseQuestion = "Wollen Sie das Programm beenden?";
 const char* const kNewListCaption = "Neue Liste";
 const char* const kNewListQuestion = "Wollen Sie die Liste mit den W\xF6rtern wirklich l\xF6schen?";
 
-// A status bar panel the program draws: the progress bar.
-class TProgressPanel : public QWidget {
- public:
-  TProgressPanel(const int& percent, QWidget* parent) : QWidget(parent), percent_(percent) { setFixedWidth(200); }
+// An input/output failure on a file, as the error box shows it: which file,
+// what was being done, and the system's reason. The name comes in the file
+// system's encoding and is shown as the file dialog showed it.
+EInOutError FileError(const std::string& path, const char* doing, const EInOutError& failure) {
+  std::string name = ToCp1252(QFile::decodeName(QByteArray::fromStdString(path)));
+  return EInOutError("Die Datei \"" + name + "\" konnte nicht " + doing + " werden:\n" +
+                     failure.what());
+}
 
- protected:
-  // StatusBar1DrawPanel: a navy bar over `percent` of the panel's width.
-  void paintEvent(QPaintEvent*) override {
-    QPainter painter(this);
-    QRect area = rect();
-    int width = area.width() * percent_ / 100;
-    if (width > 0) painter.fillRect(area.left(), area.top(), width, area.height(), QColor(0, 0, 128));
-  }
-
- private:
-  const int& percent_;
-};
-
-QLabel* MakeLabel(QWidget* parent, const char* text, int left, int top) {
+// A label at a designed position whose text ends before `nextLeft`, where
+// the control beside it begins.
+QLabel* MakeLabel(QWidget* parent, const char* text, int left, int top, int nextLeft) {
   auto* label = new QLabel(FromCp1252(text), parent);
+  label->setFont(NarrowedToFit(parent->font(), label->text(), nextLeft - left - 1));
   label->move(left, top);
   label->adjustSize();
   return label;
@@ -82,6 +78,7 @@ TMainForm::TMainForm(const std::string& executablePath, TUserDialogs* dialogs) :
   HttpCli1 = std::make_unique<THttpCli>();
   CrawlRun = std::make_unique<TCrawlRun>(*this, words_, *HttpCli1);
   ConfigureHttpCli1(*HttpCli1, *CrawlRun);
+  CrawlRun->OnProgress = [this](const TCrawlProgress& progress) { ShowProgress(progress); };
   if (!dialogs_) {
     ownDialogs_ = std::make_unique<TQtDialogs>(this);
     dialogs_ = ownDialogs_.get();
@@ -113,10 +110,14 @@ TMainForm::~TMainForm() { delete ListView1; }
 void TMainForm::BuildPanel18() {
   Panel18 = new QWidget(this);
   Panel18->setFixedHeight(201);
-  Label1 = MakeLabel(Panel18, "Webadresse:", 8, 8);
-  Label2 = MakeLabel(Panel18, "Proxy (optional):", 8, 32);
-  Label3 = MakeLabel(Panel18, "", 8, 160);
-  Label3->setFixedWidth(Label3->fontMetrics().horizontalAdvance(FromCp1252(WordCountLabel(999999999))) + 4);
+  Label1 = MakeLabel(Panel18, "Webadresse:", 8, 8, 88);
+  Label2 = MakeLabel(Panel18, "Proxy (optional):", 8, 32, 88);
+  // The count label is as wide as its widest count from the start, and ends
+  // before "Liste sortieren".
+  QString widestCount = FromCp1252(WordCountLabel(999999999));
+  Label3 = MakeLabel(Panel18, "", 8, 160, 200);
+  Label3->setFont(NarrowedToFit(Panel18->font(), widestCount, 200 - 8 - 4));
+  Label3->setFixedWidth(Label3->fontMetrics().horizontalAdvance(widestCount) + 4);
   URLEdit = MakeEdit(Panel18, QRect(88, 8, 289, 21));
   URLEdit->setText(QString::fromLatin1(kMakerWebSite));
   ProxyEdit = MakeEdit(Panel18, QRect(88, 32, 289, 21));
@@ -158,6 +159,7 @@ void TMainForm::BuildPanel12() {
   Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setTabChangesFocus(true);  // Tab goes on along the tab order instead of typing a tab
   QFont fixed = MakeFont({"Courier New", "Liberation Mono", "DejaVu Sans Mono"}, 11);
   fixed.setStyleHint(QFont::TypeWriter);
   Memo1->setFont(fixed);
@@ -176,8 +178,10 @@ void TMainForm::BuildStatusBar() {
   StatusBar1 = new QStatusBar(this);
   StatusBar1->setFixedHeight(19);
   StatusBar1->setSizeGripEnabled(true);
-  StatusBar1->addWidget(new TProgressPanel(ProgressPercent, StatusBar1));
-  StatusBar1->addWidget(new TProgressPanel(ProgressPercent, StatusBar1));
+  PagesPanel = new TProgressPanel(ProgressPercent, StatusBar1);
+  WordsPanel = new TProgressPanel(ProgressPercent, StatusBar1);
+  StatusBar1->addWidget(PagesPanel);
+  StatusBar1->addWidget(WordsPanel);
 }
 
 // The log first, then the fields and buttons, then the word list.
@@ -226,6 +230,7 @@ void TMainForm::CreateAboutBox() {
 
 void TMainForm::FormCreate(const std::string& executablePath) {
   ProgramDir = ProgramDirOf(executablePath);
+  Settings = LocateSettings(ProgramDir);
   OpenOptions();
 }
 
@@ -283,12 +288,22 @@ void TMainForm::AboutBtnClick() {
 
 void TMainForm::OpenBtnClick() {
   std::optional<std::string> path = dialogs_->ChooseFileToOpen();
-  if (path) AppendWordListFile(*path, words_);
+  if (!path) return;
+  try {
+    AppendWordListFile(*path, words_);
+  } catch (const EInOutError& failure) {
+    throw FileError(*path, "ganz gelesen", failure);
+  }
 }
 
 void TMainForm::SaveBtnClick() {
   std::optional<std::string> path = dialogs_->ChooseFileToSave();
-  if (path) WriteWordListFile(*path, words_);
+  if (!path) return;
+  try {
+    WriteWordListFile(*path, words_);
+  } catch (const EInOutError& failure) {
+    throw FileError(*path, "gespeichert", failure);
+  }
 }
 
 void TMainForm::NewBtnClick() {
@@ -311,7 +326,8 @@ void TMainForm::OpenOptions() {
     explicit TLoadingScope(bool& flag) : loading(flag) { loading = true; }
     ~TLoadingScope() { loading = false; }
   } scope(Loading);
-  std::optional<std::string> bytes = ReadOptionsBytes(ProgramDir + std::string(kOptionsFileName));
+  std::optional<std::string> bytes = ReadOptionsBytes(Settings.File);
+  if (!bytes && !Settings.FallbackFile.empty()) bytes = ReadOptionsBytes(Settings.FallbackFile);
   if (!bytes) return;
   TOptionsReader reader(std::move(*bytes));
   Autosaug->setChecked(reader.ReadFlag());
@@ -322,7 +338,12 @@ void TMainForm::OpenOptions() {
 void TMainForm::SaveOptions() {
   if (Loading) return;
   std::string contents = EncodeOptions(Autosaug->isChecked(), ToCp1252(URLEdit->text()), ToCp1252(ProxyEdit->text()));
-  WriteOptionsFile(ProgramDir + std::string(kOptionsFileName), contents);
+  PrepareSettingsDir(Settings);
+  try {
+    WriteOptionsFile(Settings.File, contents);
+  } catch (const EInOutError& failure) {
+    throw FileError(Settings.File, "gespeichert", failure);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -364,8 +385,19 @@ void TMainForm::ScheduleDisplay() {
   QTimer::singleShot(kDisplayDelayMs, this, [this] { FlushDisplay(); });
 }
 
+// Reported after every queue entry; shown with the log lines.
+void TMainForm::ShowProgress(const TCrawlProgress& progress) {
+  pendingProgress_ = progress;
+  ScheduleDisplay();
+}
+
 void TMainForm::FlushDisplay() {
   displayScheduled_ = false;
+  if (pendingProgress_) {
+    PagesPanel->SetText(FromCp1252(PagesPanelText(*pendingProgress_)));
+    WordsPanel->SetText(FromCp1252(WordsPanelText(pendingProgress_->Words)));
+    pendingProgress_.reset();
+  }
   if (!pendingLog_.isEmpty()) {
     Memo1->appendPlainText(pendingLog_.join('\n'));
     pendingLog_.clear();
@@ -390,5 +422,9 @@ void TMainForm::SetControlEnabled(TCrawlControl control, bool enabled) {
     case TCrawlControl::NewBtn: button = NewBtn; break;
     case TCrawlControl::SortBtn: button = SortBtn; break;
   }
+  // A disabled button hands its focus to the next in the tab order, which for
+  // "&Saugen..." is the check box: the next Space would switch the automatic
+  // mode mid-run. The log takes the focus instead, where keys do no harm.
+  if (!enabled && focusWidget() == button) Memo1->setFocus();
   button->setEnabled(enabled);
 }

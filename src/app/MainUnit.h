@@ -1,7 +1,8 @@
 // The main window "Brennick Web Tirasel 1.0": address and proxy fields, the
 // automatic mode, the command buttons, the word list, the status log and the
 // status bar. It owns the word list and keeps its three settings in
-// options.dat beside the program.
+// options.dat, beside the program or in the user's configuration directory
+// (SettingsLocation.h).
 #pragma once
 
 #include <QStringList>
@@ -13,6 +14,7 @@
 
 #include "CrawlRun.h"
 #include "HttpProt.h"
+#include "SettingsLocation.h"
 #include "UserDialogs.h"
 #include "WordList.h"
 
@@ -23,6 +25,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
 class TAboutBox;
+class TProgressPanel;
 class TWordListView;
 
 // The directory part of the executable's path, up to and including its
@@ -54,7 +57,9 @@ class TMainForm : public QWidget, public TCrawlWindow {
   void SetCountLabel(const std::string& text) override;
   void ClearLog() override;
   void AppendLog(const std::string& line) override;
-  // Shows the log lines and the count still waiting to be shown.
+  // The run's progress after each queue entry: the status bar's panels.
+  void ShowProgress(const TCrawlProgress& progress);
+  // Shows the log lines, the count and the progress still waiting to be shown.
   void FlushDisplay();
   void SetControlEnabled(TCrawlControl control, bool enabled) override;
 
@@ -82,12 +87,15 @@ class TMainForm : public QWidget, public TCrawlWindow {
   QLabel* RxLabel2;
   QPlainTextEdit* Memo1;
   QStatusBar* StatusBar1;
+  TProgressPanel* PagesPanel;  // the status bar's first panel: pages fetched, queue left
+  TProgressPanel* WordsPanel;  // the second: words in the list
   TAboutBox* AboutBox = nullptr;
 
   std::unique_ptr<THttpCli> HttpCli1;  // fetches the crawl's pages
   std::unique_ptr<TCrawlRun> CrawlRun;  // what "&Saugen..." does
 
   std::string ProgramDir;
+  TSettingsPlace Settings;  // where options.dat is read and written, chosen at creation
   bool Loading = false;
   int ProgressPercent = 0;  // the status bar's bars; nothing changes it
 
@@ -130,6 +138,7 @@ class TMainForm : public QWidget, public TCrawlWindow {
   static constexpr int kDisplayDelayMs = 50;
   QStringList pendingLog_;
   std::optional<QString> pendingCount_;
+  std::optional<TCrawlProgress> pendingProgress_;
   bool displayScheduled_ = false;
   std::unique_ptr<TUserDialogs> ownDialogs_;
   TUserDialogs* dialogs_;

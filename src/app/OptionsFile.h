@@ -41,6 +41,7 @@ class TOptionsReader {
 // their first 255 (the edit fields do not take more).
 std::string EncodeOptions(bool autoMode, std::string_view address, std::string_view proxy);
 
-// Replaces the file's contents. Returns false when the file cannot be
-// created; throws EInOutError when writing fails.
+// Replaces the file with one of these contents, the old one staying as it
+// was until the new one is complete (see TOutFile). Returns false when the
+// file cannot be created; throws EInOutError when writing fails.
 bool WriteOptionsFile(const std::string& path, std::string_view contents);

@@ -3,6 +3,7 @@
 // put an answering script in its place.
 #pragma once
 
+#include <QString>
 #include <optional>
 #include <string>
 
@@ -35,10 +36,18 @@ class TUserDialogs {
 };
 
 // The word list file dialogs: filter "Text Dateien (*.txt)" and
-// "Alle Dateien (*.*)", default extension txt; the save dialog asks before
-// overwriting.
+// "Alle Dateien (*.*)", which matches every file, names without a dot too;
+// default extension txt. The open dialog takes a name that names no file
+// only as OpenedFileName finds it, and otherwise says the file is not there;
+// the save dialog asks before overwriting.
 QFileDialog* MakeOpenDialog(QWidget* parent);
 QFileDialog* MakeSaveDialog(QWidget* parent);
+
+// The file the open dialog opens for the chosen or typed `path`: the path
+// itself when it exists, else the path with the default extension ".txt"
+// when its name has no extension and that file exists, else the path as it
+// is (which names nothing).
+QString OpenedFileName(const QString& path);
 
 // The real dialogs, owned by `parent`'s window.
 class TQtDialogs : public TUserDialogs {
@@ -52,6 +61,7 @@ class TQtDialogs : public TUserDialogs {
   void OpenWebAddress(const std::string& address) override;
 
  private:
-  std::optional<std::string> RunFileDialog(QFileDialog* dialog);
+  // The chosen path, nullopt when cancelled.
+  static std::optional<QString> RunFileDialog(QFileDialog* dialog);
   QWidget* parent_;
 };

@@ -2,6 +2,7 @@
 // site when "&Saugen..." is pressed; questions are answered by a script.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +11,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "CharsetSite.h"
 #include "Cp1252.h"
 #include "MainUnit.h"
 #include "FixtureSite.h"
@@ -17,6 +19,7 @@
 #include "ServerFixtures.h"
 #include "SiteServer.h"
 #include "TempDir.h"
+#include "TlsCertificates.h"
 #include "WordListView.h"
 
 namespace {
@@ -102,7 +105,7 @@ TEST_F(CrawlWindowTest, DuringARunOnlyTheAbortButtonsWorkAndAbbrechenEndsIt) {
   form->Autosaug->setChecked(true);
   form->URLEdit->setText(FromCp1252(site.Root() + "1.html"));
   std::vector<bool> during;
-  QTimer::singleShot(300, [&] {
+  site.WhenRequested("/2.html", [&] {
     for (QPushButton* button : {form->GoBtn, form->EndeBtn, form->AboutBtn, form->DelBtn, form->SaveBtn, form->OpenBtn,
                                 form->NewBtn, form->SortBtn, form->BreakBtn, form->LocalBreak2Btn}) {
       during.push_back(button->isEnabled());
@@ -120,12 +123,41 @@ TEST_F(CrawlWindowTest, DuringARunOnlyTheAbortButtonsWorkAndAbbrechenEndsIt) {
   EXPECT_TRUE(form->Words().FindWord("eins"));
 }
 
+// Space on the focused start button begins the run; the button goes grey,
+// and the focus must not land on the check box, where the next Space would
+// switch the automatic mode off in the middle of the run.
+TEST_F(CrawlWindowTest, ASecondSpaceDuringTheRunLeavesTheAutomaticModeAlone) {
+  SiteServer site(Pages{{"/1.html", "<p>eins</p><a href=2.html>2</a>"}}, "/2.html");
+  auto form = Create();
+  form->activateWindow();  // without a window manager nothing else does
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get(), 5000));
+  form->Autosaug->setChecked(true);
+  form->URLEdit->setText(FromCp1252(site.Root() + "1.html"));
+  form->GoBtn->setFocus();
+  QWidget* focusDuring = nullptr;
+  QTimer stalled;  // looks at what the server has seen, not at the clock
+  QObject::connect(&stalled, &QTimer::timeout, [&] {
+    if (focusDuring || site.Requested().size() < 2) return;
+    focusDuring = QApplication::focusWidget();
+    if (focusDuring) QTest::keyClick(focusDuring, Qt::Key_Space);
+    form->BreakBtn->click();
+  });
+  stalled.start(5);
+  QTest::keyClick(form->GoBtn, Qt::Key_Space);
+  stalled.stop();
+  site.Release();
+  EXPECT_EQ(site.Requested(), (Lines{"/1.html", "/2.html"}));
+  EXPECT_EQ(focusDuring, form->Memo1);
+  EXPECT_TRUE(form->Autosaug->isChecked());
+  EXPECT_EQ(Log(*form).back(), "Done! (1 html files found...)...");
+}
+
 TEST_F(CrawlWindowTest, ConfirmedCloseDuringARunStopsIt) {
   SiteServer site(Pages{{"/1.html", "<a href=2.html>2</a><a href=3.html>3</a>"}, {"/3.html", "<p>drei</p>"}}, "/2.html");
   auto form = Create();
   form->Autosaug->setChecked(true);
   form->URLEdit->setText(FromCp1252(site.Root() + "1.html"));
-  QTimer::singleShot(300, [&] {
+  site.WhenRequested("/2.html", [&] {
     dialogs.Answers = {TAnswer::Yes};
     form->close();
   });
@@ -134,6 +166,34 @@ TEST_F(CrawlWindowTest, ConfirmedCloseDuringARunStopsIt) {
   EXPECT_FALSE(form->isVisible());
   EXPECT_EQ(Log(*form).back(), "Done! (1 html files found...)...");
   EXPECT_FALSE(form->Words().FindWord("drei"));
+}
+
+// While a page's data keeps coming as fast as the connection takes it (an
+// endless body, endless header lines), the window goes on: its log shows the
+// page being fetched, and "Abbrechen" ends the run.
+TEST_F(CrawlWindowTest, TheWindowStaysLiveAndAbbrechenWorksWhilePageDataKeepsArriving) {
+  for (testpeer::TFlood kind : {testpeer::TFlood::Body, testpeer::TFlood::HeaderLines}) {
+    SiteServer site(Pages{{"/1.html", "<p>eins</p><a href=flood.html>f</a><a href=3.html>3</a>"},
+                          {"/3.html", "<p>drei</p>"}});
+    site.Flood("/flood.html", kind);
+    auto form = Create();
+    form->Autosaug->setChecked(true);
+    form->URLEdit->setText(FromCp1252(site.Root() + "1.html"));
+    // Once the flood is under way, watch the log (a timer runs only while the
+    // window's events are handled) and press "Abbrechen" when it shows the page.
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+      if (!form->Memo1->toPlainText().contains(FromCp1252(site.Root() + "flood.html"))) return;
+      watch.stop();
+      form->BreakBtn->click();
+    });
+    site.WhenFlooded(std::int64_t{1} << 20, [&] { watch.start(10); });
+    form->GoBtn->click();
+    EXPECT_EQ(Log(*form), (Lines{site.Root() + "1.html", site.Root() + "flood.html",
+                                 "HTTP Fehler: 3", "Error...", "Done! (1 html files found...)..."}));
+    EXPECT_TRUE(testpeer::WaitUntil([&] { return site.FloodCutOff(); })) << site.FloodSent();
+    EXPECT_FALSE(form->Words().FindWord("drei"));
+  }
 }
 
 TEST_F(CrawlWindowTest, CrawlsTheNginxSiteAskingOnce) {
@@ -149,6 +209,80 @@ TEST_F(CrawlWindowTest, CrawlsTheNginxSiteAskingOnce) {
   EXPECT_EQ(Log(*form).back(), "Done! (8 html files found...)...");
   EXPECT_TRUE(form->Words().FindWord("Ausland"));
   EXPECT_TRUE(form->Words().FindWord("Rahmen"));
+}
+
+// The window verifies always; a private CA is trusted through SSL_CERT_FILE.
+TEST_F(CrawlWindowTest, HarvestsAnHttpsSiteAndAPlainSiteRelocatingToIt) {
+  const auto& certs = testsupport::TestCertificates::Shared();
+  testsupport::NginxServer web;
+  for (const auto& [path, body] : testsite::FixtureSite()) web.AddFile(path, body);
+  web.UseTls(certs.Valid().cert, certs.Valid().key);
+  web.RedirectPlainToTls();
+  web.Start();
+  ::setenv("SSL_CERT_FILE", certs.CaFile().c_str(), 1);
+  std::vector<Lines> logs;
+  std::vector<size_t> counts;
+  for (const std::string& root : {web.TlsUrl("/"), web.Url("/")}) {
+    auto form = Create();
+    form->Autosaug->setChecked(true);
+    form->URLEdit->setText(FromCp1252(root + "a/index.html"));
+    form->GoBtn->click();
+    Lines log = Log(*form);
+    // The plain site relocates to https: its pages are then the https ones.
+    for (std::string& line : log) {
+      for (const std::string& prefix : {web.TlsUrl("/"), web.Url("/")}) {
+        if (line.starts_with(prefix)) line = "/" + line.substr(prefix.size());
+      }
+    }
+    logs.push_back(log);
+    counts.push_back(form->Words().WordCount());
+    EXPECT_TRUE(form->Words().FindWord("Rahmen"));
+  }
+  ::unsetenv("SSL_CERT_FILE");
+  EXPECT_EQ(logs[0], logs[1]);
+  EXPECT_EQ(logs[0].back(), "Done! (7 html files found...)...");
+  EXPECT_EQ(counts[0], counts[1]);
+}
+
+// The German words of a UTF-8 page are the words of its Windows-1252 twin,
+// on screen and in the saved file.
+TEST_F(CrawlWindowTest, GermanUtf8PageShowsAndSavesTheSameWordsAsItsWindows1252Twin) {
+  testsupport::NginxServer web;
+  testsite::ServeCharsetPages(web);
+  web.Start();
+  std::vector<std::string> screens, files;
+  for (const char* page : {"/ohne.html", "/kopf.html", "/bom.html", "/roh.html"}) {
+    auto form = Create();
+    form->Autosaug->setChecked(true);
+    form->URLEdit->setText(FromCp1252(web.Url(page)));
+    form->GoBtn->click();
+    QAbstractItemModel* model = form->ListView1->model();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() == 14; }, 5000)) << page;
+    QStringList shown;
+    for (int row = 0; row < model->rowCount(); ++row) shown << model->index(row, 0).data().toString();
+    screens.push_back(shown.join(' ').toStdString());
+    dialogs.Files = {dir.Path("saved.txt")};
+    form->SaveBtn->click();
+    files.push_back(dir.Read("saved.txt"));
+  }
+  EXPECT_EQ(screens[0], "Seite Wir k\u00F6nnen die Stra\u00DF" "e nicht \u00FC" "berm\u00E4\u00DFig sperren sagen "
+                        "B\u00E4ren \u201Eheute\u201C f\u00FCr 5 \u20AC");
+  EXPECT_EQ(files[0], "Seite\r\nWir\r\nk\xF6nnen\r\ndie\r\nStra\xDF" "e\r\nnicht\r\n\xFC" "berm\xE4\xDFig\r\nsperren\r\n"
+                      "sagen\r\nB\xE4ren\r\n\x84heute\x93\r\nf\xFCr\r\n5\r\n\x80\r\n");
+  for (size_t i = 1; i < screens.size(); ++i) {
+    EXPECT_EQ(screens[i], screens[0]) << i;
+    EXPECT_EQ(files[i], files[0]) << i;
+  }
+}
+
+TEST_F(CrawlWindowTest, OpenReadsUtf8ListsAndSaveKeepsWindows1252) {
+  auto form = Create();
+  dir.Write("utf8.txt", "k\xC3\xB6nnen\n" + testsite::kForeignUtf8.substr(0, 6) + "\n");
+  dialogs.Files = {dir.Path("utf8.txt"), dir.Path("saved.txt")};
+  form->OpenBtn->click();
+  EXPECT_EQ(ToCp1252(form->ListView1->model()->index(0, 0).data().toString()), "k\xF6nnen");
+  form->SaveBtn->click();
+  EXPECT_EQ(dir.Read("saved.txt"), "k\xF6nnen\r\n&#1084;&#1080;&#1088;\r\n");
 }
 
 }  // namespace

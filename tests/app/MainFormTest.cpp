@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -16,6 +17,7 @@
 #include "AboutBoxUnit.h"
 #include "Cp1252.h"
 #include "FileIO.h"
+#include "FileSizeLimit.h"
 #include "OptionsFile.h"
 #include "ScriptedDialogs.h"
 #include "TempDir.h"
@@ -116,6 +118,25 @@ TEST_F(MainFormTest, ControlsAsDesigned) {
   EXPECT_EQ(form->ListView1->selectionBehavior(), QAbstractItemView::SelectRows);
 }
 
+// Whatever fonts the machine has, a label's text ends before the control to
+// its right, and the check box's text fits its box.
+TEST_F(MainFormTest, LabelsEndBeforeTheControlBesideThem) {
+  auto form = Create();
+  form->Label3->setText(FromCp1252(WordCountLabel(999999999)));
+  struct Row {
+    QLabel* label;
+    int nextLeft;
+  };
+  for (Row row : {Row{form->Label1, form->URLEdit->x()}, Row{form->Label2, form->ProxyEdit->x()},
+                  Row{form->Label3, form->SortBtn->x()}}) {
+    int textWidth = QFontMetrics(row.label->font()).horizontalAdvance(row.label->text());
+    EXPECT_LT(row.label->x() + textWidth, row.nextLeft) << ToCp1252(row.label->text());
+    EXPECT_LE(textWidth, row.label->width()) << ToCp1252(row.label->text());
+    EXPECT_LT(row.label->geometry().right(), row.nextLeft) << ToCp1252(row.label->text());
+  }
+  EXPECT_LE(form->Autosaug->sizeHint().width(), form->Autosaug->width());
+}
+
 TEST_F(MainFormTest, PanelsFollowTheWindowSize) {
   auto form = Create();
   form->resize(900, 700);
@@ -141,6 +162,22 @@ TEST_F(MainFormTest, TabOrderRunsFromTheLogOverTheFieldsToTheList) {
     at = at->nextInFocusChain();
   }
   EXPECT_EQ(chain, expected);
+}
+
+// Tab in the log moves on like everywhere else instead of typing a tab.
+TEST_F(MainFormTest, TabLeavesTheLogBothWays) {
+  auto form = Create();
+  form->show();
+  form->activateWindow();  // without a window manager nothing else does
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get(), 5000));
+  form->Memo1->setPlainText("Zeile");
+  form->Memo1->setFocus();
+  QTest::keyClick(form->Memo1, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), form->URLEdit);
+  form->Memo1->setFocus();
+  QTest::keyClick(form->Memo1, Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_EQ(QApplication::focusWidget(), form->ListView1);  // the chain wraps round
+  EXPECT_EQ(form->Memo1->toPlainText(), "Zeile");
 }
 
 TEST_F(MainFormTest, StartButtonFollowsTheAddressAndEachChangeSaves) {
@@ -246,7 +283,8 @@ TEST_F(MainFormTest, WriteErrorIsShownAndTheWindowStaysUsable) {
   std::filesystem::create_symlink("/dev/full", dir.Path("options.dat"));
   form->URLEdit->setText("voll");
   ASSERT_EQ(dialogs.Errors.size(), 1u);
-  EXPECT_EQ(dialogs.Errors[0], ErrorText(ENOSPC));
+  EXPECT_EQ(dialogs.Errors[0], "Die Datei \"" + dir.Path("options.dat") +
+                                   "\" konnte nicht gespeichert werden:\n" + ErrorText(ENOSPC));
   EXPECT_TRUE(form->GoBtn->isEnabled());  // the handler's earlier step happened
   std::filesystem::remove(dir.Path("options.dat"));
   form->URLEdit->setText("wieder");
@@ -436,4 +474,31 @@ TEST_F(MainFormTest, AboutButtonShowsTheOneAboutBox) {
   EXPECT_EQ(box->Copyright->text(), copyright);
   box->BitBtnXP1->click();
   EXPECT_EQ(dialogs.OpenedAddresses, Lines{kMakerWebSite});
+}
+
+// A save that fails on a full disk names the file and leaves the old file
+// whole: the word list's and the settings file's alike.
+TEST_F(MainFormTest, FailedSavesNameTheFileAndKeepTheOldOne) {
+  auto form = Create();
+  form->URLEdit->setText("http://alt/");
+  const std::string oldOptions = Options();
+  dir.Write("list.txt", "alt\r\n");
+  for (int i = 0; i < 10'000; ++i) form->Words().AddWord("Wort" + std::to_string(i));
+  dialogs.Files = {dir.Path("list.txt"), dir.Path("no/dir/out.txt")};
+  {
+    TFileSizeLimit limit(8);  // less than either file needs
+    form->SaveBtn->click();
+    form->URLEdit->setText("http://neu/");
+  }
+  EXPECT_EQ(dir.Read("list.txt"), "alt\r\n");
+  EXPECT_EQ(Options(), oldOptions);
+  ASSERT_EQ(dialogs.Errors.size(), 2u);
+  EXPECT_EQ(dialogs.Errors[0], "Die Datei \"" + dir.Path("list.txt") +
+                                   "\" konnte nicht gespeichert werden:\nFile too large");
+  EXPECT_EQ(dialogs.Errors[1], "Die Datei \"" + dir.Path("options.dat") +
+                                   "\" konnte nicht gespeichert werden:\nFile too large");
+  form->SaveBtn->click();
+  ASSERT_EQ(dialogs.Errors.size(), 3u);
+  EXPECT_EQ(dialogs.Errors[2], "Die Datei \"" + dir.Path("no/dir/out.txt") +
+                                   "\" konnte nicht gespeichert werden:\nNo such file or directory");
 }

@@ -11,6 +11,7 @@
 
 #include "AboutBoxUnit.h"
 #include "MainUnit.h"
+#include "ToolkitTexts.h"
 #include "WordListView.h"
 
 namespace {
@@ -31,6 +32,7 @@ void FillExample(TMainForm& form) {
   form.AppendLog("http://www.brennick.example/");
   form.AppendLog("http://www.brennick.example/programme.html");
   form.AppendLog("Done! (2 html files found...)...");
+  form.ListView1->WordModel()->FlushAppends();  // the rows exist before one is selected
   QItemSelectionModel* selection = form.ListView1->selectionModel();
   selection->select(form.ListView1->model()->index(6, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
@@ -44,6 +46,7 @@ int main(int argc, char** argv) {
   }
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Web Pavrino"));
+  InstallGermanToolkitTexts(application);
   QString outDir = QString::fromLocal8Bit(argv[1]);
   QTemporaryDir programDir;  // a settings file of its own
   TMainForm form(QFile::encodeName(programDir.filePath(QStringLiteral("tirasel"))).toStdString());
