@@ -407,7 +407,7 @@ RunResult RunTiraselCli(const SiteSpec& spec) {
   TempDirectory dir("tirasel-bench-cli");
   RunResult result = TimeProgram({kTiraselCli, "--output", (dir / "words.txt").string(), Shared().Url(spec)}, dir / "log.txt");
   result.pages = DonePages(testsupport::ReadFile(dir / "log.txt"));
-  result.words = CountOf(testsupport::ReadFile(dir / "words.txt"), "\r\n");
+  result.words = CountOf(testsupport::ReadFile(dir / "words.txt"), "\n");  // UTF-8, one word per line
   return result;
 }
 

@@ -3,7 +3,11 @@
 //  - one Get of a large file into a memory stream (MB/s; target: at least
 //    half of curl's);
 //  - many sequential Gets of a 10 KB page (requests/s; target: faster than
-//    a shell loop of curl and than wget fetching the same list).
+//    a shell loop of curl and than wget fetching the same list);
+//  - the same two over https (nginx with TLS and a private CA): the large
+//    file against curl (target: at least half), the pages against wget -i
+//    without keep-alive and one curl fetching the list with a connection per
+//    request (target: at least as fast as both).
 // The peers run first so that the client's rows can show the ratios.
 // Sizes: TIRASEL_BENCH_HTTP_MIB (default 100), TIRASEL_BENCH_REQUESTS (2000).
 #include <QCoreApplication>
@@ -20,6 +24,7 @@
 
 #include "HttpProt.h"
 #include "ServerFixtures.h"
+#include "TlsCertificates.h"
 
 namespace {
 
@@ -36,23 +41,37 @@ const int kRequests = static_cast<int>(EnvInt("TIRASEL_BENCH_REQUESTS", 2000));
 constexpr std::int64_t kPageBytes = 10 * 1024;
 constexpr int kPeerTimeoutMs = 600000;
 
-// nginx with the two files and a URL list for wget, started once.
+// nginx with the two files, plain and over TLS, and URL lists for wget and
+// curl, started once.
 struct Fixture {
   NginxServer web;
   std::uint64_t bigSum = 0;
-  std::string listFile;
+  std::string listFile, tlsListFile, tlsCurlConfig, caFile;
 
   Fixture() {
+    const auto& certs = testsupport::TestCertificates::Shared();
+    caFile = certs.CaFile().string();
     bigSum = web.AddPatternFile("/big.bin", kBigBytes);
     web.AddPatternFile("/page.html", kPageBytes, 7);
+    web.UseTls(certs.Valid().cert, certs.Valid().key);
     web.Start();
-    std::string list;
-    for (int i = 0; i < kRequests; ++i) list += PageUrl() + "\n";
+    std::string list, tlsList, curlConfig;
+    for (int i = 0; i < kRequests; ++i) {
+      list += PageUrl() + "\n";
+      tlsList += TlsPageUrl() + "\n";
+      curlConfig += "url = \"" + TlsPageUrl() + "\"\noutput = \"/dev/null\"\n";
+    }
     listFile = (web.Dir() / "list.txt").string();
     testsupport::WriteFile(listFile, list);
+    tlsListFile = (web.Dir() / "tls-list.txt").string();
+    testsupport::WriteFile(tlsListFile, tlsList);
+    tlsCurlConfig = (web.Dir() / "tls-curl.conf").string();
+    testsupport::WriteFile(tlsCurlConfig, curlConfig);
   }
   std::string BigUrl() const { return web.Url("/big.bin"); }
   std::string PageUrl() const { return web.Url("/page.html"); }
+  std::string TlsBigUrl() const { return web.TlsUrl("/big.bin"); }
+  std::string TlsPageUrl() const { return web.TlsUrl("/page.html"); }
 };
 
 Fixture& Shared() {
@@ -62,6 +81,7 @@ Fixture& Shared() {
 
 // Figures of the peers, for the ratios in the client's rows.
 double gCurlMBps = 0, gCurlLoopRps = 0, gWgetRps = 0;
+double gTlsCurlMBps = 0, gTlsCurlRps = 0, gTlsWgetRps = 0;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -101,9 +121,10 @@ bool Intact(const TMemoryStream& stream) {
 }
 
 // Gets the large file once per iteration; returns MB/s over the Gets alone.
-double GetBigFile(benchmark::State& state, Sink sink) {
+double GetBigFile(benchmark::State& state, Sink sink, bool tls = false) {
   THttpCli http;
-  http.URL = Shared().BigUrl();
+  http.URL = tls ? Shared().TlsBigUrl() : Shared().BigUrl();
+  http.SslCAFile = Shared().caFile;
   TMemoryStream reused;
   if (sink == Sink::ReusedStream) {
     http.ReceiveStream = &reused;
@@ -194,9 +215,10 @@ void BM_Sequential10KB_Wget(benchmark::State& state) {
 }
 BENCHMARK(BM_Sequential10KB_Wget)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-void BM_Sequential10KB_Tirasel(benchmark::State& state) {
+double GetPages(benchmark::State& state, const std::string& url) {
   THttpCli http;
-  http.URL = Shared().PageUrl();
+  http.URL = url;
+  http.SslCAFile = Shared().caFile;
   double rps = 0;
   for (auto _ : state) {
     auto start = Clock::now();
@@ -207,11 +229,11 @@ void BM_Sequential10KB_Tirasel(benchmark::State& state) {
         http.Get();
       } catch (const std::exception& e) {
         state.SkipWithError(e.what());
-        return;
+        return 0;
       }
       if (page.Size() != kPageBytes) {
         state.SkipWithError("a page arrived incomplete");
-        return;
+        return 0;
       }
     }
     double s = Seconds(Clock::now() - start);
@@ -219,10 +241,75 @@ void BM_Sequential10KB_Tirasel(benchmark::State& state) {
     rps = kRequests / s;
   }
   state.counters["req/s"] = rps;
+  return rps;
+}
+
+void BM_Sequential10KB_Tirasel(benchmark::State& state) {
+  double rps = GetPages(state, Shared().PageUrl());
   if (gCurlLoopRps > 0) state.counters["x_curl_loop"] = rps / gCurlLoopRps;  // target > 1
   if (gWgetRps > 0) state.counters["x_wget"] = rps / gWgetRps;              // target > 1
 }
 BENCHMARK(BM_Sequential10KB_Tirasel)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// ---- The same over https
+
+void BM_Https100MB_Curl(benchmark::State& state) {
+  for (auto _ : state) {
+    double s = TimeProgram(state, {"/usr/bin/curl", "-s", "--cacert", Shared().caFile, "-o", "/dev/null",
+                                   Shared().TlsBigUrl()});
+    state.SetIterationTime(s);
+    gTlsCurlMBps = static_cast<double>(kBigBytes) / 1e6 / s;
+  }
+  state.counters["MB/s"] = gTlsCurlMBps;
+}
+BENCHMARK(BM_Https100MB_Curl)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_Https100MB_Tirasel(benchmark::State& state) {
+  double mbps = GetBigFile(state, Sink::FreshStream, true);
+  state.counters["MB/s"] = mbps;
+  if (gTlsCurlMBps > 0) state.counters["x_curl"] = mbps / gTlsCurlMBps;  // target >= 0.5
+}
+BENCHMARK(BM_Https100MB_Tirasel)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Without the memory stream, as curl's -o /dev/null: the cost of TLS alone.
+void BM_Https100MB_TiraselDiscard(benchmark::State& state) {
+  double mbps = GetBigFile(state, Sink::Discard, true);
+  state.counters["MB/s"] = mbps;
+  if (gTlsCurlMBps > 0) state.counters["x_curl"] = mbps / gTlsCurlMBps;
+}
+BENCHMARK(BM_Https100MB_TiraselDiscard)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// HTTP/1.0 opens a connection per request: wget without keep-alive, and one
+// curl speaking HTTP/1.0 (the server closes after each answer). Both keep
+// the TLS session for the next connection, as the client does.
+void BM_Https10KB_Wget(benchmark::State& state) {
+  for (auto _ : state) {
+    double s = TimeProgram(state, {"/usr/bin/wget", "-q", "--no-http-keep-alive", "--ca-certificate=" + Shared().caFile,
+                                   "-O", "/dev/null", "-i", Shared().tlsListFile});
+    state.SetIterationTime(s);
+    gTlsWgetRps = kRequests / s;
+  }
+  state.counters["req/s"] = gTlsWgetRps;
+}
+BENCHMARK(BM_Https10KB_Wget)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_Https10KB_Curl(benchmark::State& state) {
+  for (auto _ : state) {
+    double s = TimeProgram(state, {"/usr/bin/curl", "-s", "--http1.0", "--cacert", Shared().caFile, "-K",
+                                   Shared().tlsCurlConfig});
+    state.SetIterationTime(s);
+    gTlsCurlRps = kRequests / s;
+  }
+  state.counters["req/s"] = gTlsCurlRps;
+}
+BENCHMARK(BM_Https10KB_Curl)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_Https10KB_Tirasel(benchmark::State& state) {
+  double rps = GetPages(state, Shared().TlsPageUrl());
+  if (gTlsCurlRps > 0) state.counters["x_curl"] = rps / gTlsCurlRps;  // target >= 1
+  if (gTlsWgetRps > 0) state.counters["x_wget"] = rps / gTlsWgetRps;  // target >= 1
+}
+BENCHMARK(BM_Https10KB_Tirasel)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
