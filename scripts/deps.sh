@@ -14,7 +14,17 @@ ensure_packages() {
 }
 
 # What building needs.
-BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libjpeg-dev qt6-base-dev libgl-dev)
+BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libjpeg-dev qt6-base-dev libgl-dev libssl-dev)
+# What the window needs at run time: Qt's German texts for its message boxes
+# and file dialogs, and fonts with the metrics of the designed ones (Arial,
+# Courier New), so that the texts fit where the window places them.
+RUN_PACKAGES=(qt6-translations-l10n fonts-liberation)
+# What packaging needs: CPack's Debian generator asks dpkg-shlibdeps (dpkg-dev)
+# for the libraries' packages and `file` for which files are programs.
+PACKAGE_PACKAGES=(dpkg-dev file)
 # What the tests need besides: the fuzzers, the real servers the fixtures
-# start, and the HTTP peers the benchmarks measure against.
-TEST_PACKAGES=(clang libclang-rt-14-dev nginx-light tinyproxy curl wget cewl xvfb xauth microsocks dante-server)
+# start, the HTTP peers the benchmarks measure against, the validators of the
+# installed desktop files, and an X server with a window manager, keys and
+# close requests for the window.
+TEST_PACKAGES=(clang libclang-rt-14-dev nginx-light tinyproxy curl wget cewl xvfb xauth microsocks
+  dante-server desktop-file-utils appstream openbox xdotool wmctrl openssl ca-certificates)
