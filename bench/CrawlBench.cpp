@@ -36,7 +36,9 @@
 
 #include "MainUnit.h"
 #include "ScriptedDialogs.h"
-#include "ServerFixtures.h"
+#include "ChildProcess.h"
+#include "NginxServer.h"
+#include "TempDirectory.h"
 
 namespace {
 

@@ -16,7 +16,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "ServerFixtures.h"
+#include "ChildProcess.h"
+#include "NginxServer.h"
+#include "TempDirectory.h"
 
 namespace {
 

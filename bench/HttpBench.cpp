@@ -23,7 +23,10 @@
 #include <vector>
 
 #include "HttpProt.h"
-#include "ServerFixtures.h"
+#include "ChildProcess.h"
+#include "NginxServer.h"
+#include "PatternBytes.h"
+#include "TempDirectory.h"
 #include "TlsCertificates.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "ServerFixtures.h"
+#include "TempDirectory.h"
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -15,8 +15,9 @@
 #include "Cp1252.h"
 #include "MainUnit.h"
 #include "FixtureSite.h"
+#include "HttpsFixtureSite.h"
 #include "ScriptedDialogs.h"
-#include "ServerFixtures.h"
+#include "NginxServer.h"
 #include "SiteServer.h"
 #include "TempDir.h"
 #include "TlsCertificates.h"
@@ -43,7 +44,9 @@ class CrawlWindowTest : public ::testing::Test {
   }
   static Lines Log(TMainForm& form) {
     Lines lines;
-    for (const QString& line : form.Memo1->toPlainText().split('\n')) lines.push_back(ToCp1252(line));
+    for (const QString& line : form.Memo1->toPlainText().split(QLatin1Char('\n'))) {
+      lines.push_back(ToCp1252(line));
+    }
     return lines;
   }
 
@@ -69,7 +72,7 @@ TEST_F(CrawlWindowTest, AutomaticRunFillsTheListAndLeavesTheStartButtonOff) {
     EXPECT_TRUE(on->isEnabled());
   }
   EXPECT_FALSE(form->BreakBtn->isEnabled());
-  form->URLEdit->setText(form->URLEdit->text() + "x");
+  form->URLEdit->setText(form->URLEdit->text() + QLatin1Char('x'));
   EXPECT_TRUE(form->GoBtn->isEnabled());
 }
 
@@ -110,7 +113,8 @@ TEST_F(CrawlWindowTest, DuringARunOnlyTheAbortButtonsWorkAndAbbrechenEndsIt) {
                                 form->NewBtn, form->SortBtn, form->BreakBtn, form->LocalBreak2Btn}) {
       during.push_back(button->isEnabled());
     }
-    form->URLEdit->setText(form->URLEdit->text() + "x");  // does not enable the start button now
+    // Does not enable the start button now.
+    form->URLEdit->setText(form->URLEdit->text() + QLatin1Char('x'));
     during.push_back(form->GoBtn->isEnabled());
     form->BreakBtn->click();
   });
@@ -213,13 +217,9 @@ TEST_F(CrawlWindowTest, CrawlsTheNginxSiteAskingOnce) {
 
 // The window verifies always; a private CA is trusted through SSL_CERT_FILE.
 TEST_F(CrawlWindowTest, HarvestsAnHttpsSiteAndAPlainSiteRelocatingToIt) {
-  const auto& certs = testsupport::TestCertificates::Shared();
   testsupport::NginxServer web;
-  for (const auto& [path, body] : testsite::FixtureSite()) web.AddFile(path, body);
-  web.UseTls(certs.Valid().cert, certs.Valid().key);
-  web.RedirectPlainToTls();
-  web.Start();
-  ::setenv("SSL_CERT_FILE", certs.CaFile().c_str(), 1);
+  testsite::StartHttpsFixtureSite(web);
+  ::setenv("SSL_CERT_FILE", testsupport::TestCertificates::Shared().CaFile().c_str(), 1);
   std::vector<Lines> logs;
   std::vector<size_t> counts;
   for (const std::string& root : {web.TlsUrl("/"), web.Url("/")}) {
@@ -260,7 +260,7 @@ TEST_F(CrawlWindowTest, GermanUtf8PageShowsAndSavesTheSameWordsAsItsWindows1252T
     ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() == 14; }, 5000)) << page;
     QStringList shown;
     for (int row = 0; row < model->rowCount(); ++row) shown << model->index(row, 0).data().toString();
-    screens.push_back(shown.join(' ').toStdString());
+    screens.push_back(shown.join(QLatin1Char(' ')).toStdString());
     dialogs.Files = {dir.Path("saved.txt")};
     form->SaveBtn->click();
     files.push_back(dir.Read("saved.txt"));

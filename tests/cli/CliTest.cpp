@@ -9,7 +9,9 @@
 #include "CharsetSite.h"
 #include "CliProcess.h"
 #include "FixtureSite.h"
-#include "ServerFixtures.h"
+#include "HttpsFixtureSite.h"
+#include "NginxServer.h"
+#include "TinyProxy.h"
 #include "SiteServer.h"
 #include "TempDir.h"
 #include "TlsCertificates.h"
@@ -228,16 +230,12 @@ std::string FixtureLog(const std::string& root) {
 }
 
 TEST(Cli, HarvestsAnHttpsSiteDirectlyThroughTinyproxyAndFromAPlainSiteRelocatingToIt) {
-  const auto& certs = testsupport::TestCertificates::Shared();
   testsupport::NginxServer web;
-  for (const auto& [path, body] : testsite::FixtureSite()) web.AddFile(path, body);
-  web.UseTls(certs.Valid().cert, certs.Valid().key);
-  web.RedirectPlainToTls();
-  web.Start();
+  testsite::StartHttpsFixtureSite(web);
   testsupport::TinyProxy proxy;
   proxy.AllowConnectTo(web.TlsPort());
   proxy.Start();
-  const std::string ca = certs.CaFile().string();
+  const std::string ca = testsupport::TestCertificates::Shared().CaFile().string();
 
   Result plain = RunCli({"--ca-file", ca, web.Url("/a/index.html")});
   Result direct = RunCli({"--ca-file", ca, web.TlsUrl("/a/index.html")});

@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "CliProcess.h"
-#include "ServerFixtures.h"
+#include "NginxServer.h"
+#include "TempDirectory.h"
+#include "TinyProxy.h"
 #include "SiteServer.h"
 #include "TempDir.h"
 

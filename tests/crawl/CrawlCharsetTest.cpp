@@ -9,7 +9,8 @@
 #include "CrawlRun.h"
 #include "LoopbackPeer.h"
 #include "RecordedCrawl.h"
-#include "ServerFixtures.h"
+#include "NginxServer.h"
+#include "TinyProxy.h"
 
 namespace {
 

@@ -6,7 +6,9 @@
 #include "FixtureSite.h"
 #include "LoopbackPeer.h"
 #include "RecordingWindow.h"
-#include "ServerFixtures.h"
+#include "NginxServer.h"
+#include "TempDirectory.h"
+#include "TinyProxy.h"
 
 namespace {
 

@@ -12,7 +12,10 @@
 #include <vector>
 
 #include "LoopbackPeer.h"
-#include "ServerFixtures.h"
+#include "NginxServer.h"
+#include "PatternBytes.h"
+#include "TempDirectory.h"
+#include "TinyProxy.h"
 #include "TlsCertificates.h"
 #include "TlsErrors.h"
 #include "TlsServerSide.h"

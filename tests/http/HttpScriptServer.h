@@ -58,7 +58,7 @@ class HttpScriptServer {
     if (answer.onRequest) calls_.Post(answer.onRequest);
     for (size_t i = 0; i < answer.pieces.size(); ++i) {
       if (i > 0 && answer.pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(answer.pauseMs));
-      if (!SendAll(fd, answer.pieces[i])) return;
+      if (!LoopbackPeer::SendAll(fd, answer.pieces[i])) return;
     }
     if (answer.holdOpen) peer.WaitReleased(20000);
   }
@@ -73,15 +73,6 @@ class HttpScriptServer {
     }
     std::lock_guard lock(mu_);
     requests_.push_back(request);
-  }
-
-  static bool SendAll(int fd, const std::string& data) {
-    for (size_t off = 0; off < data.size();) {
-      ssize_t w = ::send(fd, data.data() + off, data.size() - off, MSG_NOSIGNAL);
-      if (w <= 0) return false;
-      off += static_cast<size_t>(w);
-    }
-    return true;
   }
 
   std::vector<Answer> answers_;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ServerFixtures.h"
+#include "NginxServer.h"
 
 namespace testsite {
 

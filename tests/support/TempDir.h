@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "ServerFixtures.h"
+#include "TempDirectory.h"
 
 class TTempDir : public testsupport::TempDirectory {
  public:

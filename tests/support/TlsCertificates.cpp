@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "ChildProcess.h"
+
 namespace testsupport {
 
 namespace {

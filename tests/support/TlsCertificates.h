@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <string>
 
-#include "ServerFixtures.h"
+#include "TempDirectory.h"
 
 namespace testsupport {
 

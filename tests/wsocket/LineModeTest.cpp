@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "../platform/LoopbackPeer.h"
+#include "LoopbackPeer.h"
 #include "WSocket.h"
 
 using testpeer::LoopbackPeer;

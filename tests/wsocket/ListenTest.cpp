@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "../platform/LoopbackPeer.h"
+#include "LoopbackPeer.h"
 #include "SocketTestHelpers.h"
 #include "WSocket.h"
 

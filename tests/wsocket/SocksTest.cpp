@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "../platform/LoopbackPeer.h"
+#include "LoopbackPeer.h"
 #include "SocksServers.h"
 #include "SocketTestHelpers.h"
 #include "WSocket.h"
@@ -520,12 +520,12 @@ Log EchoThrough(std::uint16_t socksPort, const std::string& level, const std::st
 }  // namespace
 
 TEST(SocksRealServers, MicrosocksWithoutAndWithAuthentication) {
-  sockstest::MicroSocks open;
+  testsupport::MicroSocks open;
   ASSERT_NO_THROW(open.Start());
   Log log = EchoThrough(open.Port(), "5");
   EXPECT_NE(std::find(log.begin(), log.end(), "connected 0"), log.end());
 
-  sockstest::MicroSocks guarded("tirasel", "secret");
+  testsupport::MicroSocks guarded("tirasel", "secret");
   ASSERT_NO_THROW(guarded.Start());
   log = EchoThrough(guarded.Port(), "5", "tirasel", "secret");
   EXPECT_NE(std::find(log.begin(), log.end(), "auth success"), log.end());
@@ -538,7 +538,7 @@ TEST(SocksRealServers, MicrosocksWithoutAndWithAuthentication) {
 }
 
 TEST(SocksRealServers, DanteWithSocks4And5) {
-  sockstest::DanteServer dante;
+  testsupport::DanteServer dante;
   ASSERT_NO_THROW(dante.Start());
   for (const char* level : {"5", "4"}) {
     SCOPED_TRACE(level);

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "../platform/LoopbackPeer.h"
-#include "ServerFixtures.h"
+#include "LoopbackPeer.h"
+#include "NginxServer.h"
 #include "SocketTestHelpers.h"
 #include "SocksServers.h"
 #include "TlsCertificates.h"
@@ -290,7 +290,7 @@ TEST(TlsSocket, LineModeSeesDecryptedLines) {
 }
 
 TEST(TlsSocket, RunsInsideASocksTunnelAndResumesTheSessionNextTime) {
-  sockstest::MicroSocks socks;
+  testsupport::MicroSocks socks;
   socks.Start();
   for (int round = 0; round < 2; ++round) {
     TlsClient c;

@@ -8,7 +8,7 @@
 #include <sys/resource.h>
 #include <vector>
 
-#include "../platform/LoopbackPeer.h"
+#include "LoopbackPeer.h"
 #include "SocketTestHelpers.h"
 #include "WSocket.h"
 
