@@ -22,6 +22,14 @@ namespace {
 using testpeer::SiteServer;
 using Pages = std::map<std::string, std::string>;
 
+TCrawlProgress Progress(size_t fetched, size_t queueLeft, size_t words) {
+  TCrawlProgress progress;
+  progress.Fetched = fetched;
+  progress.QueueLeft = queueLeft;
+  progress.Words = words;
+  return progress;
+}
+
 std::string Shown(TProgressPanel* panel) { return ToCp1252(panel->Text()); }
 
 // Pixels of the panel that differ from its top left corner, where no text is.
@@ -47,8 +55,8 @@ TEST(StatusPanels, NumbersAreGroupedByThousandsWithDots) {
 }
 
 TEST(StatusPanels, TextsInWindows1252) {
-  EXPECT_EQ(PagesPanelText({12, 30, 0}), "Seiten: 12, Warteschlange: 30");
-  EXPECT_EQ(PagesPanelText({1500, 0, 7}), "Seiten: 1.500, Warteschlange: 0");
+  EXPECT_EQ(PagesPanelText(Progress(12, 30, 0)), "Seiten: 12, Warteschlange: 30");
+  EXPECT_EQ(PagesPanelText(Progress(1500, 0, 7)), "Seiten: 1.500, Warteschlange: 0");
   EXPECT_EQ(WordsPanelText(1234), "W\xF6rter: 1.234");
 }
 
@@ -61,7 +69,7 @@ TEST(StatusPanels, EmptyBeforeARunAndTheBarStaysAway) {
   EXPECT_EQ(form.WordsPanel->width(), 200);
   EXPECT_EQ(Shown(form.PagesPanel), "");
   EXPECT_EQ(InkedPixels(form.PagesPanel), 0);  // ProgressPercent 0: no bar, no text
-  form.ShowProgress({3, 4, 5});
+  form.ShowProgress(Progress(3, 4, 5));
   form.FlushDisplay();
   EXPECT_GT(InkedPixels(form.PagesPanel), 0);
   EXPECT_EQ(form.ProgressPercent, 0);
