@@ -399,7 +399,7 @@ void TMainForm::FlushDisplay() {
     pendingProgress_.reset();
   }
   if (!pendingLog_.isEmpty()) {
-    Memo1->appendPlainText(pendingLog_.join('\n'));
+    Memo1->appendPlainText(pendingLog_.join(QLatin1Char('\n')));
     pendingLog_.clear();
   }
   if (pendingCount_) {

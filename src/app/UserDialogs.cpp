@@ -74,8 +74,8 @@ QFileDialog* MakeSaveDialog(QWidget* parent) {
 QString OpenedFileName(const QString& path) {
   if (QFileInfo::exists(path)) return path;
   QFileInfo info(path);
-  if (info.fileName().isEmpty() || info.fileName().contains('.')) return path;
-  QString withExtension = path + '.' + QString::fromLatin1(kDefaultExtension);
+  if (info.fileName().isEmpty() || info.fileName().contains(QLatin1Char('.'))) return path;
+  QString withExtension = path + QLatin1Char('.') + QString::fromLatin1(kDefaultExtension);
   return QFileInfo::exists(withExtension) ? withExtension : path;
 }
 

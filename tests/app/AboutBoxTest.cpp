@@ -29,7 +29,7 @@ TEST(AboutBox, CopyrightShowsTheYearOfCreation) {
 
 TEST(AboutBox, LayoutAndPicture) {
   TAboutBox box(nullptr, nullptr);
-  EXPECT_EQ(box.windowTitle(), "Info");
+  EXPECT_EQ(box.windowTitle(), QStringLiteral("Info"));
   EXPECT_EQ(box.size(), QSize(664, 453));
   EXPECT_EQ(box.Panel1->geometry(), QRect(8, 8, 649, 385));
   EXPECT_EQ(box.Panel1->palette().color(QPalette::Window), QColor(240, 202, 166));

@@ -69,7 +69,7 @@ TEST(ProgramDir, DirectoryOfTheExecutableWithOneSlash) {
 
 TEST_F(MainFormTest, ControlsAsDesigned) {
   auto form = Create();
-  EXPECT_EQ(form->windowTitle(), "Brennick Web Tirasel 1.0");
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Brennick Web Tirasel 1.0"));
   EXPECT_EQ(form->size(), QSize(622, 519));
   struct Expected {
     QWidget* control;
@@ -108,11 +108,12 @@ TEST_F(MainFormTest, ControlsAsDesigned) {
   }
   EXPECT_EQ(ToCp1252(form->Label1->text()), "Webadresse:");
   EXPECT_EQ(ToCp1252(form->Label2->text()), "Proxy (optional):");
-  EXPECT_EQ(form->Label3->text(), "");
-  EXPECT_EQ(form->RxLabel2->text(), "Statusmeldungen:");
+  EXPECT_EQ(form->Label3->text(), QString());
+  EXPECT_EQ(form->RxLabel2->text(), QStringLiteral("Statusmeldungen:"));
   EXPECT_FALSE(form->Autosaug->isChecked());
   EXPECT_FALSE(form->Memo1->isReadOnly());
-  EXPECT_EQ(form->ListView1->model()->headerData(0, Qt::Horizontal).toString(), "Wort");
+  EXPECT_EQ(form->ListView1->model()->headerData(0, Qt::Horizontal).toString(),
+            QStringLiteral("Wort"));
   EXPECT_EQ(form->ListView1->columnWidth(0), 500);
   EXPECT_EQ(form->ListView1->selectionMode(), QAbstractItemView::ExtendedSelection);
   EXPECT_EQ(form->ListView1->selectionBehavior(), QAbstractItemView::SelectRows);
@@ -170,14 +171,14 @@ TEST_F(MainFormTest, TabLeavesTheLogBothWays) {
   form->show();
   form->activateWindow();  // without a window manager nothing else does
   ASSERT_TRUE(QTest::qWaitForWindowActive(form.get(), 5000));
-  form->Memo1->setPlainText("Zeile");
+  form->Memo1->setPlainText(QStringLiteral("Zeile"));
   form->Memo1->setFocus();
   QTest::keyClick(form->Memo1, Qt::Key_Tab);
   EXPECT_EQ(QApplication::focusWidget(), form->URLEdit);
   form->Memo1->setFocus();
   QTest::keyClick(form->Memo1, Qt::Key_Backtab, Qt::ShiftModifier);
   EXPECT_EQ(QApplication::focusWidget(), form->ListView1);  // the chain wraps round
-  EXPECT_EQ(form->Memo1->toPlainText(), "Zeile");
+  EXPECT_EQ(form->Memo1->toPlainText(), QStringLiteral("Zeile"));
 }
 
 TEST_F(MainFormTest, StartButtonFollowsTheAddressAndEachChangeSaves) {
@@ -186,10 +187,10 @@ TEST_F(MainFormTest, StartButtonFollowsTheAddressAndEachChangeSaves) {
   form->URLEdit->clear();
   EXPECT_FALSE(form->GoBtn->isEnabled());
   EXPECT_EQ(Options(), std::string("\0\0\0", 3));
-  form->URLEdit->setText("x");
+  form->URLEdit->setText(QStringLiteral("x"));
   EXPECT_TRUE(form->GoBtn->isEnabled());
   EXPECT_EQ(Options(), std::string("\0\1x\0", 4));
-  form->URLEdit->setText("   ");
+  form->URLEdit->setText(QStringLiteral("   "));
   EXPECT_TRUE(form->GoBtn->isEnabled());
 }
 
@@ -198,9 +199,9 @@ TEST_F(MainFormTest, SettingsAreRewrittenOnEveryChangeAndComeBackAfterARestart) 
     auto form = Create();
     form->Autosaug->setChecked(true);
     EXPECT_EQ(Options()[0], '\1');
-    form->URLEdit->setText(QString(20, 'u'));
+    form->URLEdit->setText(QString(20, QLatin1Char('u')));
     form->ProxyEdit->setFocus();
-    QTest::keyClicks(form->ProxyEdit, "p:808");
+    QTest::keyClicks(form->ProxyEdit, QStringLiteral("p:808"));
     std::string expected = std::string("\1\x14") + std::string(20, 'u') + "\5p:808";
     EXPECT_EQ(Options(), expected);
   }
@@ -225,7 +226,8 @@ TEST_F(MainFormTest, EveryByteOfTheTextsIsKept) {
   auto form = Create();
   EXPECT_EQ(Text(form->URLEdit), address);
   EXPECT_EQ(Text(form->ProxyEdit), proxy);
-  form->URLEdit->setText(QString(300, 'a'));  // the field takes no more than the file holds
+  // The field takes no more than the file holds.
+  form->URLEdit->setText(QString(300, QLatin1Char('a')));
   EXPECT_EQ(form->URLEdit->text().size(), 255);
 }
 
@@ -263,7 +265,7 @@ TEST_F(MainFormTest, ShortSettingsFileStopsAtTheIncompleteFieldAndSaysSoOnce) {
     EXPECT_EQ(Text(form->ProxyEdit), "");
     EXPECT_EQ(Options(), c.bytes);  // loading wrote nothing
     EXPECT_FALSE(form->Loading);
-    form->ProxyEdit->setText("q");  // later changes are saved again
+    form->ProxyEdit->setText(QStringLiteral("q"));  // later changes are saved again
     EXPECT_EQ(Options(), EncodeOptions(c.ticked, c.address, "q"));
   }
 }
@@ -272,7 +274,7 @@ TEST_F(MainFormTest, SettingsFileThatCannotBeCreatedIsSkippedSilently) {
   std::filesystem::create_directory(dir.Path("options.dat"));  // neither readable nor writable as a file
   auto form = Create();
   EXPECT_EQ(Text(form->URLEdit), kMakerWebSite);
-  form->URLEdit->setText("neu");
+  form->URLEdit->setText(QStringLiteral("neu"));
   form->Autosaug->setChecked(true);
   EXPECT_TRUE(dialogs.Errors.empty());
   EXPECT_TRUE(std::filesystem::is_directory(dir.Path("options.dat")));
@@ -281,13 +283,13 @@ TEST_F(MainFormTest, SettingsFileThatCannotBeCreatedIsSkippedSilently) {
 TEST_F(MainFormTest, WriteErrorIsShownAndTheWindowStaysUsable) {
   auto form = Create();
   std::filesystem::create_symlink("/dev/full", dir.Path("options.dat"));
-  form->URLEdit->setText("voll");
+  form->URLEdit->setText(QStringLiteral("voll"));
   ASSERT_EQ(dialogs.Errors.size(), 1u);
   EXPECT_EQ(dialogs.Errors[0], "Die Datei \"" + dir.Path("options.dat") +
                                    "\" konnte nicht gespeichert werden:\n" + ErrorText(ENOSPC));
   EXPECT_TRUE(form->GoBtn->isEnabled());  // the handler's earlier step happened
   std::filesystem::remove(dir.Path("options.dat"));
-  form->URLEdit->setText("wieder");
+  form->URLEdit->setText(QStringLiteral("wieder"));
   EXPECT_EQ(Options(), std::string("\0\6wieder\0", 9));
 }
 
@@ -306,7 +308,7 @@ TEST_F(MainFormTest, OpenAppendsTheChosenFileAndCancelDoesNothing) {
   EXPECT_EQ(form->ListView1->model()->rowCount(), 5);
   EXPECT_EQ(ToCp1252(form->ListView1->model()->index(4, 0).data().toString()), "drei");
   EXPECT_TRUE(dialogs.Errors.empty());
-  EXPECT_EQ(form->Label3->text(), "");  // the count label belongs to the harvest
+  EXPECT_EQ(form->Label3->text(), QString());  // the count label belongs to the harvest
 }
 
 TEST_F(MainFormTest, SaveWritesTheListAndReportsAFileThatCannotBeWritten) {
@@ -440,7 +442,7 @@ TEST_F(MainFormTest, ClosingAsksAndClosesOnlyOnYes) {
 TEST_F(MainFormTest, CrawlReachesTheWindowThroughItsInterface) {
   auto form = Create();
   TCrawlWindow& window = *form;
-  form->Memo1->setPlainText("alt");
+  form->Memo1->setPlainText(QStringLiteral("alt"));
   window.ClearLog();
   window.AppendLog("http://www.example.org/ \xFC");
   window.SetCountLabel(WordCountLabel(1));
@@ -480,7 +482,7 @@ TEST_F(MainFormTest, AboutButtonShowsTheOneAboutBox) {
 // whole: the word list's and the settings file's alike.
 TEST_F(MainFormTest, FailedSavesNameTheFileAndKeepTheOldOne) {
   auto form = Create();
-  form->URLEdit->setText("http://alt/");
+  form->URLEdit->setText(QStringLiteral("http://alt/"));
   const std::string oldOptions = Options();
   dir.Write("list.txt", "alt\r\n");
   for (int i = 0; i < 10'000; ++i) form->Words().AddWord("Wort" + std::to_string(i));
@@ -488,7 +490,7 @@ TEST_F(MainFormTest, FailedSavesNameTheFileAndKeepTheOldOne) {
   {
     TFileSizeLimit limit(8);  // less than either file needs
     form->SaveBtn->click();
-    form->URLEdit->setText("http://neu/");
+    form->URLEdit->setText(QStringLiteral("http://neu/"));
   }
   EXPECT_EQ(dir.Read("list.txt"), "alt\r\n");
   EXPECT_EQ(Options(), oldOptions);

@@ -126,7 +126,7 @@ TEST(SettingsLocation, ReadOnlyProgramDirKeepsTheSettingsInTheUsersDirectory) {
     EXPECT_EQ(ToCp1252(form.URLEdit->text()), "http://mitgeliefert/");
     EXPECT_TRUE(form.Autosaug->isChecked());
     EXPECT_FALSE(config.Exists("tirasel"));  // nothing written at start
-    form.ProxyEdit->setText("proxy:3128");   // creates the directory and the file
+    form.ProxyEdit->setText(QStringLiteral("proxy:3128"));   // creates the directory and the file
   }
   EXPECT_EQ(config.Read("tirasel/options.dat"),
             EncodeOptions(true, "http://mitgeliefert/", "proxy:3128"));
@@ -146,7 +146,7 @@ TEST(SettingsLocation, WritableProgramDirReadsItsOwnFileBeforeTheUsers) {
     // Without a file of its own the program starts from the user's.
     TMainForm form(program.Path("tirasel"), &dialogs);
     EXPECT_EQ(ToCp1252(form.URLEdit->text()), "http://benutzer/");
-    form.URLEdit->setText("http://eigen/");
+    form.URLEdit->setText(QStringLiteral("http://eigen/"));
   }
   EXPECT_EQ(program.Read("options.dat"), EncodeOptions(false, "http://eigen/", ""));
   EXPECT_EQ(config.Read("tirasel/options.dat"), EncodeOptions(false, "http://benutzer/", ""));

@@ -128,7 +128,7 @@ TEST(QtDialogs, QuestionBoxShowsTheTextsAndReturnsTheButtonPressed) {
     box.button(QMessageBox::No)->click();
   });
   EXPECT_EQ(dialogs.Ask("Neue Liste", "W\xF6rter?", TQuestionButtons::YesNoCancel), TAnswer::No);
-  EXPECT_EQ(caption, "Neue Liste");
+  EXPECT_EQ(caption, QStringLiteral("Neue Liste"));
   EXPECT_EQ(ToCp1252(text), "W\xF6rter?");
   EXPECT_EQ(icon, QMessageBox::Question);
   EXPECT_EQ(buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
@@ -148,13 +148,13 @@ TEST(QtDialogs, WordListFileDialogs) {
     auto* filters = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
     ASSERT_NE(filters, nullptr);
     ASSERT_EQ(filters->count(), 2);
-    EXPECT_EQ(filters->itemText(0), "Text Dateien (*.txt)");
-    EXPECT_EQ(filters->itemText(1), "Alle Dateien (*.*)");
+    EXPECT_EQ(filters->itemText(0), QStringLiteral("Text Dateien (*.txt)"));
+    EXPECT_EQ(filters->itemText(1), QStringLiteral("Alle Dateien (*.*)"));
     EXPECT_EQ(filters->currentIndex(), 0);
   }
   EXPECT_EQ(open->acceptMode(), QFileDialog::AcceptOpen);
   EXPECT_EQ(save->acceptMode(), QFileDialog::AcceptSave);
-  EXPECT_EQ(save->defaultSuffix(), "txt");
+  EXPECT_EQ(save->defaultSuffix(), QStringLiteral("txt"));
   EXPECT_FALSE(save->testOption(QFileDialog::DontConfirmOverwrite));  // asks before overwriting
 }
 
@@ -165,9 +165,9 @@ TEST(QtDialogs, AlleDateienShowsNamesWithoutADot) {
     std::unique_ptr<QFileDialog> dialog(make(nullptr));
     dialog->setDirectory(Native(dir.Path()));
     dialog->show();
-    EXPECT_EQ(ShownNames(*dialog, {"a.txt"}), QStringList{"a.txt"});
+    EXPECT_EQ(ShownNames(*dialog, {QStringLiteral("a.txt")}), QStringList{QStringLiteral("a.txt")});
     dialog->selectNameFilter(dialog->nameFilters().at(1));
-    QStringList all = {"a.txt", "b.dat", "liste"};
+    QStringList all = {QStringLiteral("a.txt"), QStringLiteral("b.dat"), QStringLiteral("liste")};
     EXPECT_EQ(ShownNames(*dialog, all), all);
   }
 }
@@ -201,7 +201,7 @@ TEST(QtDialogs, OpenDialogOpensTheTypedNameAndSaysWhenNothingIsThere) {
   };
   for (Case c :
        {Case{"liste", "liste"}, Case{"liste2", "liste2.txt"}, Case{"liste2.txt", "liste2.txt"}}) {
-    TModalSteps steps({TypeIntoFileDialog(dir.Path(), c.typed)});
+    TModalSteps steps({TypeIntoFileDialog(dir.Path(), QLatin1String(c.typed))});
     EXPECT_EQ(dialogs.ChooseFileToOpen(), dir.Path(c.opened)) << c.typed;
   }
 
@@ -218,10 +218,11 @@ TEST(QtDialogs, OpenDialogOpensTheTypedNameAndSaysWhenNothingIsThere) {
       if (fileDialog) QTimer::singleShot(0, fileDialog, [fileDialog] { fileDialog->reject(); });
       return true;
     };
-    TModalSteps steps({TypeIntoFileDialog(dir.Path(), typed), closeBoxThenDialog});
+    TModalSteps steps({TypeIntoFileDialog(dir.Path(), QLatin1String(typed)), closeBoxThenDialog});
     EXPECT_EQ(dialogs.ChooseFileToOpen(), std::nullopt);
     EXPECT_TRUE(steps.AllTaken()) << typed;
-    EXPECT_TRUE(warning.startsWith(QString::fromLatin1(typed) + "\n")) << warning.toStdString();
+    EXPECT_TRUE(warning.startsWith(QLatin1String(typed) + QLatin1Char('\n')))
+        << warning.toStdString();
   }
 }
 
@@ -229,18 +230,18 @@ TEST(ToolkitTexts, MessageBoxesAndFileDialogsSpeakGerman) {
   QTranslator* german = InstallGermanToolkitTexts(*QCoreApplication::instance());
   ASSERT_NE(german, nullptr) << "Qt's German catalogue (qt6-translations-l10n) is missing";
   {
-    QMessageBox box(QMessageBox::Question, "Beenden", "?",
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Beenden"), QStringLiteral("?"),
                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-    EXPECT_EQ(box.button(QMessageBox::Yes)->text(), "&Ja");
-    EXPECT_EQ(box.button(QMessageBox::No)->text(), "&Nein");
-    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), "Abbrechen");
+    EXPECT_EQ(box.button(QMessageBox::Yes)->text(), QStringLiteral("&Ja"));
+    EXPECT_EQ(box.button(QMessageBox::No)->text(), QStringLiteral("&Nein"));
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
     std::unique_ptr<QFileDialog> save(MakeSaveDialog(nullptr));
-    EXPECT_EQ(save->labelText(QFileDialog::FileName), "Datei&name:");
+    EXPECT_EQ(save->labelText(QFileDialog::FileName), QStringLiteral("Datei&name:"));
     std::unique_ptr<QFileDialog> open(MakeOpenDialog(nullptr));
-    EXPECT_EQ(open->labelText(QFileDialog::Accept), "&\u00D6ffnen");
+    EXPECT_EQ(open->labelText(QFileDialog::Accept), FromCp1252("&\xD6" "ffnen"));
     // The open dialog's own "not found" message.
     const char* notFound = "%1\nFile not found.\nPlease verify the correct file name was given.";
-    EXPECT_NE(QFileDialog::tr(notFound), notFound);
+    EXPECT_NE(QFileDialog::tr(notFound), QLatin1String(notFound));
   }
   QCoreApplication::removeTranslator(german);
   delete german;

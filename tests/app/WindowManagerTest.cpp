@@ -62,7 +62,7 @@ bool WaitUntilFocused(QWidget& window) {
 }
 
 std::string LastLogLine(TMainForm& form) {
-  QStringList lines = form.Memo1->toPlainText().split('\n');
+  QStringList lines = form.Memo1->toPlainText().split(QLatin1Char('\n'));
   return ToCp1252(lines.last());
 }
 
