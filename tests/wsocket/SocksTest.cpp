@@ -484,7 +484,8 @@ TEST(SocksBadInput, AServerThatNeverAnswersLeavesTheWaitToTheCaller) {
   bool connected = false;
   s.OnSessionConnected = [&](TObject*, std::uint16_t) { connected = true; };
   s.SetSyncTimeout(300);
-  EXPECT_EQ(s.RunAndWait([&] { ConnectVia(s, server.Port(), "5", 80); }, connected), SyncWaitFailed);
+  EXPECT_EQ(s.RunAndWait([&] { ConnectVia(s, server.Port(), "5", 80); }, connected),
+            SyncWaitFailed);
   EXPECT_FALSE(connected);
   s.Abort();
   EXPECT_EQ(s.State(), wsClosed);
