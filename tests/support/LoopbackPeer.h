@@ -19,6 +19,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "LoopbackPorts.h"
 #include "Messages.h"
 
 namespace testpeer {
@@ -66,17 +67,7 @@ class QueuedCalls {
 };
 
 // A port on 127.0.0.1 where nobody listens (connections are refused).
-inline std::uint16_t UnusedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
+inline std::uint16_t UnusedPort() { return testsupport::FreeLoopbackPort(); }
 
 class LoopbackPeer {
  public:
