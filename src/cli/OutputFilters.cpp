@@ -1,27 +1,11 @@
 #include "OutputFilters.h"
 
 #include <algorithm>
-#include <array>
 #include <numeric>
 
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Built from FoldCase, so that the two stay one mapping: a byte that folds
-// to another is the lower-case form of that other.
-const std::array<unsigned char, 256>& LowerTable() {
-  static const std::array<unsigned char, 256> table = [] {
-    std::array<unsigned char, 256> lower{};
-    for (int c = 0; c < 256; ++c) lower[c] = static_cast<unsigned char>(c);
-    for (int c = 0; c < 256; ++c) {
-      unsigned char upper = FoldCase(static_cast<unsigned char>(c));
-      if (upper != c) lower[upper] = static_cast<unsigned char>(c);
-    }
-    return lower;
-  }();
-  return table;
-}
 
 bool IsPunctuation(unsigned char c) {
   if (c < 128) return (c >= '!' && c <= '/') || (c >= ':' && c <= '@') || (c >= '[' && c <= '`') || (c >= '{' && c <= '~');
@@ -99,8 +83,7 @@ void AppendWord(std::string& out, std::string_view text, bool lowercase) {
     out.append(text);
     return;
   }
-  const std::array<unsigned char, 256>& lower = LowerTable();
-  for (char c : text) out.push_back(static_cast<char>(lower[static_cast<unsigned char>(c)]));
+  for (char c : text) out.push_back(static_cast<char>(kLowerCp1252[static_cast<unsigned char>(c)]));
 }
 
 }  // namespace
@@ -120,13 +103,6 @@ size_t CharacterLength(std::string_view word) {
     at += reference ? reference : 1;
   }
   return length;
-}
-
-std::string LowerCp1252(std::string_view word) {
-  const std::array<unsigned char, 256>& lower = LowerTable();
-  std::string out(word);
-  for (char& c : out) c = static_cast<char>(lower[static_cast<unsigned char>(c)]);
-  return out;
 }
 
 bool ContainsDigit(std::string_view word) {

@@ -19,9 +19,6 @@
 size_t NumericReferenceAt(std::string_view text, size_t at);
 // Characters: each reference counts one, every other byte one.
 size_t CharacterLength(std::string_view word);
-// The Windows-1252 letters that have both forms, in lower case; every other
-// byte unchanged.
-std::string LowerCp1252(std::string_view word);
 // An ASCII digit outside the references.
 bool ContainsDigit(std::string_view word);
 // The word without its leading and trailing punctuation (ASCII and the
