@@ -78,12 +78,13 @@ std::vector<TOutputWord> SelectWords(const WordList& words, const std::vector<st
   return selected;
 }
 
-void AppendWord(std::string& out, std::string_view text, bool lowercase) {
-  if (!lowercase) {
-    out.append(text);
-    return;
+// The line of one word, in `line` (reused from word to word).
+void MakeLine(std::string& line, const TOutputWord& word, const TOutputRules& rules) {
+  line.assign(word.Text);
+  if (rules.Lowercase) {
+    for (char& c : line) c = static_cast<char>(kLowerCp1252[static_cast<unsigned char>(c)]);
   }
-  for (char c : text) out.push_back(static_cast<char>(kLowerCp1252[static_cast<unsigned char>(c)]));
+  if (rules.Count) line.append(", ").append(std::to_string(word.Count));
 }
 
 }  // namespace
@@ -127,21 +128,23 @@ std::string_view StripPunctuation(std::string_view word) {
   return word;
 }
 
-std::string FormatWordList(const WordList& words, const std::vector<std::uint32_t>& counts, const TOutputRules& rules) {
-  std::string out;
+std::string FormatWordList(const WordList& words, const std::vector<std::uint32_t>& counts, const TOutputRules& rules,
+                           TListEncoding encoding) {
+  TWordListWriter writer(encoding);
   if (!rules.Any()) {
-    for (const WordEntry& entry : words.Entries()) out.append(entry.Caption).append("\r\n");
-    return out;
+    for (const WordEntry& entry : words.Entries()) writer.AddLine(entry.Caption);
+  } else {
+    std::vector<TOutputWord> selected = SelectWords(words, counts, rules);
+    if (rules.Count) {
+      std::stable_sort(selected.begin(), selected.end(),
+                       [](const TOutputWord& a, const TOutputWord& b) { return a.Count > b.Count; });
+    }
+    std::string line;
+    for (const TOutputWord& word : selected) {
+      MakeLine(line, word, rules);
+      writer.AddLine(line);
+    }
   }
-  std::vector<TOutputWord> selected = SelectWords(words, counts, rules);
-  if (rules.Count) {
-    std::stable_sort(selected.begin(), selected.end(),
-                     [](const TOutputWord& a, const TOutputWord& b) { return a.Count > b.Count; });
-  }
-  for (const TOutputWord& word : selected) {
-    AppendWord(out, word.Text, rules.Lowercase);
-    if (rules.Count) out.append(", ").append(std::to_string(word.Count));
-    out.append("\r\n");
-  }
-  return out;
+  writer.Finish();
+  return writer.TakeBytes();
 }
