@@ -263,7 +263,7 @@ int RunCrawl(const TCliOptions& options, int argc, char** argv) {
   WordList words;
   if (!options.ListFile.empty()) {
     try {
-      if (!AppendWordListFile(options.ListFile, words)) {
+      if (!AppendWordListFile(options.ListFile, words, TLineFeedRule::AlsoWithoutCr)) {
         std::fprintf(stderr, "tirasel-cli: cannot open the list file %s\n", options.ListFile.c_str());
         return 2;
       }

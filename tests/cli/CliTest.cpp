@@ -88,6 +88,17 @@ TEST(Cli, ListFileIsContinuedAndOutputFileWritten) {
   EXPECT_TRUE(Contains(unwritable.err, "cannot write"));
 }
 
+// Its own UTF-8 output of ASCII words only has no CR and no multi-byte
+// character: the LFs still end its lines.
+TEST(Cli, AnAsciiListWithLineFeedsIsReadAsItsLines) {
+  SiteServer site(Site());
+  TTempDir dir;
+  dir.Write("list.txt", "welt\nalt\n");
+  Result run = RunCli({"--list", dir.Path("list.txt"), site.Root() + "s/two.html"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "welt\nalt\nZweite\nSeite\nsch\xC3\xB6n\n");
+}
+
 TEST(Cli, MaxPageSizeTurnsLargerPagesIntoFailedFetches) {
   SiteServer site(Pages{{"/1.html", "<p>klein</p><a href=2.html>2</a>"},
                         {"/2.html", "<p>gross " + std::string(3000, 'x') + "</p>"}});
