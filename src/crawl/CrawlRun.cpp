@@ -185,6 +185,7 @@ void TCrawlRun::FetchPage(const std::string& address) {
     CutPage(address, prefetched->Location, prefetched->ContentType, prefetched->Body.Data());
     return;
   }
+  if (UsesPrefetch()) run_->prefetch->WaitForRoom();
   TMemoryStream& buffer = run_->page;
   buffer.Clear();
   http_.URL = address;

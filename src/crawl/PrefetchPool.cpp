@@ -36,14 +36,15 @@ TPrefetchPool::~TPrefetchPool() {
   // Aborting posts each client's request-done message; destroying the
   // clients drops those messages with their windows.
   AbortAll();
-  slots_.clear();
   idle_.clear();
   clients_.clear();
+  slots_.clear();
+  retired_.clear();
 }
 
 size_t TPrefetchPool::InFlight() const {
-  return static_cast<size_t>(std::count_if(slots_.begin(), slots_.end(),
-                                           [](const auto& slot) { return slot->state == TSlotState::Running; }));
+  auto running = [](const auto& slot) { return slot->state == TSlotState::Running; };
+  return static_cast<size_t>(std::count_if(slots_.begin(), slots_.end(), running)) + retired_.size();
 }
 
 TPrefetchPool::TSlot* TPrefetchPool::SlotAt(size_t position) {
@@ -64,11 +65,15 @@ TPrefetchPool::TSlot* TPrefetchPool::SlotFor(std::string_view address) {
 // ended there, or an earlier entry of the same address), or fetched them
 // itself.
 void TPrefetchPool::DropSlotsBefore(size_t position) {
-  std::erase_if(slots_, [&](const std::unique_ptr<TSlot>& slot) {
-    if (slot->position >= position) return false;
-    if (slot->state == TSlotState::Running) slot->client->Abort();  // its client returns with the done message
-    return true;
-  });
+  std::vector<std::unique_ptr<TSlot>> kept;
+  for (std::unique_ptr<TSlot>& slot : slots_) {
+    if (slot->position >= position) {
+      kept.push_back(std::move(slot));
+    } else if (slot->state == TSlotState::Running) {
+      retired_.push_back(std::move(slot));
+    }
+  }
+  slots_ = std::move(kept);
 }
 
 void TPrefetchPool::EnsureSlot(size_t position) {
@@ -204,6 +209,10 @@ std::unique_ptr<TPrefetchedPage> TPrefetchPool::Take(size_t position, const std:
   return page;
 }
 
+void TPrefetchPool::WaitForRoom() {
+  while (InFlight() >= parallel_ && !aborted_) WaitBriefly(kWaitSliceMs);
+}
+
 void TPrefetchPool::WaitBriefly(int maxMs) {
   WaitForMessages(std::clamp(maxMs, 1, kWaitSliceMs));
   ProcessMessages();
@@ -211,8 +220,10 @@ void TPrefetchPool::WaitBriefly(int maxMs) {
 
 void TPrefetchPool::AbortAll() {
   aborted_ = true;
-  for (auto& slot : slots_) {
-    if (slot->state == TSlotState::Running) slot->client->Abort();
+  for (auto* list : {&slots_, &retired_}) {
+    for (auto& slot : *list) {
+      if (slot->state == TSlotState::Running) slot->client->Abort();
+    }
   }
 }
 
@@ -223,20 +234,29 @@ void TPrefetchPool::AbortAwaited() {
 void TPrefetchPool::AbortStalled(int timeoutMs) {
   if (timeoutMs <= 0) return;
   const std::uint32_t now = GetTickCount();
-  for (auto& slot : slots_) {
-    if (slot->state != TSlotState::Running) continue;
-    THttpCli& client = *slot->client;
-    if (client.State() == hsIdle) continue;  // ended; its done message is on its way
-    if (client.State() != slot->watchedState || client.ReceivedBytes() != slot->watchedBytes) {
-      slot->watchedState = client.State();
-      slot->watchedBytes = client.ReceivedBytes();
-      slot->watchedSince = now;
-    } else if (now - slot->watchedSince >= static_cast<std::uint32_t>(timeoutMs)) {
-      slot->watchedSince = now;
-      client.Abort();
-      if (slot.get() != awaited_) HoldForRetry(*slot);
+  for (auto* list : {&slots_, &retired_}) {
+    for (auto& slot : *list) {
+      if (slot->state == TSlotState::Running && IsStalled(*slot, timeoutMs, now)) {
+        slot->client->Abort();
+        if (list == &slots_ && slot.get() != awaited_) HoldForRetry(*slot);
+      }
     }
   }
+}
+
+// Also notes the client's progress.
+bool TPrefetchPool::IsStalled(TSlot& slot, int timeoutMs, std::uint32_t now) {
+  THttpCli& client = *slot.client;
+  if (client.State() == hsIdle) return false;  // ended; its done message is on its way
+  if (client.State() != slot.watchedState || client.ReceivedBytes() != slot.watchedBytes) {
+    slot.watchedState = client.State();
+    slot.watchedBytes = client.ReceivedBytes();
+    slot.watchedSince = now;
+    return false;
+  }
+  if (now - slot.watchedSince < static_cast<std::uint32_t>(timeoutMs)) return false;
+  slot.watchedSince = now;
+  return true;
 }
 
 // The aborted client comes back with its request-done message.
@@ -251,6 +271,7 @@ void TPrefetchPool::HoldForRetry(TSlot& slot) {
 void TPrefetchPool::RequestDone(THttpCli* client, std::uint16_t error) {
   client->ReceiveStream = nullptr;
   idle_.push_back(client);
+  if (std::erase_if(retired_, [&](const std::unique_ptr<TSlot>& slot) { return slot->client == client; })) return;
   for (auto& slot : slots_) {
     if (slot->client != client || slot->state != TSlotState::Running) continue;
     TPrefetchedPage& page = *slot->page;

@@ -60,6 +60,10 @@ class TPrefetchPool {
   // then fetches the entry itself.
   std::unique_ptr<TPrefetchedPage> Take(size_t position, const std::string& proxy);
 
+  // Before the run fetches an entry with its own client: waits, processing
+  // messages, until fewer than `parallel` requests are under way.
+  void WaitForRoom();
+
   // "Abbrechen": every request in flight ends as aborted; none starts after.
   void AbortAll();
   // "Aktuelle Datei abbrechen": the request Take waits for, if any.
@@ -107,6 +111,7 @@ class TPrefetchPool {
   int MsUntilStartAllowed() const;
   void WaitBriefly(int maxMs);
   void HoldForRetry(TSlot& slot);
+  bool IsStalled(TSlot& slot, int timeoutMs, std::uint32_t now);
   void RequestDone(THttpCli* client, std::uint16_t error);
   THttpCli* IdleClient();
   void DiscardClient(THttpCli* client);
@@ -121,6 +126,10 @@ class TPrefetchPool {
   std::function<bool()> stopped_;
 
   std::vector<std::unique_ptr<TSlot>> slots_;  // by position
+  // Requests of entries the run has passed, left to end by themselves: an
+  // abort would close the connection before the server has answered, and
+  // the server would hold it while further ones start.
+  std::vector<std::unique_ptr<TSlot>> retired_;
   std::vector<std::unique_ptr<THttpCli>> clients_;
   std::vector<THttpCli*> idle_;
   size_t scanned_ = 0;  // queue positions below this were looked at for prefetching
