@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -26,20 +27,15 @@
 #include <sys/wait.h>
 
 #include "BenchPages.h"
+#include "BenchProcess.h"
 #include "ConcurrentSiteServer.h"
 #include "ServerFixtures.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using testpeer::ConcurrentSiteServer;
 using testsupport::NginxServer;
 using testsupport::TempDirectory;
-
-int EnvInt(const char* name, int fallback) {
-  const char* v = std::getenv(name);
-  return v && *v ? std::atoi(v) : fallback;
-}
 
 const int kPages = EnvInt("TIRASEL_BENCH_PARALLEL_PAGES", 2000);
 const int kDelayMs = EnvInt("TIRASEL_BENCH_PARALLEL_DELAY_MS", 50);
@@ -86,41 +82,18 @@ std::map<std::string, std::string> MakeSite(int pages, bool flat) {
   return site;
 }
 
-struct RunResult {
-  double seconds = 0;
+struct RunResult : ProgramRun {
+  RunResult() = default;
+  explicit RunResult(ProgramRun run) : ProgramRun(std::move(run)) {}
   size_t pages = 0;
-  std::string words;    // the word list, for the parallel runs
-  std::string failure;  // empty when the run ended normally
+  std::string words;  // the word list, for the parallel runs
 };
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-RunResult TimeProgram(const std::vector<std::string>& argv, const std::filesystem::path& log) {
-  RunResult result;
-  testsupport::ChildProcess child;
-  auto start = Clock::now();
-  child.Start(argv, log);
-  int status = child.WaitExit(kRunTimeoutMs);
-  result.seconds = Seconds(Clock::now() - start);
-  if (status == -1) {
-    child.Stop(SIGKILL, 0);
-    result.failure = argv[0] + " did not end within the time limit";
-  } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    result.failure = argv[0] + " failed, wait status " + std::to_string(status);
-  }
-  return result;
-}
-
-size_t DonePages(const std::string& log) {
-  size_t at = log.rfind("Done! (");
-  return at == std::string::npos ? 0 : std::strtoul(log.c_str() + at + 7, nullptr, 10);
-}
 
 RunResult RunTirasel(const std::string& url, int parallel) {
   TempDirectory dir("tirasel-bench-parallel");
-  RunResult result = TimeProgram({kTiraselCli, "--parallel", std::to_string(parallel), "--output",
-                                  (dir / "words.txt").string(), url},
-                                 dir / "log.txt");
+  RunResult result{TimeProgram({kTiraselCli, "--parallel", std::to_string(parallel), "--output",
+                                 (dir / "words.txt").string(), url},
+                                dir / "log.txt", kRunTimeoutMs)};
   result.pages = DonePages(testsupport::ReadFile(dir / "log.txt"));
   result.words = testsupport::ReadFile(dir / "words.txt");
   return result;
@@ -159,28 +132,12 @@ std::string gSequentialWords;
 
 double Rate(const RunResult& run) { return run.seconds > 0 ? static_cast<double>(run.pages) / run.seconds : 0; }
 
-// One run per iteration: fails the row when a run fails or misses pages.
-// Returns the totals over the iterations, with the last run's words.
+// One run per iteration, with the pages and the rate in the row.
 template <typename Crawl>
 RunResult Measure(benchmark::State& state, size_t expectedPages, Crawl crawl) {
-  RunResult total;
-  size_t runs = 0;
-  for (auto _ : state) {
-    RunResult run = crawl();
-    if (run.failure.empty() && expectedPages > 0 && run.pages != expectedPages) {
-      run.failure = std::to_string(run.pages) + " pages of " + std::to_string(expectedPages);
-    }
-    if (!run.failure.empty()) {
-      state.SkipWithError(run.failure.c_str());
-      return total;
-    }
-    state.SetIterationTime(run.seconds);
-    total.seconds += run.seconds;
-    total.pages += run.pages;
-    total.words = std::move(run.words);
-    ++runs;
-  }
-  state.counters["pages"] = runs ? static_cast<double>(total.pages) / static_cast<double>(runs) : 0;
+  RunResult total = MeasureCrawls<RunResult>(state, expectedPages, crawl);
+  const double runs = static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
+  state.counters["pages"] = static_cast<double>(total.pages) / runs;
   state.counters["pages/s"] = Rate(total);
   return total;
 }
@@ -212,9 +169,9 @@ void BM_Distant_Wget(benchmark::State& state) {
   RunResult run = Measure(state, kPages, [&] {
     TempDirectory dir("tirasel-bench-wget");
     size_t mark = fixture.distant.Requested().size();
-    RunResult result = TimeProgram({"/usr/bin/wget", "--recursive", "--level=inf", "--no-parent", "-q", "-P",
-                                    dir.Path().string(), fixture.distant.Root() + "index.html"},
-                                   dir / "log.txt");
+    RunResult result{TimeProgram({"/usr/bin/wget", "--recursive", "--level=inf", "--no-parent", "-q", "-P",
+                                   dir.Path().string(), fixture.distant.Root() + "index.html"},
+                                  dir / "log.txt", kRunTimeoutMs)};
     result.pages = PagesRequestedSince(fixture.distant, mark, fixture.site);
     return result;
   });
@@ -232,9 +189,9 @@ void BM_DistantFlat_Cewl(benchmark::State& state) {
   Measure(state, 0, [&] {
     TempDirectory dir("tirasel-bench-cewl");
     size_t mark = fixture.distantFlat.Requested().size();
-    RunResult result = TimeProgram({"/usr/bin/cewl", "-d", "2", "-w", (dir / "words.txt").string(),
-                                    fixture.distantFlat.Root() + "index.html"},
-                                   dir / "log.txt");
+    RunResult result{TimeProgram({"/usr/bin/cewl", "-d", "2", "-w", (dir / "words.txt").string(),
+                                   fixture.distantFlat.Root() + "index.html"},
+                                  dir / "log.txt", kRunTimeoutMs)};
     result.pages = PagesRequestedSince(fixture.distantFlat, mark, fixture.flat);
     return result;
   });

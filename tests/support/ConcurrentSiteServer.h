@@ -33,17 +33,7 @@ class ConcurrentSiteServer {
 
   explicit ConcurrentSiteServer(std::map<std::string, std::string> pages, int delayMs = 0)
       : pages_(std::move(pages)), delayMs_(delayMs) {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int on = 1;
-    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    ::listen(listenFd_, 256);
+    listenFd_ = ListenOnLoopback(port_, 256);
     root_ = "http://127.0.0.1:" + std::to_string(port_) + "/";
     acceptor_ = std::thread([this] { AcceptLoop(); });
   }

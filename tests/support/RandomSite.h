@@ -12,24 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "SplitMix.h"
+
 namespace testsite {
 
-// splitmix64: small and the same everywhere.
-class SiteRandom {
- public:
-  explicit SiteRandom(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t Next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  size_t Below(size_t n) { return static_cast<size_t>(Next() % n); }
-  bool OneIn(size_t n) { return Below(n) == 0; }
-
- private:
-  std::uint64_t state_;
-};
+using SiteRandom = testsupport::SplitMix64;
 
 struct RandomSite {
   std::map<std::string, std::string> pages;  // by path
