@@ -85,6 +85,12 @@ class ConcurrentSiteServer {
     cv_.notify_all();
   }
 
+  // A request for `path` without an Authorization header gets a 401.
+  void RequireAuthorization(std::string path) {
+    std::lock_guard lock(mu_);
+    private_.insert(std::move(path));
+  }
+
   // Each call is made before the request it waits for can arrive; the
   // action runs once, on the calling thread, when that thread next
   // processes Qt events after the request for `path` has arrived.
@@ -146,7 +152,7 @@ class ConcurrentSiteServer {
     }
     const std::string path = target.substr(0, target.find('?'));  // the query selects nothing
     std::vector<std::string> awaited;
-    bool stall;
+    bool stall, refused;
     {
       std::lock_guard lock(mu_);
       requested_.push_back(target);
@@ -157,6 +163,7 @@ class ConcurrentSiteServer {
       }
       if (auto hold = holds_.find(path); hold != holds_.end()) awaited = hold->second;
       stall = stalled_.contains(path);
+      refused = private_.contains(path) && request.find("\r\nAuthorization: ") == std::string::npos;
       cv_.notify_all();
     }
     if (!awaited.empty()) {
@@ -174,8 +181,9 @@ class ConcurrentSiteServer {
     }
     if (delayMs_ > 0) WaitFor(delayMs_, [] { return false; });
     if (stop_) return;
-    auto page = pages_.find(path);
-    std::string answer = page == pages_.end()
+    auto page = refused ? pages_.end() : pages_.find(path);
+    std::string answer = refused ? "HTTP/1.0 401 Unauthorized\r\n\r\n"
+                         : page == pages_.end()
                              ? "HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<p>Nicht gefunden</p>"
                              : page->second;
     if (!answer.starts_with("HTTP/")) answer = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n" + answer;
@@ -201,6 +209,7 @@ class ConcurrentSiteServer {
   std::set<std::string> seen_;
   std::map<std::string, std::vector<std::string>> holds_;
   std::set<std::string> stalled_;
+  std::set<std::string> private_;
   std::multimap<std::string, std::function<void()>> onRequest_;
   QueuedCalls calls_;
   std::thread acceptor_;  // last: it starts when everything else exists
