@@ -110,21 +110,6 @@ size_t SchemePrefixLength(const std::string& text) {
 
 }  // namespace
 
-std::string HttpErrorText(std::uint16_t Code) {
-  switch (Code) {
-    case kHttpErrorBusy: return "HTTP component is busy";
-    case kHttpErrorNothingToPost: return "HTTP component has nothing to post";
-    case kHttpErrorAborted: return "Connection aborted on request";
-    case kHttpErrorLineTooLong: return "HTTP line too long";
-    case kHttpErrorBadStatus: return "Unreadable status line";
-    case kHttpErrorDocTooLarge: return "Document larger than the size limit";
-    case kHttpErrorTooManyRelocations:
-      return "Too many relocations (more than " + std::to_string(HttpMaxRelocations) + ")";
-    case kHttpErrorTunnelRefused: return "Proxy refused the tunnel";
-    default: return "HTTP error #" + std::to_string(Code);
-  }
-}
-
 THttpCli::THttpCli(TComponent* AOwner) : TComponent(AOwner) {
   FWindowHandle = AllocateHWnd([this](TMessage& msg) { WndProc(msg); });
   FSocket = new TWSocket(this);
@@ -531,6 +516,8 @@ void THttpCli::Abort() {
     try {
       FSocket->CancelDnsLookup();
     } catch (const std::exception&) {
+      // A lookup that cannot be withdrawn reports later, to a request no
+      // longer resolving: HandleDnsLookupDone ignores it.
     }
   }
   FStatusCode = 404;

@@ -8,6 +8,12 @@
 // 443 by default); through a proxy it first opens a CONNECT tunnel. Every
 // step runs from the owning thread's message queue (socket events and three
 // private messages); Get() starts a GET and pumps messages until it ends.
+//
+// Events fire from the message loop, during the socket's events, unless
+// said otherwise; StartRequest and Abort run some inside them (see there),
+// and Get runs all of them inside it. A handler may call Abort. Error of
+// OnRequestDone is 0, a Windows Sockets, SOCKS or TLS code of the
+// connection, or a code of HttpErrors.h.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +22,7 @@
 #include <vector>
 
 #include "Component.h"
+#include "HttpErrors.h"
 #include "Messages.h"
 #include "Streams.h"
 #include "WSocket.h"
@@ -39,20 +46,6 @@ class EHttpException : public Exception {
   std::uint16_t ErrorCode;
 };
 
-// Failures the client finds itself. StartRequest raises the first two as
-// EHttpException; the others end a request with StatusCode 404, the code's
-// text as ReasonPhrase and the code as OnRequestDone's Error.
-constexpr std::uint16_t kHttpErrorBusy = 1;
-constexpr std::uint16_t kHttpErrorNothingToPost = 2;
-constexpr std::uint16_t kHttpErrorAborted = 3;
-constexpr std::uint16_t kHttpErrorLineTooLong = 4;
-constexpr std::uint16_t kHttpErrorBadStatus = 5;
-constexpr std::uint16_t kHttpErrorDocTooLarge = 6;
-constexpr std::uint16_t kHttpErrorTooManyRelocations = 7;  // more than HttpMaxRelocations
-constexpr std::uint16_t kHttpErrorTunnelRefused = 8;  // the proxy did not answer CONNECT with 200
-// The text of one of the codes above.
-std::string HttpErrorText(std::uint16_t Code);
-
 // The default of MaxDocSize: a page larger than this is no page to harvest.
 constexpr std::int64_t kDefaultMaxDocSize = std::int64_t{256} << 20;
 
@@ -68,21 +61,28 @@ constexpr unsigned WM_HTTP_RELOCATE = WM_USER + 3;
 // Size of the receive buffer: at most this many bytes of a header line.
 constexpr int HttpLineBufferSize = 8192;
 
-// Relocations followed in one request; the next one ends it.
-constexpr int HttpMaxRelocations = 20;
-
 class THttpCli : public TComponent {
  public:
   explicit THttpCli(TComponent* AOwner = nullptr);
   ~THttpCli() override;
 
   // ---- Requests
-  // Synchronous GET of URL: returns when the request has ended; raises
-  // EHttpException for a busy component, a local failure or a status >= 400.
+  // Synchronous GET of URL: pumps messages until the request has ended (with
+  // MultiThreaded off the application's too: clicks, timers and other
+  // components' events run inside), and returns only after OnRequestDone
+  // has fired. Raises EHttpException for a busy component, and with
+  // StatusCode as ErrorCode for a status >= 400 (a failure's 404 included).
   void Get();
-  // Asynchronous start of a request; its end is reported by OnRequestDone.
+  // Asynchronous start of a request; raises EHttpException (kHttpErrorBusy,
+  // kHttpErrorNothingToPost). OnStateChange fires inside, and for a dotted
+  // address the connect starts inside too. Its end is reported by
+  // OnRequestDone.
   void StartRequest(THttpRequest RqType);
-  // Ends the running request (status 404, "Connection aborted on request").
+  // Ends the running request: StatusCode 404, ReasonPhrase "Connection
+  // aborted on request", OnRequestDone's Error kHttpErrorAborted (later,
+  // from the message loop). OnStateChange (hsAborting, hsIdle) and the
+  // socket's close, with OnDocEnd when a body had begun, run inside. While
+  // idle it only closes an open connection.
   void Abort();
 
   // ---- Properties set by the caller
@@ -100,8 +100,8 @@ class THttpCli : public TComponent {
   std::string Cookie;
   std::string ContentTypePost = "application/x-www-form-urlencoded";
   std::string ContentRangeBegin, ContentRangeEnd;
-  TStream* ReceiveStream = nullptr;  // not owned
-  TStream* PostStream = nullptr;     // not owned
+  TStream* ReceiveStream = nullptr;  // not owned; must outlive the request
+  TStream* PostStream = nullptr;     // not owned; must outlive the request
   // For https addresses: a PEM file of further trusted certificates, and
   // whether the server's certificate is verified at all.
   std::string SslCAFile;
@@ -133,22 +133,42 @@ class THttpCli : public TComponent {
 
   // ---- Events
   TNotifyEvent OnTrace;  // never fired
+  // Once per connection to the server (again after each relocation, and
+  // through a tunnel once TLS stands), before the request is sent.
   TNotifyEvent OnSessionConnected;
+  // Once per header line received, after it was added to ResponseHeader.
   TNotifyEvent OnHeaderData;
+  // Once per request header line, before it is sent; the handler may change
+  // the line.
   TOnCommand OnCommand;
+  // Once per response (relocations included): before its first header line,
+  // and after its end (the empty line, or the start of a header-less page).
   TNotifyEvent OnHeaderBegin;
   TNotifyEvent OnHeaderEnd;
+  // Once per request header sent, around its lines.
   TNotifyEvent OnRequestHeaderBegin;
   TNotifyEvent OnRequestHeaderEnd;
+  // The body: OnDocBegin before its first piece, OnDocData per piece (after
+  // it was written to ReceiveStream), OnDocEnd once when the connection
+  // closes after a body had begun (also after a failure or Abort).
   TNotifyEvent OnDocBegin;
   TDocDataEvent OnDocData;
   TNotifyEvent OnDocEnd;
+  // A POST's body: OnSendBegin after the header, OnSendData per piece before
+  // it is sent, OnSendEnd once PostStream has nothing more.
   TNotifyEvent OnSendBegin;
   TDocDataEvent OnSendData;
   TNotifyEvent OnSendEnd;
+  // At every change of State, inside whatever call or event changes it.
   TNotifyEvent OnStateChange;
+  // Once per request, from the message loop, after the state has become
+  // hsIdle: also after a failure or Abort. Error: 0 (a status >= 400 from
+  // the server included), a socket code, or a code of HttpErrors.h.
   THttpRequestDone OnRequestDone;
+  // Once per relocation followed, when the old connection has closed;
+  // Location holds the new address.
   TNotifyEvent OnLocationChange;
+  // Once per Set-Cookie header line, with its value.
   TCookieRcvdEvent OnCookie;
 
  protected:

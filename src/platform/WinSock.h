@@ -1,14 +1,16 @@
 // A Windows-Sockets-style API over POSIX sockets (IPv4).
 //
 // Calls report failures as -1 (or 0 for handles) and leave a Windows Sockets
-// error code (10004...11004) for WSAGetLastError, per thread. Socket calls
-// need WSAStartup first (10093 otherwise); the started state is observable
-// through IsStarted. WSAAsyncSelect turns a socket's readiness into messages
-// for a window (see Messages.h), with these rules:
+// error code (WinSockErrors.h) for WSAGetLastError, per thread. Socket calls
+// need WSAStartup first (WSANOTINITIALISED otherwise); the started state is
+// observable through IsStarted. No call runs a window procedure: events
+// only become messages, dispatched later by the pumps of Messages.h.
+//
+// WSAAsyncSelect turns a socket's readiness into messages for a window, with
+// these rules (each notification once until re-armed):
 //  - FD_READ when data waits; re-armed only by a recv (also a failed one).
 //  - FD_WRITE once after a connect succeeds, and after a send that would block
-//    (or was taken only in part)
-//    once room is back.
+//    (or was taken only in part) once room is back.
 //  - FD_CONNECT when the handshake ends, with its error code.
 //  - FD_CLOSE once, when the peer's close (or reset) is seen after its data.
 //  - FD_ACCEPT when a connection waits; re-armed by accept.
@@ -26,6 +28,7 @@
 #include <string>
 
 #include "Messages.h"
+#include "WinSockErrors.h"
 
 namespace winsock {
 
@@ -67,36 +70,6 @@ constexpr long FD_ACCEPT = 8;
 constexpr long FD_CONNECT = 16;
 constexpr long FD_CLOSE = 32;
 
-// Windows Sockets error codes used by this layer.
-constexpr int WSAEINTR = 10004;
-constexpr int WSAEBADF = 10009;
-constexpr int WSAEACCES = 10013;
-constexpr int WSAEFAULT = 10014;
-constexpr int WSAEINVAL = 10022;
-constexpr int WSAEMFILE = 10024;
-constexpr int WSAEWOULDBLOCK = 10035;
-constexpr int WSAEINPROGRESS = 10036;
-constexpr int WSAEALREADY = 10037;
-constexpr int WSAENOTSOCK = 10038;
-constexpr int WSAEMSGSIZE = 10040;
-constexpr int WSAENOPROTOOPT = 10042;
-constexpr int WSAEPROTONOSUPPORT = 10043;
-constexpr int WSAEAFNOSUPPORT = 10047;
-constexpr int WSAEADDRINUSE = 10048;
-constexpr int WSAECONNABORTED = 10053;
-constexpr int WSAECONNRESET = 10054;
-constexpr int WSAENOBUFS = 10055;
-constexpr int WSAENOTCONN = 10057;
-constexpr int WSAESHUTDOWN = 10058;
-constexpr int WSAETIMEDOUT = 10060;
-constexpr int WSAECONNREFUSED = 10061;
-constexpr int WSAVERNOTSUPPORTED = 10092;
-constexpr int WSANOTINITIALISED = 10093;
-constexpr int WSAHOST_NOT_FOUND = 11001;
-constexpr int WSATRY_AGAIN = 11002;
-constexpr int WSANO_RECOVERY = 11003;
-constexpr int WSANO_DATA = 11004;
-
 struct WSAData {
   std::uint16_t wVersion = 0;
   std::uint16_t wHighVersion = 0;
@@ -133,12 +106,6 @@ struct protoent_w {
 int WSAStartup(std::uint16_t versionRequested, WSAData* data);
 int WSACleanup();
 bool IsStarted();
-
-int WSAGetLastError();
-void WSASetLastError(int code);
-// The Windows Sockets code for an errno value, and for a getaddrinfo result.
-int ErrnoToWsa(int err);
-int GaiToWsa(int gaiResult, int err);
 
 SOCKET socket(int af, int type, int protocol);
 int bind(SOCKET s, const sockaddr_in* addr, int len);

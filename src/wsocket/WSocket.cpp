@@ -30,6 +30,8 @@ TCustomWSocket::~TCustomWSocket() {
   try {
     CancelDnsLookup();
   } catch (...) {
+    // A destructor cannot report; the completion of a lookup that could not
+    // be withdrawn is dropped with the window below.
   }
   if (FState != wsClosed) {
     try {
@@ -292,12 +294,16 @@ void TCustomWSocket::HandleBgException(const std::exception& E) {
     try {
       OnBgException(this, E, CanClose);
     } catch (...) {
+      // The handler of a failure failed too: nobody is left to tell, and the
+      // Abort below still cleans up.
     }
   }
   if (CanClose) {
     try {
       Abort();
     } catch (...) {
+      // A failing Abort cannot be reported either: this runs from the
+      // message loop, which has no caller to hand the exception to.
     }
   }
 }
@@ -463,6 +469,8 @@ void TCustomWSocket::DoClose(bool Shut, std::uint16_t Error) {
   try {
     ResetToDefaults();
   } catch (...) {
+    // The connection is closed and reported; a layer's reset that fails
+    // must not turn the close into a failure.
   }
 }
 

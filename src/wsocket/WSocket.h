@@ -9,7 +9,18 @@
 // line-mode receiving, and waiting for a flag.
 //
 // Events are std::function members named On...; each is fired only through
-// its virtual Do... operation, with the component as Sender.
+// its virtual Do... operation, with the component as Sender. Every Error is
+// 16 bits: 0 for success, else a Windows Sockets code (WinSockErrors.h), a
+// SOCKS code (SocksErrors.h) or a TLS code (TlsErrors.h); WSocketErrorText
+// gives the text of the first and the last.
+//
+// Most events fire from the message loop, while the owning thread pumps
+// messages (Messages.h). Some also fire inside the call that causes them, as
+// each call below says; and the calls that pump (Flush, WaitForClose, the
+// Pump... calls, WaitForFlag) run every handler of the thread inside them,
+// not only this component's. After such a call, look again at the state.
+// Failures of a call go to ReportError: OnError fires inside the call when
+// assigned (LastError holds the code), else the call throws ESocketException.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +35,7 @@
 
 #include "Component.h"
 #include "Messages.h"
+#include "SocksErrors.h"
 #include "WSockbuf.h"
 #include "WSocketResolve.h"
 #include "WinSock.h"
@@ -73,19 +85,50 @@ class TCustomWSocket : public TComponent {
   ~TCustomWSocket() override;
 
   // ---- Connections
+  // Resolves Addr, Port and Proto (a host name with a blocking lookup) and
+  // starts a non-blocking connect; OnChangeState fires inside (to wsOpened,
+  // wsConnecting), OnSessionConnected later from the message loop. A
+  // datagram socket is connected at once: OnSessionConnected(0) fires inside.
   virtual void Connect();
+  // On an open connection: a graceful close (the bytes already handed to
+  // the platform still reach the peer). OnChangeState(wsClosed) and, once per
+  // connection, OnSessionClosed(0) fire inside this call. Nothing on a
+  // closed socket.
   virtual void Close();
+  // Cancels a lookup (OnDnsLookupDone(WSAEINTR) inside), drops the send
+  // queue and closes without the graceful end; fires what Close fires.
   virtual void Abort();
+  // Pumps messages until the send queue has gone to the platform or the
+  // socket has closed: handlers run inside. No time limit (FlushTimeout is
+  // not consulted).
   virtual void Flush();
+  // Pumps messages, offering waiting data to OnDataAvailable, until the
+  // connection has closed or the peer's close has been seen (its
+  // OnSessionClosed may then still be queued): handlers run inside.
   virtual void WaitForClose();
+  // Binds to Addr:Port and listens; OnChangeState fires inside (wsBound,
+  // wsListening), OnSessionAvailable later per waiting connection. A
+  // datagram socket is ready at once: OnSessionConnected(0) fires inside.
   virtual void Listen();
+  // Takes a waiting connection (from OnSessionAvailable); its handle, for
+  // another component's Dup.
   virtual SOCKET Accept();
+  // Adopts an accepted handle as this component's connection (closing its
+  // own first); OnChangeState fires inside.
   virtual void Dup(SOCKET NewHandle);
   virtual void ShutDown(int How);
+  // Stops and restarts the socket's notifications; while paused no socket
+  // event fires (a lookup still reports).
   virtual int Pause();
   virtual int Resume();
 
   // ---- Data
+  // Queues the bytes and hands the platform what it takes now; the rest goes
+  // as room comes back. Returns the count queued. OnDataSent fires later,
+  // from the message loop, once the queue has drained. Should the platform
+  // find the connection lost, OnChangeState(wsClosed) and OnSessionClosed
+  // (the code) fire inside this call. Not connected: WSAENOTCONN through
+  // ReportError.
   virtual int Send(const void* Data, int Len);
   virtual int SendStr(const std::string& Str);
   virtual int SendTo(const sockaddr_in& Dest, int DestLen, const void* Data, int Len);
@@ -94,8 +137,16 @@ class TCustomWSocket : public TComponent {
   virtual int ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From, int& FromLen);
 
   // ---- Name lookups
+  // Looks the name up on a worker thread; OnDnsLookupDone fires once, from
+  // the message loop, with DnsResult and DnsResultList set. A dotted address
+  // needs no lookup: OnDnsLookupDone(0) fires inside this call. An empty
+  // name goes to ReportError, then (when that returns) OnDnsLookupDone
+  // (WSAEINVAL) fires inside. A lookup still running is withdrawn silently.
   virtual void DnsLookup(const std::string& HostName);
+  // The same for the name of a dotted address.
   virtual void ReverseDnsLookup(const std::string& HostAddr);
+  // Withdraws the running lookup: it never reports, and OnDnsLookupDone
+  // (WSAEINTR) fires inside this call instead. Nothing when none runs.
   virtual void CancelDnsLookup();
 
   // ---- Peer and local addresses
@@ -105,11 +156,13 @@ class TCustomWSocket : public TComponent {
   virtual std::string GetBoundPort();
   virtual int GetSockName(sockaddr_in& Name, int& NameLen);
 
-  // ---- Message pumping
+  // ---- Message pumping: every handler of the thread runs inside these.
   // One pass: the thread's own queue when MultiThreaded, else the
-  // application-wide processing of pending messages.
+  // application-wide processing of pending messages (Qt events too).
   virtual void PumpMessages();
+  // The thread's queued messages, one pass (Messages.h).
   void PumpPendingMessages();
+  // One queued message; false when there was none.
   bool PumpOneMessage();
 
   // ---- Properties
@@ -128,6 +181,8 @@ class TCustomWSocket : public TComponent {
   // one connection may carry more than 2 GiB.
   std::int64_t ReadCount() const { return FReadCount; }
   virtual std::int32_t RcvdCount();
+  // The code of the last failure: of a call (as ReportError reports it) or
+  // of a receive.
   std::int32_t LastError() const { return FLastError; }
   bool MultiThreaded() const { return FMultiThreaded; }
   void SetMultiThreaded(bool Value) { FMultiThreaded = Value; }
@@ -153,14 +208,47 @@ class TCustomWSocket : public TComponent {
   std::int64_t BufferedByteCount() const;
 
   // ---- Events
+  // From the message loop while received data waits: the handler takes it
+  // with Receive. Several times per read notification (a bounded number of
+  // passes, fewer when the handler leaves the data unread); before
+  // OnSessionClosed until everything has been offered. Error: that of the
+  // notification, 0 in practice. Without a handler the data is read and
+  // dropped.
   TDataAvailable OnDataAvailable;
+  // From the message loop whenever a write notification finds the send queue
+  // empty: after each Send once its bytes have all gone to the platform, and
+  // once right after a plain connection is made. Error: 0 in practice.
   TDataSent OnDataSent;
+  // Once per connection: from the message loop when the peer's close or
+  // reset has been seen (after its data went through OnDataAvailable), or
+  // inside Close, Abort or the Send that found the connection lost. Error:
+  // 0 for an orderly end and for a local close, else the code (e.g.
+  // WSAECONNRESET; SOCKS and TLS codes for their failures). Not during
+  // destruction.
   TSessionClosed OnSessionClosed;
+  // From the message loop on a listening socket, once per waiting
+  // connection (again after each Accept). Error: 0 in practice.
   TSessionAvailable OnSessionAvailable;
+  // Once per Connect, from the message loop when the connection stands
+  // (Error 0) or has failed (e.g. WSAECONNREFUSED). After a failed plain
+  // connect the component closes: OnSessionClosed(0) follows unless the
+  // handler closed it.
+  // Through SOCKS or TLS it fires when their negotiation has ended, with
+  // their code on failure.
   TSessionConnected OnSessionConnected;
+  // At every change of State, inside the call that changes it (Connect,
+  // Close, Listen, Dup, Send...) or from the message loop.
   TChangeState OnChangeState;
+  // Once per DnsLookup or ReverseDnsLookup (see there). Error: 0 or the
+  // lookup's code (WSAHOST_NOT_FOUND, WSANO_DATA, WSATRY_AGAIN...); WSAEINTR
+  // after CancelDnsLookup.
   TDnsLookupDone OnDnsLookupDone;
+  // Inside a call whose failure ReportError reports, instead of the
+  // exception; LastError holds the code of a socket failure.
   TNotifyEvent OnError;
+  // When an exception escapes the handling of a notification (a handler's
+  // included): CanClose (true) asks for an Abort afterwards, which fires
+  // OnSessionClosed.
   TBgExceptionEvent OnBgException;
 
  protected:
@@ -280,8 +368,10 @@ constexpr int SocksAreaSize = 128;
 // username/password). The negotiation runs inside the component's own
 // notifications; the application's OnSessionConnected is held back until it
 // has ended, in success or failure. Every failure closes the connection and
-// reports OnSocksError, OnSessionConnected and OnSessionClosed with a code
-// 20001..20017 (see SocksFail).
+// reports OnSocksError, OnSessionConnected and OnSessionClosed with a code of
+// SocksErrors.h (see SocksFail); a SOCKS 4 destination that cannot be
+// resolved (SocksDestinationUnresolved) skips OnSessionConnected. All these
+// fire from the message loop, within the negotiation's notifications.
 class TCustomSocksWSocket : public TCustomWSocket {
  public:
   explicit TCustomSocksWSocket(TComponent* AOwner = nullptr);
@@ -303,8 +393,16 @@ class TCustomSocksWSocket : public TCustomWSocket {
   TSocksAuthentication SocksAuthentication() const { return FSocksAuthentication; }
   void SetSocksAuthentication(TSocksAuthentication Value) { FSocksAuthentication = Value; }
 
+  // Once per failed negotiation, first of the failure's events: the code
+  // and its text.
   TSocksErrorEvent OnSocksError;
+  // At each step of the username/password authentication: start, then
+  // success or failure (failure once more before OnSessionClosed when a
+  // connection that failed there closes); socksAuthNotRequired when the
+  // server accepted the connection without the authentication offered.
   TSocksAuthStateEvent OnSocksAuthState;
+  // Once per Connect through a SOCKS server, when the connection to the
+  // server stands (0) or has failed (the Windows Sockets code).
   TSessionConnected OnSocksConnected;
 
  protected:
@@ -350,6 +448,8 @@ class TCustomSocksWSocket : public TCustomWSocket {
   // The negotiation has succeeded: the application's connection begins.
   bool FinishNegotiation(int ReplyLength);
   void SocksFail(std::uint16_t Error, const std::string& Msg);
+  // SocksFail with the code's text from SocksErrors.h.
+  void SocksFail(std::uint16_t Error);
 
   std::string FSocksLevel = "5";
   std::string FSocksServer;
@@ -525,6 +625,8 @@ class TCustomLineWSocket : public TCustomSslWSocket {
   std::int32_t LineDataCount() const { return FLineDataCount; }
   std::int32_t LineDataSize() const { return static_cast<std::int32_t>(FLineData.size()); }
 
+  // Inside the delivery, when the bytes held without LineEnd pass
+  // LineLimit; the handler may close the connection.
   TNotifyEvent OnLineTooLong;
 
  protected:
@@ -589,6 +691,9 @@ class TCustomLineWSocket : public TCustomSslWSocket {
 
 // ---- Sync layer: waiting for a flag --------------------------------------
 
+// WaitForFlag's result when it stopped without the flag.
+constexpr int SyncWaitFailed = 12001;
+
 class TCustomSyncWSocket : public TCustomLineWSocket {
  public:
   explicit TCustomSyncWSocket(TComponent* AOwner = nullptr);
@@ -596,8 +701,9 @@ class TCustomSyncWSocket : public TCustomLineWSocket {
   std::int32_t SyncTimeout() const { return FSyncTimeout; }
   void SetSyncTimeout(std::int32_t Value) { FSyncTimeout = Value; }
 
-  // Pumps messages until DoneFlag is true (0), or the time limit passes, the
-  // application terminates or a quit message arrives (12001).
+  // Pumps messages (every handler of the thread runs inside) until DoneFlag
+  // is true (0), or SyncTimeout milliseconds pass (when positive), the
+  // application terminates or a quit message arrives (SyncWaitFailed).
   virtual int WaitForFlag(const bool& DoneFlag);
   // DoneFlag := false, Proc (when set), then WaitForFlag.
   virtual int RunAndWait(const std::function<void()>& Proc, bool& DoneFlag);

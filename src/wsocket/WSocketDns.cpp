@@ -54,7 +54,7 @@ void TCustomWSocket::CancelDnsLookup() {
     RaiseSocketError("WSACancelAsyncRequest");
     return;
   }
-  if (!Destroying()) DoDnsLookupDone(10004);
+  if (!Destroying()) DoDnsLookupDone(WSAEINTR);
 }
 
 void TCustomWSocket::HandleHostLookupDone(TMessage& Msg) {

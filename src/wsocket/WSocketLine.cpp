@@ -364,7 +364,8 @@ int TCustomSyncWSocket::WaitForFlag(const bool& DoneFlag) {
     // wrap of the tick count.
     const auto left = static_cast<std::int32_t>(static_cast<std::uint32_t>(FSyncDeadline) -
                                                 GetTickCount());
-    if ((FSyncTimeout > 0 && left < 0) || ApplicationTerminated() || FQuitReceived) return 12001;
+    if ((FSyncTimeout > 0 && left < 0) || ApplicationTerminated() || FQuitReceived)
+      return SyncWaitFailed;
     PumpMessages();
     if (DoneFlag) return 0;
     // Instead of spinning: wait for the next message, at most until the deadline.

@@ -5,31 +5,34 @@
 #include <arpa/inet.h>
 #include <cstring>
 
+#include "SocksErrors.h"
 #include "WSocket.h"
 
 using namespace winsock;
 
 namespace {
 
+using TSocksFailure = std::pair<std::uint16_t, std::string>;
+
+// A code of the table with its text, and what follows the text.
+TSocksFailure Failure(int Code, const std::string& Detail = "") {
+  return {static_cast<std::uint16_t>(Code), SocksErrorText(Code).value_or("") + Detail};
+}
+
 // Code and text of a failed SOCKS 5 connect reply (reply field 1..255).
-std::pair<std::uint16_t, std::string> Socks5ReplyError(int Field) {
-  static const char* const texts[] = {
-      "general SOCKS server failure", "connection not allowed by ruleset",
-      "network unreachable",          "host unreachable",
-      "connection refused",           "time to live expired",
-      "command not supported",        "address type not supported"};
-  if (Field >= 1 && Field <= 8)
-    return {static_cast<std::uint16_t>(20003 + Field), texts[Field - 1]};
-  return {20012, "unassigned error #" + std::to_string(Field)};
+TSocksFailure Socks5ReplyError(int Field) {
+  // Reply fields 1..8 follow each other in the table, from 20004 on.
+  if (Field >= 1 && Field <= 8) return Failure(SocksMethodNotAcceptable + Field);
+  return Failure(SocksUnassignedReply, std::to_string(Field));
 }
 
 // Code and text of a failed SOCKS 4 reply (any code but 90).
-std::pair<std::uint16_t, std::string> Socks4ReplyError(int Code) {
+TSocksFailure Socks4ReplyError(int Code) {
   switch (Code) {
-    case 91: return {20016, "request rejected or failed"};
-    case 92: return {20008, "connection refused"};
-    case 93: return {20015, "authentification failed"};
-    default: return {20012, "unassigned error #" + std::to_string(Code)};
+    case 91: return Failure(SocksRequestRejected);
+    case 92: return Failure(SocksConnectionRefused);
+    case 93: return Failure(SocksAuthenticationFailed);
+    default: return Failure(SocksUnassignedReply, std::to_string(Code));
   }
 }
 
@@ -42,10 +45,6 @@ std::string ExceptionText(const std::exception& E) {
   const char* cls = dynamic_cast<const ESocketException*>(&E) ? "ESocketException" : "Exception";
   return std::string(cls) + " " + E.what();
 }
-
-// The peer closed, or a reply/request does not fit the component's areas.
-constexpr std::uint16_t SocksServerFailure = 20004;
-constexpr std::uint16_t SocksInternalError = 20013;
 
 }  // namespace
 
@@ -186,7 +185,7 @@ void TCustomSocksWSocket::SendAuthRequest() {
   DoSocksAuthState(socksAuthStart);
   if (3 + FSocksUsercode.size() + FSocksPassword.size() > SocksAreaSize) {
     DoSocksAuthState(socksAuthFailure);
-    SocksFail(SocksInternalError, "internal error");
+    SocksFail(SocksInternalError);
     return;
   }
   std::string request{1, static_cast<char>(FSocksUsercode.size())};
@@ -201,7 +200,7 @@ void TCustomSocksWSocket::SendConnectRequest() {
   std::string request;
   if (!(IsSocks4() ? BuildSocks4Request(request) : BuildSocks5Request(request))) return;
   if (request.size() > SocksAreaSize) {
-    SocksFail(SocksInternalError, "internal error");
+    SocksFail(SocksInternalError);
     return;
   }
   SendRequest(request);
@@ -216,8 +215,8 @@ bool TCustomSocksWSocket::BuildSocks4Request(std::string& Request) {
     try {
       dest = WSocketResolveHost(Addr());
     } catch (const std::exception& E) {
-      DoSocksError(20017, ExceptionText(E));
-      DoClose(true, 20017);
+      DoSocksError(SocksDestinationUnresolved, ExceptionText(E));
+      DoClose(true, SocksDestinationUnresolved);
       return false;
     }
   }
@@ -236,7 +235,7 @@ bool TCustomSocksWSocket::BuildSocks4Request(std::string& Request) {
 bool TCustomSocksWSocket::BuildSocks5Request(std::string& Request) {
   // The destination always travels as a name; its length must fit one byte.
   if (Addr().size() > 255) {
-    SocksFail(SocksInternalError, "internal error");
+    SocksFail(SocksInternalError);
     return false;
   }
   Request = {5, 1, 0, 3, static_cast<char>(Addr().size())};
@@ -266,7 +265,7 @@ bool TCustomSocksWSocket::DoDataAvailable(std::uint16_t Error) {
     case spMethods: HandleMethodReply(); return true;
     case spAuth: HandleAuthReply(); return true;
     case spConnect: return IsSocks4() ? HandleSocks4Reply() : HandleSocks5Reply();
-    default: SocksFail(SocksInternalError, "internal error"); return false;
+    default: SocksFail(SocksInternalError); return false;
   }
 }
 
@@ -282,7 +281,7 @@ bool TCustomSocksWSocket::CollectReply(int Limit) {
   }
   if (n == 0) {
     // The server closed before its reply was complete.
-    SocksFail(SocksServerFailure, "general SOCKS server failure");
+    SocksFail(SocksServerFailure);
     return false;
   }
   FReadCount += n;
@@ -293,13 +292,13 @@ bool TCustomSocksWSocket::CollectReply(int Limit) {
 void TCustomSocksWSocket::HandleMethodReply() {
   if (!CollectReply(SocksAreaSize - 1)) return;
   if (IsSocks4()) {
-    SocksFail(20001, "TWSocket logic error");
+    SocksFail(SocksLogicError);
     return;
   }
   if (FReplyCount < 2) return;
   FReplyCount = 0;
   if (FReplyBuffer[0] != 5) {
-    SocksFail(20002, "socks version error");
+    SocksFail(SocksVersionError);
     return;
   }
   switch (FReplyBuffer[1]) {
@@ -308,26 +307,25 @@ void TCustomSocksWSocket::HandleMethodReply() {
       SendConnectRequest();
       break;
     case 2: SendAuthRequest(); break;
-    default: SocksFail(20003, "authentification method not acceptable");
+    default: SocksFail(SocksMethodNotAcceptable);
   }
 }
 
 void TCustomSocksWSocket::HandleAuthReply() {
   if (!CollectReply(SocksAreaSize - 1)) return;
-  const char* failure = nullptr;
-  std::uint16_t code = 0;
+  TSocksFailure failure;
   if (FReplyBuffer[0] != 1) {
-    code = 20002, failure = "socks version error";
+    failure = Failure(SocksVersionError);
   } else if (FReplyCount < 2) {
     return;
   } else if (FReplyCount > 2) {
-    code = 20001, failure = "too much data availaible";
+    failure = {SocksLogicError, SocksTooMuchDataText};
   } else if (FReplyBuffer[1] != 0) {
-    code = 20015, failure = "socks authentication failed";
+    failure = {SocksAuthenticationFailed, Socks5AuthenticationFailedText};
   }
-  if (failure) {
+  if (failure.first != 0) {
     DoSocksAuthState(socksAuthFailure);
-    SocksFail(code, failure);
+    SocksFail(failure.first, failure.second);
     return;
   }
   FReplyCount = 0;
@@ -339,7 +337,7 @@ bool TCustomSocksWSocket::HandleSocks4Reply() {
   if (!CollectReply(8) || FReplyCount < 8) return true;
   FReplyCount = 0;
   if (FReplyBuffer[0] != 0) {
-    SocksFail(20002, "socks version error");
+    SocksFail(SocksVersionError);
     return true;
   }
   if (FReplyBuffer[1] != 90) {
@@ -353,7 +351,7 @@ bool TCustomSocksWSocket::HandleSocks4Reply() {
 bool TCustomSocksWSocket::HandleSocks5Reply() {
   if (!CollectReply(SocksAreaSize - 1)) return true;
   if (FReplyBuffer[0] != 5) {
-    SocksFail(20002, "socks version error");
+    SocksFail(SocksVersionError);
     return true;
   }
   if (FReplyCount >= 2 && FReplyBuffer[1] != 0) {
@@ -366,12 +364,12 @@ bool TCustomSocksWSocket::HandleSocks5Reply() {
   const int length = type == 1 ? 10 : type == 3 ? FReplyBuffer[4] + 7 : 5;
   if (length > SocksAreaSize - 1) {
     // A bound name too long to be collected: the reply cannot be completed.
-    SocksFail(SocksInternalError, "internal error");
+    SocksFail(SocksInternalError);
     return true;
   }
   if (FReplyCount < length) return true;
   if (type != 1 && type != 3) {
-    SocksFail(20011, "address type not supported");
+    SocksFail(SocksAddressTypeNotSupported);
     return true;
   }
   return FinishNegotiation(length);
@@ -404,6 +402,10 @@ void TCustomSocksWSocket::SocksFail(std::uint16_t Error, const std::string& Msg)
   DoSocksError(Error, Msg);
   DoTransportConnected(Error);
   DoClose(true, Error);
+}
+
+void TCustomSocksWSocket::SocksFail(std::uint16_t Error) {
+  SocksFail(Error, SocksErrorText(Error).value_or(""));
 }
 
 // ---- Leftover data ------------------------------------------------------------

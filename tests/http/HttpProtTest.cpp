@@ -396,13 +396,13 @@ TEST(HttpClient, LookupAndConnectFailuresReportTheirCodes) {
   EXPECT_EQ(client.Get("http://no-such-host.invalid/x"), 404);
   EXPECT_EQ(client.error, "can't resolve hostname to IP address");
   ASSERT_TRUE(client.WaitDone());
-  EXPECT_EQ(client.doneError, 11001);
+  EXPECT_EQ(client.doneError, winsock::WSAHOST_NOT_FOUND);
 
   Client refused;
   EXPECT_EQ(refused.Get("http://127.0.0.1:" + std::to_string(testpeer::UnusedPort()) + "/"), 404);
-  EXPECT_EQ(refused.error, WSocketErrorText(10061) + " (Error #10061)");
+  EXPECT_EQ(refused.error, WSocketErrorText(winsock::WSAECONNREFUSED) + " (Error #10061)");
   ASSERT_TRUE(refused.WaitDone());
-  EXPECT_EQ(refused.doneError, 10061);
+  EXPECT_EQ(refused.doneError, winsock::WSAECONNREFUSED);
 
   Client badPort;
   EXPECT_EQ(badPort.Get("http://127.0.0.1:nonsuchservice/"), 404);
@@ -413,12 +413,12 @@ TEST(HttpClient, NoHostLeavesTheClientBusyUntilAbort) {
   Client client;
   EXPECT_THROW(client.Get("/x"), ESocketException);
   EXPECT_EQ(client.http.State(), hsResolving);
-  EXPECT_EQ(client.Get("http://127.0.0.1/"), 1);
+  EXPECT_EQ(client.Get("http://127.0.0.1/"), kHttpErrorBusy);
   EXPECT_EQ(client.error, "HTTP component is busy");
   client.http.Abort();
   EXPECT_EQ(client.http.State(), hsIdle);
   ASSERT_TRUE(client.WaitDone());
-  EXPECT_EQ(client.doneError, 3);
+  EXPECT_EQ(client.doneError, kHttpErrorAborted);
 }
 
 // Aborts from inside the request at a chosen point, as a button click
@@ -445,7 +445,7 @@ TEST(HttpClient, AbortAtEveryStageEndsTheRequest) {
     EXPECT_EQ(client.error, "Connection aborted on request") << stage.name;
     EXPECT_EQ(client.http.State(), hsIdle) << stage.name;
     EXPECT_TRUE(client.WaitDone()) << stage.name;
-    EXPECT_EQ(client.doneError, 3) << stage.name;
+    EXPECT_EQ(client.doneError, kHttpErrorAborted) << stage.name;
     EXPECT_EQ(client.doneCount, 1) << stage.name;
     server.Release();
   }

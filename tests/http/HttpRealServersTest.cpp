@@ -270,7 +270,7 @@ TEST_F(HttpNginx, AbortDuringTheBodyEndsTheRequestAndTheClientGoesOn) {
   EXPECT_FALSE(client.guardFired);
   EXPECT_LT(client.http.ReceivedBytes(), 8ll << 20);
   ASSERT_TRUE(client.WaitDone());
-  EXPECT_EQ(client.doneError, 3);
+  EXPECT_EQ(client.doneError, kHttpErrorAborted);
 
   client.http.OnDocData = nullptr;
   client.body.Clear();

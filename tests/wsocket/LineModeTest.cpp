@@ -305,7 +305,7 @@ TEST(SyncWait, WaitForFlagEndsOnTheFlagTheTimeLimitOrAQuit) {
   bool never = false;
   s.SetSyncTimeout(300);
   auto start = testpeer::Clock::now();
-  EXPECT_EQ(s.WaitForFlag(never), 12001);
+  EXPECT_EQ(s.WaitForFlag(never), SyncWaitFailed);
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(testpeer::Clock::now() - start);
   EXPECT_GE(ms.count(), 290);
   EXPECT_LT(ms.count(), 3000);
@@ -314,7 +314,7 @@ TEST(SyncWait, WaitForFlagEndsOnTheFlagTheTimeLimitOrAQuit) {
   s.SetMultiThreaded(true);  // the thread's own queue: a quit message ends the wait
   s.SetSyncTimeout(0);
   PostQuitMessage(0);
-  EXPECT_EQ(s.WaitForFlag(never), 12001);
+  EXPECT_EQ(s.WaitForFlag(never), SyncWaitFailed);
   EXPECT_TRUE(s.QuitReceived());
   s.Close();
 }

@@ -293,37 +293,42 @@ TEST(Socks5, EveryFailureClosesWithItsCodeAndText) {
     std::string text;
   };
   std::vector<Case> cases;
-  const char* fieldTexts[] = {"general SOCKS server failure", "connection not allowed by ruleset",
-                              "network unreachable",          "host unreachable",
-                              "connection refused",           "time to live expired",
-                              "command not supported",        "address type not supported"};
+  const std::pair<int, const char*> fieldFailures[] = {
+      {SocksServerFailure, "general SOCKS server failure"},
+      {SocksNotAllowedByRuleset, "connection not allowed by ruleset"},
+      {SocksNetworkUnreachable, "network unreachable"},
+      {SocksHostUnreachable, "host unreachable"},
+      {SocksConnectionRefused, "connection refused"},
+      {SocksTtlExpired, "time to live expired"},
+      {SocksCommandNotSupported, "command not supported"},
+      {SocksAddressTypeNotSupported, "address type not supported"},
+      {SocksUnassignedReply, "unassigned error #9"}};
   for (int field = 1; field <= 9; ++field) {
-    Case c{{}, false, field <= 8 ? 20003 + field : 20012,
-           field <= 8 ? fieldTexts[field - 1] : "unassigned error #9"};
+    Case c{{}, false, fieldFailures[field - 1].first, fieldFailures[field - 1].second};
     c.script.reply = Bytes({5, field, 0, 1, 127, 0, 0, 1, 0, 80});
     cases.push_back(c);
   }
-  Case method{{}, false, 20003, "authentification method not acceptable"};
+  Case method{{}, false, SocksMethodNotAcceptable, "authentification method not acceptable"};
   method.script.method = Bytes({5, 255});
   cases.push_back(method);
-  Case version{{}, false, 20002, "socks version error"};
+  Case version{{}, false, SocksVersionError, "socks version error"};
   version.script.method = Bytes({4, 0});
   cases.push_back(version);
-  Case replyVersion{{}, false, 20002, "socks version error"};
+  Case replyVersion{{}, false, SocksVersionError, "socks version error"};
   replyVersion.script.reply = Bytes({4, 0, 0, 1, 127, 0, 0, 1, 0, 80});
   cases.push_back(replyVersion);
-  Case ipv6{{}, false, 20011, "address type not supported"};
+  Case ipv6{{}, false, SocksAddressTypeNotSupported, "address type not supported"};
   ipv6.script.reply = Bytes({5, 0, 0, 4}) + std::string(18, '\0');
   cases.push_back(ipv6);
-  Case authFailed{{}, true, 20015, "socks authentication failed"};
+  Case authFailed{{}, true, SocksAuthenticationFailed, "socks authentication failed"};
   authFailed.script.method = Bytes({5, 2});
   authFailed.script.auth = Bytes({1, 1});
   cases.push_back(authFailed);
-  Case authLong{{}, true, 20001, "too much data availaible"};
+  Case authLong{{}, true, SocksLogicError, "too much data availaible"};
   authLong.script.method = Bytes({5, 2});
   authLong.script.auth = Bytes({1, 0, 0});
   cases.push_back(authLong);
-  Case authVersion{{}, true, 20002, "socks version error"};
+  Case authVersion{{}, true, SocksVersionError, "socks version error"};
   authVersion.script.method = Bytes({5, 2});
   authVersion.script.auth = Bytes({5, 0});
   cases.push_back(authVersion);
@@ -479,7 +484,8 @@ TEST(SocksBadInput, AServerThatNeverAnswersLeavesTheWaitToTheCaller) {
   bool connected = false;
   s.OnSessionConnected = [&](TObject*, std::uint16_t) { connected = true; };
   s.SetSyncTimeout(300);
-  EXPECT_EQ(s.RunAndWait([&] { ConnectVia(s, server.Port(), "5", 80); }, connected), 12001);
+  EXPECT_EQ(s.RunAndWait([&] { ConnectVia(s, server.Port(), "5", 80); }, connected),
+            SyncWaitFailed);
   EXPECT_FALSE(connected);
   s.Abort();
   EXPECT_EQ(s.State(), wsClosed);

@@ -256,9 +256,9 @@ TEST(WSocketErrors, PreconditionsReportThroughOnErrorOrException) {
     ++errors;
   };
   EXPECT_EQ(s.SendStr("x"), -1);
-  EXPECT_EQ(s.LastError(), 10057);
+  EXPECT_EQ(s.LastError(), winsock::WSAENOTCONN);
   EXPECT_EQ(s.RcvdCount(), -1);  // no socket: the platform call fails
-  EXPECT_EQ(s.LastError(), 10038);
+  EXPECT_EQ(s.LastError(), winsock::WSAENOTSOCK);
   s.SetSendFlags(static_cast<TSocketSendFlags>(5));
   EXPECT_EQ(errors, 3);
   EXPECT_EQ(s.SendFlags(), wsSendNormal);

@@ -1,0 +1,29 @@
+// The error codes of the HTTP client (THttpCli) for failures it finds itself,
+// with their English texts. They lie below the socket codes, so OnRequestDone's
+// Error tells them apart from a Windows Sockets, SOCKS or TLS code.
+//
+// StartRequest raises the first two as EHttpException (ErrorCode: the code).
+// The others end a request with StatusCode 404 and the code as
+// OnRequestDone's Error; ReasonPhrase is the code's text, except for
+// kHttpErrorTunnelRefused, whose ReasonPhrase is the proxy's own answer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+constexpr std::uint16_t kHttpErrorBusy = 1;  // a request is running
+constexpr std::uint16_t kHttpErrorNothingToPost = 2;  // a POST without PostStream
+constexpr std::uint16_t kHttpErrorAborted = 3;  // Abort
+constexpr std::uint16_t kHttpErrorLineTooLong = 4;  // a header line past HttpLineBufferSize
+constexpr std::uint16_t kHttpErrorBadStatus = 5;
+constexpr std::uint16_t kHttpErrorDocTooLarge = 6;  // past MaxDocSize
+constexpr std::uint16_t kHttpErrorTooManyRelocations = 7;  // more than HttpMaxRelocations
+constexpr std::uint16_t kHttpErrorTunnelRefused = 8;  // the proxy did not answer CONNECT with 200
+
+// Relocations followed in one request; the next one ends it with
+// kHttpErrorTooManyRelocations.
+constexpr int HttpMaxRelocations = 20;
+
+// The text of one of the codes above; "HTTP error #" and the number for any
+// other.
+std::string HttpErrorText(std::uint16_t Code);
