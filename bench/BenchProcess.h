@@ -30,7 +30,8 @@ struct ProgramRun {
 };
 
 // Runs the program with its output in `log`; kills it after `timeoutMs`.
-inline ProgramRun TimeProgram(const std::vector<std::string>& argv, const std::filesystem::path& log, int timeoutMs) {
+inline ProgramRun TimeProgram(const std::vector<std::string>& argv,
+                              const std::filesystem::path& log, int timeoutMs) {
   ProgramRun run;
   testsupport::ChildProcess child;
   auto start = std::chrono::steady_clock::now();
@@ -56,7 +57,8 @@ Result MeasureCrawls(benchmark::State& state, size_t expectedPages, Crawl crawl)
   for (auto _ : state) {
     Result run = crawl();
     if (run.failure.empty() && expectedPages > 0 && run.pages != expectedPages) {
-      run.failure = std::to_string(run.pages) + " pages fetched of " + std::to_string(expectedPages);
+      run.failure =
+          std::to_string(run.pages) + " pages fetched of " + std::to_string(expectedPages);
     }
     if (!run.failure.empty()) {
       state.SkipWithError(run.failure.c_str());

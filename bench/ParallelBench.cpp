@@ -65,17 +65,20 @@ std::map<std::string, std::string> MakeSite(int pages, bool flat) {
   const std::vector<std::string> vocabulary = Vocabulary(random);
   std::map<std::string, std::string> site;
   for (int page = 0; page < pages; ++page) {
-    std::string body = "<html><head><title>Seite " + std::to_string(page) + "</title></head><body>\n<p>";
+    std::string body =
+        "<html><head><title>Seite " + std::to_string(page) + "</title></head><body>\n<p>";
     for (int w = 0; w < 300; ++w) body += vocabulary[random() % 2000] + (w % 15 == 14 ? "\n" : " ");
     body += "</p>\n<ul>\n";
     std::vector<int> targets;
-    for (int child = page * kFanOut + 1; child <= page * kFanOut + kFanOut && child < pages; ++child) {
+    for (int child = page * kFanOut + 1; child <= page * kFanOut + kFanOut && child < pages;
+         ++child) {
       targets.push_back(child);
     }
     if (page > 0) targets.push_back((page - 1) / kFanOut);
     for (int r = 0; r < kRandomLinks; ++r) targets.push_back(static_cast<int>(random() % pages));
     for (int target : targets) {
-      body += "<li><a href=\"" + LinkTo(page, target, flat) + "\">" + vocabulary[random() % 500] + "</a></li>\n";
+      body += "<li><a href=\"" + LinkTo(page, target, flat) + "\">" + vocabulary[random() % 500] +
+              "</a></li>\n";
     }
     site[PagePath(page, flat)] = body + "</ul>\n</body></html>\n";
   }
@@ -92,15 +95,16 @@ struct RunResult : ProgramRun {
 RunResult RunTirasel(const std::string& url, int parallel) {
   TempDirectory dir("tirasel-bench-parallel");
   RunResult result{TimeProgram({kTiraselCli, "--parallel", std::to_string(parallel), "--output",
-                                 (dir / "words.txt").string(), url},
-                                dir / "log.txt", kRunTimeoutMs)};
+                                (dir / "words.txt").string(), url},
+                               dir / "log.txt", kRunTimeoutMs)};
   result.pages = DonePages(testsupport::ReadFile(dir / "log.txt"));
   result.words = testsupport::ReadFile(dir / "words.txt");
   return result;
 }
 
 // Distinct pages of the site that the server was asked for since `mark`.
-size_t PagesRequestedSince(ConcurrentSiteServer& server, size_t mark, const std::map<std::string, std::string>& site) {
+size_t PagesRequestedSince(ConcurrentSiteServer& server, size_t mark,
+                           const std::map<std::string, std::string>& site) {
   std::vector<std::string> requested = server.Requested();
   std::set<std::string> pages;
   for (size_t i = mark; i < requested.size(); ++i) {
@@ -130,13 +134,16 @@ Fixture& Shared() {
 double gSequentialRate = 0, gParallelRate = 0, gWgetRate = 0, gNginxSequentialRate = 0;
 std::string gSequentialWords;
 
-double Rate(const RunResult& run) { return run.seconds > 0 ? static_cast<double>(run.pages) / run.seconds : 0; }
+double Rate(const RunResult& run) {
+  return run.seconds > 0 ? static_cast<double>(run.pages) / run.seconds : 0;
+}
 
 // One run per iteration, with the pages and the rate in the row.
 template <typename Crawl>
 RunResult Measure(benchmark::State& state, size_t expectedPages, Crawl crawl) {
   RunResult total = MeasureCrawls<RunResult>(state, expectedPages, crawl);
-  const double runs = static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
+  const double runs =
+      static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
   state.counters["pages"] = static_cast<double>(total.pages) / runs;
   state.counters["pages/s"] = Rate(total);
   return total;
@@ -149,17 +156,20 @@ void ExpectSequentialWords(benchmark::State& state, const RunResult& run) {
 }
 
 void BM_Distant_Parallel1(benchmark::State& state) {
-  RunResult run = Measure(state, kPages, [] { return RunTirasel(Shared().distant.Root() + "index.html", 1); });
+  RunResult run =
+      Measure(state, kPages, [] { return RunTirasel(Shared().distant.Root() + "index.html", 1); });
   gSequentialRate = Rate(run);
   gSequentialWords = run.words;
 }
 BENCHMARK(BM_Distant_Parallel1)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 void BM_Distant_Parallel8(benchmark::State& state) {
-  RunResult run = Measure(state, kPages, [] { return RunTirasel(Shared().distant.Root() + "index.html", 8); });
+  RunResult run =
+      Measure(state, kPages, [] { return RunTirasel(Shared().distant.Root() + "index.html", 8); });
   ExpectSequentialWords(state, run);
   gParallelRate = Rate(run);
-  if (gSequentialRate > 0) state.counters["x_parallel1"] = gParallelRate / gSequentialRate;  // target >= 6
+  if (gSequentialRate > 0)
+    state.counters["x_parallel1"] = gParallelRate / gSequentialRate;  // target >= 6
   state.counters["max_connections"] = Shared().distant.MaxOpen();
 }
 BENCHMARK(BM_Distant_Parallel8)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
@@ -169,14 +179,16 @@ void BM_Distant_Wget(benchmark::State& state) {
   RunResult run = Measure(state, kPages, [&] {
     TempDirectory dir("tirasel-bench-wget");
     size_t mark = fixture.distant.Requested().size();
-    RunResult result{TimeProgram({"/usr/bin/wget", "--recursive", "--level=inf", "--no-parent", "-q", "-P",
-                                   dir.Path().string(), fixture.distant.Root() + "index.html"},
-                                  dir / "log.txt", kRunTimeoutMs)};
+    RunResult result{
+        TimeProgram({"/usr/bin/wget", "--recursive", "--level=inf", "--no-parent", "-q", "-P",
+                     dir.Path().string(), fixture.distant.Root() + "index.html"},
+                    dir / "log.txt", kRunTimeoutMs)};
     result.pages = PagesRequestedSince(fixture.distant, mark, fixture.site);
     return result;
   });
   gWgetRate = Rate(run);
-  if (gWgetRate > 0 && gParallelRate > 0) state.counters["parallel8_x_wget"] = gParallelRate / gWgetRate;  // >= 4
+  if (gWgetRate > 0 && gParallelRate > 0)
+    state.counters["parallel8_x_wget"] = gParallelRate / gWgetRate;  // >= 4
 }
 BENCHMARK(BM_Distant_Wget)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
@@ -190,8 +202,8 @@ void BM_DistantFlat_Cewl(benchmark::State& state) {
     TempDirectory dir("tirasel-bench-cewl");
     size_t mark = fixture.distantFlat.Requested().size();
     RunResult result{TimeProgram({"/usr/bin/cewl", "-d", "2", "-w", (dir / "words.txt").string(),
-                                   fixture.distantFlat.Root() + "index.html"},
-                                  dir / "log.txt", kRunTimeoutMs)};
+                                  fixture.distantFlat.Root() + "index.html"},
+                                 dir / "log.txt", kRunTimeoutMs)};
     result.pages = PagesRequestedSince(fixture.distantFlat, mark, fixture.flat);
     return result;
   });
@@ -199,15 +211,18 @@ void BM_DistantFlat_Cewl(benchmark::State& state) {
 BENCHMARK(BM_DistantFlat_Cewl)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 void BM_Nginx_Parallel1(benchmark::State& state) {
-  RunResult run = Measure(state, kPages, [] { return RunTirasel(Shared().nginx.Url("/index.html"), 1); });
+  RunResult run =
+      Measure(state, kPages, [] { return RunTirasel(Shared().nginx.Url("/index.html"), 1); });
   gNginxSequentialRate = Rate(run);
 }
 BENCHMARK(BM_Nginx_Parallel1)->Iterations(3)->UseManualTime()->Unit(benchmark::kSecond);
 
 void BM_Nginx_Parallel4(benchmark::State& state) {
-  RunResult run = Measure(state, kPages, [] { return RunTirasel(Shared().nginx.Url("/index.html"), 4); });
+  RunResult run =
+      Measure(state, kPages, [] { return RunTirasel(Shared().nginx.Url("/index.html"), 4); });
   ExpectSequentialWords(state, run);
-  if (gNginxSequentialRate > 0) state.counters["x_parallel1"] = Rate(run) / gNginxSequentialRate;  // target >= 1
+  if (gNginxSequentialRate > 0)
+    state.counters["x_parallel1"] = Rate(run) / gNginxSequentialRate;  // target >= 1
 }
 BENCHMARK(BM_Nginx_Parallel4)->Iterations(3)->UseManualTime()->Unit(benchmark::kSecond);
 

@@ -208,13 +208,15 @@ void TCrawlRun::FetchPage(const std::string& address) {
 void TCrawlRun::TakePrefetched(const TPrefetchedPage& page) {
   run_->prefetchedBytes = page.ReceivedBytes;
   if (page.Error != 0) HttpCli1RequestDone(&http_, rqGet, page.Error);
-  if (page.StatusCode >= 400) throw EHttpException(page.ReasonPhrase, static_cast<std::uint16_t>(page.StatusCode));
+  if (page.StatusCode >= 400) {
+    throw EHttpException(page.ReasonPhrase, static_cast<std::uint16_t>(page.StatusCode));
+  }
 }
 
 // A fetched document: recorded, its final address taken, its text cut into
 // the parser's lines.
-void TCrawlRun::CutPage(const std::string& address, const std::string& location, const std::string& contentType,
-                        std::string_view document) {
+void TCrawlRun::CutPage(const std::string& address, const std::string& location,
+                        const std::string& contentType, std::string_view document) {
   run_->lists.FetchedPages.Add(address);
   if (location != address) TakeFinalAddress(location);
   std::optional<std::string> decoded = DecodePage(contentType, document);

@@ -95,8 +95,8 @@ class TCrawlRun {
   void FinishRun();
   void FetchPage(const std::string& address);
   void TakePrefetched(const TPrefetchedPage& page);
-  void CutPage(const std::string& address, const std::string& location, const std::string& contentType,
-               std::string_view document);
+  void CutPage(const std::string& address, const std::string& location,
+               const std::string& contentType, std::string_view document);
   bool UsesPrefetch() const;
   void TakeFinalAddress(const std::string& location);
   void ProcessPage(const std::string& address);

@@ -21,9 +21,9 @@ bool CarriesCredentials(const std::string& address) {
 
 }  // namespace
 
-TPrefetchPool::TPrefetchPool(const TPageQueue& queue, const TFetchedPages& fetched, const THttpCli& model,
-                             size_t parallel, int delayMs, std::function<std::string()> proxy,
-                             std::function<bool()> stopped)
+TPrefetchPool::TPrefetchPool(const TPageQueue& queue, const TFetchedPages& fetched,
+                             const THttpCli& model, size_t parallel, int delayMs,
+                             std::function<std::string()> proxy, std::function<bool()> stopped)
     : queue_(queue),
       fetched_(fetched),
       model_(model),
@@ -44,7 +44,8 @@ TPrefetchPool::~TPrefetchPool() {
 
 size_t TPrefetchPool::InFlight() const {
   auto running = [](const auto& slot) { return slot->state == TSlotState::Running; };
-  return static_cast<size_t>(std::count_if(slots_.begin(), slots_.end(), running)) + retired_.size();
+  return static_cast<size_t>(std::count_if(slots_.begin(), slots_.end(), running)) +
+         retired_.size();
 }
 
 TPrefetchPool::TSlot* TPrefetchPool::SlotAt(size_t position) {
@@ -91,14 +92,15 @@ void TPrefetchPool::EnsureSlot(size_t position) {
     slot->address = address;
     slots_.push_back(std::move(slot));
   }
-  std::sort(slots_.begin(), slots_.end(), [](const auto& a, const auto& b) { return a->position < b->position; });
+  std::sort(slots_.begin(), slots_.end(),
+            [](const auto& a, const auto& b) { return a->position < b->position; });
 }
 
 // The next distinct entries after `position` that are not fetched, each
 // looked at once, until `parallel_ - 1` wait ahead of the run.
 void TPrefetchPool::FillAhead(size_t position) {
-  size_t ahead = static_cast<size_t>(std::count_if(slots_.begin(), slots_.end(),
-                                                   [&](const auto& slot) { return slot->position > position; }));
+  size_t ahead = static_cast<size_t>(std::count_if(
+      slots_.begin(), slots_.end(), [&](const auto& slot) { return slot->position > position; }));
   scanned_ = std::max(scanned_, position + 1);
   for (; ahead + 1 < parallel_ && scanned_ < queue_.Count(); ++scanned_) {
     const std::string_view address = queue_.At(scanned_);
@@ -202,8 +204,9 @@ std::unique_ptr<TPrefetchedPage> TPrefetchPool::Take(size_t position, const std:
   ProcessMessages();  // as Get ends: events that came with the request's end are handled first
 
   std::unique_ptr<TPrefetchedPage> page;
-  const bool usable = slot->state == TSlotState::Done && slot->proxy == proxy && slot->username == model_.Username &&
-                      slot->password == model_.Password && !slot->credentialsChanged;
+  const bool usable = slot->state == TSlotState::Done && slot->proxy == proxy &&
+                      slot->username == model_.Username && slot->password == model_.Password &&
+                      !slot->credentialsChanged;
   if (usable) page = std::move(slot->page);
   std::erase_if(slots_, [&](const std::unique_ptr<TSlot>& s) { return s.get() == slot; });
   return page;
@@ -271,7 +274,8 @@ void TPrefetchPool::HoldForRetry(TSlot& slot) {
 void TPrefetchPool::RequestDone(THttpCli* client, std::uint16_t error) {
   client->ReceiveStream = nullptr;
   idle_.push_back(client);
-  if (std::erase_if(retired_, [&](const std::unique_ptr<TSlot>& slot) { return slot->client == client; })) return;
+  auto byClient = [&](const std::unique_ptr<TSlot>& slot) { return slot->client == client; };
+  if (std::erase_if(retired_, byClient)) return;
   for (auto& slot : slots_) {
     if (slot->client != client || slot->state != TSlotState::Running) continue;
     TPrefetchedPage& page = *slot->page;
@@ -281,7 +285,8 @@ void TPrefetchPool::RequestDone(THttpCli* client, std::uint16_t error) {
     page.Location = client->Location();
     page.ContentType = client->ContentType();
     page.ReceivedBytes = client->ReceivedBytes();
-    slot->credentialsChanged = client->Username != slot->username || client->Password != slot->password;
+    slot->credentialsChanged =
+        client->Username != slot->username || client->Password != slot->password;
     slot->client = nullptr;
     slot->state = TSlotState::Done;
     return;
@@ -296,7 +301,9 @@ THttpCli* TPrefetchPool::IdleClient() {
   }
   auto client = std::make_unique<THttpCli>();
   THttpCli* raw = client.get();
-  raw->OnRequestDone = [this, raw](TObject*, THttpRequest, std::uint16_t error) { RequestDone(raw, error); };
+  raw->OnRequestDone = [this, raw](TObject*, THttpRequest, std::uint16_t error) {
+    RequestDone(raw, error);
+  };
   clients_.push_back(std::move(client));
   return raw;
 }

@@ -28,7 +28,7 @@
 struct TPrefetchedPage {
   int StatusCode = 0;
   std::string ReasonPhrase;
-  std::uint16_t Error = 0;  // OnRequestDone's code: 0, a socket code, or 3 after Abort
+  std::uint16_t Error = 0;  // OnRequestDone's code: 0, a socket code, or kHttpErrorAborted
   std::string Location;     // the final address after relocations
   std::string ContentType;
   std::int64_t ReceivedBytes = 0;
@@ -41,8 +41,9 @@ class TPrefetchPool {
   // starts; `proxy` reads the proxy field (anew for every request);
   // `stopped` tells that the run was told to stop. Starts of requests are
   // at least `delayMs` apart. All must outlive the pool.
-  TPrefetchPool(const TPageQueue& queue, const TFetchedPages& fetched, const THttpCli& model, size_t parallel,
-                int delayMs, std::function<std::string()> proxy, std::function<bool()> stopped);
+  TPrefetchPool(const TPageQueue& queue, const TFetchedPages& fetched, const THttpCli& model,
+                size_t parallel, int delayMs, std::function<std::string()> proxy,
+                std::function<bool()> stopped);
   // Aborts what is in flight; the outcomes are dropped.
   ~TPrefetchPool();
 
@@ -56,8 +57,9 @@ class TPrefetchPool {
   // (processing messages, as Get does, and starting requests ahead as the
   // delay allows); once it has ended, messages are processed once more, as
   // Get does. nullptr when the pool has no request for the entry, or could
-  // not start it, or started it through another proxy than `proxy`: the run
-  // then fetches the entry itself.
+  // not start it, or started it through another proxy than `proxy` or with
+  // other credentials than the run's client now holds: the run then fetches
+  // the entry itself.
   std::unique_ptr<TPrefetchedPage> Take(size_t position, const std::string& proxy);
 
   // Before the run fetches an entry with its own client: waits, processing

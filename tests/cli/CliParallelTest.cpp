@@ -18,7 +18,8 @@ using clitest::Result;
 using clitest::RunCli;
 using testpeer::ConcurrentSiteServer;
 
-Result RunWith(const std::string& parallel, std::vector<std::string> args, const std::string& answers = "") {
+Result RunWith(const std::string& parallel, std::vector<std::string> args,
+               const std::string& answers = "") {
   if (!parallel.empty()) args.insert(args.begin(), {"--parallel", parallel});
   return RunCli(args, answers);
 }
@@ -49,7 +50,8 @@ TEST(CliParallel, RandomSitesGiveTheSequentialLogAndListWithAtMostNConnections) 
     ConcurrentSiteServer site(random.pages, 2);
     std::string answers;
     for (bool yes : random.answers) answers += yes ? "y\n" : "n\n";
-    const std::vector<std::string> args = {"--ask", "--stats", site.Root() + random.start.substr(1)};
+    const std::vector<std::string> args = {"--ask", "--stats",
+                                           site.Root() + random.start.substr(1)};
     Result sequential = RunWith("1", args, answers);
     ASSERT_EQ(site.MaxOpen(), 1) << seed;
     Result parallel = RunWith("8", args, answers);

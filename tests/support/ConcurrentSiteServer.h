@@ -127,7 +127,8 @@ class ConcurrentSiteServer {
   // Waits on the server's condition for at most `ms`; true when `done` holds.
   bool WaitFor(int ms, const std::function<bool()>& done) {
     std::unique_lock lock(mu_);
-    return cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return stop_ || done(); }) && !stop_;
+    return cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return stop_ || done(); }) &&
+           !stop_;
   }
 
   // Clears `counted` when it takes the connection off the open ones.
@@ -168,7 +169,8 @@ class ConcurrentSiteServer {
     }
     if (!awaited.empty()) {
       WaitFor(20000, [&] {
-        return std::all_of(awaited.begin(), awaited.end(), [&](const std::string& p) { return seen_.contains(p); });
+        return std::all_of(awaited.begin(), awaited.end(),
+                           [&](const std::string& p) { return seen_.contains(p); });
       });
     }
     if (stall) {
@@ -182,12 +184,17 @@ class ConcurrentSiteServer {
     if (delayMs_ > 0) WaitFor(delayMs_, [] { return false; });
     if (stop_) return;
     auto page = refused ? pages_.end() : pages_.find(path);
-    std::string answer = refused ? "HTTP/1.0 401 Unauthorized\r\n\r\n"
-                         : page == pages_.end()
-                             ? "HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<p>Nicht gefunden</p>"
-                             : page->second;
-    if (!answer.starts_with("HTTP/")) answer = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n" + answer;
-    for (size_t at; (at = answer.find("{ROOT}")) != std::string::npos;) answer.replace(at, 6, root_);
+    std::string answer =
+        refused ? "HTTP/1.0 401 Unauthorized\r\n\r\n"
+        : page == pages_.end()
+            ? "HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<p>Nicht gefunden</p>"
+            : page->second;
+    if (!answer.starts_with("HTTP/")) {
+      answer = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n" + answer;
+    }
+    for (size_t at; (at = answer.find("{ROOT}")) != std::string::npos;) {
+      answer.replace(at, 6, root_);
+    }
     --open_;
     counted = false;
     LoopbackPeer::SendAll(fd, answer);

@@ -26,13 +26,15 @@ struct RandomSite {
 
 inline RandomSite MakeRandomSite(std::uint64_t seed, size_t pageCount = 40) {
   static const char* const kDirs[] = {"a/", "a/b/", "a/b/c/", "a/d/", "e/", "e/f/", ""};
-  static const char* const kWords[] = {"Haus",  "Garten", "Welt", "Stra&szlig;e", "M&uuml;ller", "Apfel",
-                                       "Baum",  "gr&uuml;n", "und", "die",        "Wald",         "Feld",
-                                       "Stadt", "Fluss",  "Berg", "sch&ouml;n",   "&Auml;rger",   "Tal"};
+  static const char* const kWords[] = {
+      "Haus",  "Garten",    "Welt", "Stra&szlig;e", "M&uuml;ller", "Apfel",
+      "Baum",  "gr&uuml;n", "und",  "die",          "Wald",        "Feld",
+      "Stadt", "Fluss",     "Berg", "sch&ouml;n",   "&Auml;rger",  "Tal"};
   SiteRandom random(seed);
   std::vector<std::string> paths;  // "/" + dir + file, some never served (missing)
   for (size_t i = 0; i < pageCount; ++i) {
-    paths.push_back("/" + std::string(kDirs[random.Below(std::size(kDirs))]) + "p" + std::to_string(i) + ".html");
+    paths.push_back("/" + std::string(kDirs[random.Below(std::size(kDirs))]) + "p" +
+                    std::to_string(i) + ".html");
   }
   auto dirOf = [](const std::string& path) { return path.substr(0, path.rfind('/') + 1); };
   // The link to `target` as written on a page in `fromDir`.
@@ -67,30 +69,43 @@ inline RandomSite MakeRandomSite(std::uint64_t seed, size_t pageCount = 40) {
       site.pages[path] = "HTTP/1.0 500 Kaputt\r\nContent-Type: text/html\r\n\r\n<p>Fehler</p>";
       continue;
     }
-    std::string body = "<html><head><title>" + std::string(kWords[random.Below(std::size(kWords))]) + "</title>";
+    std::string body =
+        "<html><head><title>" + std::string(kWords[random.Below(std::size(kWords))]) + "</title>";
     if (random.OneIn(8)) {
-      body += "<meta http-equiv=refresh content=\"0; url=" + relative(dir, paths[random.Below(paths.size())]) + "\">";
+      body += "<meta http-equiv=refresh content=\"0; url=" +
+              relative(dir, paths[random.Below(paths.size())]) + "\">";
     }
     body += "</head><body><p>";
-    for (size_t w = 3 + random.Below(6); w > 0; --w) body += std::string(kWords[random.Below(std::size(kWords))]) + " ";
+    for (size_t w = 3 + random.Below(6); w > 0; --w) {
+      body += std::string(kWords[random.Below(std::size(kWords))]) + " ";
+    }
     body += "Seite" + std::to_string(i) + "</p>\r\n";
     for (size_t l = 2 + random.Below(6); l > 0; --l) {
       const std::string& to = paths[random.Below(paths.size())];
       std::string href;
       switch (random.Below(8)) {
-        case 0: href = to; break;                          // from the root
-        case 1: href = "{ROOT}" + to.substr(1); break;      // absolute
-        case 2: href = relative(dir, to) + "#oben"; break;  // with a fragment
-        case 3: {                                          // another letter case
-          href = relative(dir, to);
-          href[href.size() - 4] = 'H';  // ".Html": another address, still a page
+        case 0:  // from the root
+          href = to;
           break;
-        }
-        default: href = relative(dir, to); break;
+        case 1:  // absolute
+          href = "{ROOT}" + to.substr(1);
+          break;
+        case 2:  // with a fragment
+          href = relative(dir, to) + "#oben";
+          break;
+        case 3:  // another letter case: ".Html" is another address, still a page
+          href = relative(dir, to);
+          href[href.size() - 4] = 'H';
+          break;
+        default:
+          href = relative(dir, to);
+          break;
       }
       body += "<a href=\"" + href + "\">" + kWords[random.Below(std::size(kWords))] + "</a>\r\n";
     }
-    if (random.OneIn(10)) body += "<frameset><frame src=\"" + relative(dir, paths[random.Below(paths.size())]) + "\">";
+    if (random.OneIn(10)) {
+      body += "<frameset><frame src=\"" + relative(dir, paths[random.Below(paths.size())]) + "\">";
+    }
     site.pages[path] = body + "</body></html>";
   }
   for (int i = 0; i < 200; ++i) site.answers.push_back(random.OneIn(2));
