@@ -6,7 +6,4 @@ source scripts/deps.sh
 ensure_packages "${BUILD_PACKAGES[@]}" "${RUN_PACKAGES[@]}"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j "$(nproc)"
-if [ -x build/src/app/tirasel ]; then
-  exec build/src/app/tirasel "$@"
-fi
-echo "Tirasel's window is not there yet: the libraries and tests are built, the program itself comes next."
+exec build/src/app/tirasel "$@"

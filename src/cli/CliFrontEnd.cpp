@@ -218,32 +218,26 @@ size_t LineCount(const std::string& bytes) {
   return lines;
 }
 
-// The lines (Windows-1252, each ended by CR LF) in the chosen encoding: in
-// UTF-8 each ended by LF, each "&#N;" written as its character.
-std::string InEncoding(const std::string& lines, TCliEncoding encoding) {
-  if (encoding == TCliEncoding::Windows1252) return lines;
-  std::string text;
-  text.reserve(lines.size());
-  for (size_t at = 0; at < lines.size();) {
-    size_t end = lines.find("\r\n", at);
-    if (end == std::string::npos) end = lines.size();
-    text += Cp1252ToUtf8(std::string_view(lines).substr(at, end - at));
-    text += '\n';
-    at = end + 2;
-  }
-  return text;
+TListEncoding ListEncodingOf(TCliEncoding encoding) {
+  return encoding == TCliEncoding::Utf8 ? TListEncoding::Utf8 : TListEncoding::Windows1252;
+}
+
+std::string EmailList(const TCliObserver& observer, TListEncoding encoding) {
+  TWordListWriter writer(encoding);
+  for (const std::string& address : observer.Emails()) writer.AddLine(address);
+  writer.Finish();
+  return writer.TakeBytes();
 }
 
 // The list and the e-mail addresses; the statistics when asked for. False
 // when an output could not be written.
 bool WriteResults(const TCliOptions& options, const WordList& words, const std::vector<std::uint32_t>& counts,
                   const TCliObserver& observer, const TCliWindow& window) {
-  std::string list = FormatWordList(words, counts, OutputRulesOf(options));
-  bool written = WriteOutput(InEncoding(list, options.Encoding), options.OutputFile, "the word list");
+  const TListEncoding encoding = ListEncodingOf(options.Encoding);
+  std::string list = FormatWordList(words, counts, OutputRulesOf(options), encoding);
+  bool written = WriteOutput(list, options.OutputFile, "the word list");
   if (!options.EmailsFile.empty()) {
-    std::string emails;
-    for (const std::string& address : observer.Emails()) emails.append(address).append("\r\n");
-    written = WriteOutput(InEncoding(emails, options.Encoding), options.EmailsFile, "the e-mail addresses") && written;
+    written = WriteOutput(EmailList(observer, encoding), options.EmailsFile, "the e-mail addresses") && written;
   }
   if (options.Stats) PrintStats(window, LineCount(list));
   return written;
@@ -270,7 +264,7 @@ int RunCrawl(const TCliOptions& options, int argc, char** argv) {
   WordList words;
   if (!options.ListFile.empty()) {
     try {
-      if (!AppendWordListFile(options.ListFile, words)) {
+      if (!AppendWordListFile(options.ListFile, words, TLineFeedRule::AlsoWithoutCr)) {
         std::fprintf(stderr, "tirasel-cli: cannot open the list file %s\n", options.ListFile.c_str());
         return 2;
       }

@@ -2,6 +2,7 @@
 
 #include <regex>
 
+#include "AsciiCase.h"
 #include "HTMLPars.h"
 
 namespace email_detail {
@@ -32,10 +33,7 @@ size_t DomainEnd(std::string_view text, size_t at) {
 
 std::string_view MailtoAddress(std::string_view value) {
   constexpr std::string_view kScheme = "mailto:";
-  if (value.size() <= kScheme.size()) return {};
-  for (size_t i = 0; i < kScheme.size(); ++i) {
-    if ((value[i] | 0x20) != kScheme[i]) return {};
-  }
+  if (value.size() <= kScheme.size() || !StartsWithIgnoringAsciiCase(value, kScheme)) return {};
   value.remove_prefix(kScheme.size());
   return value.substr(0, value.find('?'));
 }

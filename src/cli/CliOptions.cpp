@@ -7,7 +7,7 @@
 #include <limits>
 #include <string_view>
 
-#include "HttpUtils.h"
+#include "AsciiCase.h"
 
 namespace {
 

@@ -1,27 +1,11 @@
 #include "OutputFilters.h"
 
 #include <algorithm>
-#include <array>
 #include <numeric>
 
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Built from FoldCase, so that the two stay one mapping: a byte that folds
-// to another is the lower-case form of that other.
-const std::array<unsigned char, 256>& LowerTable() {
-  static const std::array<unsigned char, 256> table = [] {
-    std::array<unsigned char, 256> lower{};
-    for (int c = 0; c < 256; ++c) lower[c] = static_cast<unsigned char>(c);
-    for (int c = 0; c < 256; ++c) {
-      unsigned char upper = FoldCase(static_cast<unsigned char>(c));
-      if (upper != c) lower[upper] = static_cast<unsigned char>(c);
-    }
-    return lower;
-  }();
-  return table;
-}
 
 bool IsPunctuation(unsigned char c) {
   if (c < 128) return (c >= '!' && c <= '/') || (c >= ':' && c <= '@') || (c >= '[' && c <= '`') || (c >= '{' && c <= '~');
@@ -94,13 +78,13 @@ std::vector<TOutputWord> SelectWords(const WordList& words, const std::vector<st
   return selected;
 }
 
-void AppendWord(std::string& out, std::string_view text, bool lowercase) {
-  if (!lowercase) {
-    out.append(text);
-    return;
+// The line of one word, in `line` (reused from word to word).
+void MakeLine(std::string& line, const TOutputWord& word, const TOutputRules& rules) {
+  line.assign(word.Text);
+  if (rules.Lowercase) {
+    for (char& c : line) c = static_cast<char>(kLowerCp1252[static_cast<unsigned char>(c)]);
   }
-  const std::array<unsigned char, 256>& lower = LowerTable();
-  for (char c : text) out.push_back(static_cast<char>(lower[static_cast<unsigned char>(c)]));
+  if (rules.Count) line.append(", ").append(std::to_string(word.Count));
 }
 
 }  // namespace
@@ -120,13 +104,6 @@ size_t CharacterLength(std::string_view word) {
     at += reference ? reference : 1;
   }
   return length;
-}
-
-std::string LowerCp1252(std::string_view word) {
-  const std::array<unsigned char, 256>& lower = LowerTable();
-  std::string out(word);
-  for (char& c : out) c = static_cast<char>(lower[static_cast<unsigned char>(c)]);
-  return out;
 }
 
 bool ContainsDigit(std::string_view word) {
@@ -151,21 +128,23 @@ std::string_view StripPunctuation(std::string_view word) {
   return word;
 }
 
-std::string FormatWordList(const WordList& words, const std::vector<std::uint32_t>& counts, const TOutputRules& rules) {
-  std::string out;
+std::string FormatWordList(const WordList& words, const std::vector<std::uint32_t>& counts, const TOutputRules& rules,
+                           TListEncoding encoding) {
+  TWordListWriter writer(encoding);
   if (!rules.Any()) {
-    for (const WordEntry& entry : words.Entries()) out.append(entry.Caption).append("\r\n");
-    return out;
+    for (const WordEntry& entry : words.Entries()) writer.AddLine(entry.Caption);
+  } else {
+    std::vector<TOutputWord> selected = SelectWords(words, counts, rules);
+    if (rules.Count) {
+      std::stable_sort(selected.begin(), selected.end(),
+                       [](const TOutputWord& a, const TOutputWord& b) { return a.Count > b.Count; });
+    }
+    std::string line;
+    for (const TOutputWord& word : selected) {
+      MakeLine(line, word, rules);
+      writer.AddLine(line);
+    }
   }
-  std::vector<TOutputWord> selected = SelectWords(words, counts, rules);
-  if (rules.Count) {
-    std::stable_sort(selected.begin(), selected.end(),
-                     [](const TOutputWord& a, const TOutputWord& b) { return a.Count > b.Count; });
-  }
-  for (const TOutputWord& word : selected) {
-    AppendWord(out, word.Text, rules.Lowercase);
-    if (rules.Count) out.append(", ").append(std::to_string(word.Count));
-    out.append("\r\n");
-  }
-  return out;
+  writer.Finish();
+  return writer.TakeBytes();
 }

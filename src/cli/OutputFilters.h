@@ -1,5 +1,5 @@
 // What tirasel-cli writes of the word list: the list itself as the window
-// saves it, or, when output options are given, each caption cleaned,
+// saves it (TWordListWriter), or, when output options are given, each caption cleaned,
 // case-folded and filtered, optionally with how often it occurred.
 //
 // Captions are Windows-1252 bytes in which a character beyond the code page
@@ -14,14 +14,12 @@
 #include <vector>
 
 #include "WordList.h"
+#include "WordListFile.h"
 
 // The length of the decimal reference "&#N;" at `at`, or 0 when none starts there.
 size_t NumericReferenceAt(std::string_view text, size_t at);
 // Characters: each reference counts one, every other byte one.
 size_t CharacterLength(std::string_view word);
-// The Windows-1252 letters that have both forms, in lower case; every other
-// byte unchanged.
-std::string LowerCp1252(std::string_view word);
 // An ASCII digit outside the references.
 bool ContainsDigit(std::string_view word);
 // The word without its leading and trailing punctuation (ASCII and the
@@ -40,11 +38,13 @@ struct TOutputRules {
   bool Merges() const { return Lowercase || StripPunctuation || Count; }
 };
 
-// The bytes to write: one line per word, each ended by CR LF. Without rules,
+// The bytes to write, one line per word, in the encoding's form (Windows-1252:
+// each line ended by CR LF, as the window saves lists). Without rules,
 // every caption as it stands, duplicates included. With rules, the cleaned
 // and folded captions in list order; where the rules merge words, the first
 // spelling is kept (equal without regard to case, as the list compares) and
 // the counts are added. `counts[i]` is how often entry i occurred (missing
 // entries: 0); with Count the lines are sorted by count, descending, ties in
 // list order.
-std::string FormatWordList(const WordList& words, const std::vector<std::uint32_t>& counts, const TOutputRules& rules);
+std::string FormatWordList(const WordList& words, const std::vector<std::uint32_t>& counts, const TOutputRules& rules,
+                           TListEncoding encoding = TListEncoding::Windows1252);

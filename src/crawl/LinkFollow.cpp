@@ -1,5 +1,6 @@
 #include "LinkFollow.h"
 
+#include "AsciiCase.h"
 #include "LinkValue.h"
 
 const std::array<std::string_view, 13> PageExtensions = {
@@ -49,7 +50,7 @@ void TLinkFollower::HandleRefresh(const THTMLTag& tag) {
   std::string address;
   for (const THTMLParam& param : tag.Params) {
     if (param.Key == "HTTP-EQUIV") {
-      refresh = UpperAscii(param.Value) == "REFRESH";
+      refresh = EqualIgnoringAsciiCase(param.Value, "REFRESH");
     } else if (param.Key == "CONTENT") {
       size_t at = UpperAscii(param.Value).find("URL=");
       if (at != std::string::npos) {

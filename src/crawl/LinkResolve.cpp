@@ -1,16 +1,8 @@
 #include "LinkResolve.h"
 
+#include "AsciiCase.h"
+
 namespace {
-
-char UpperAsciiChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool StartsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix) {
-  if (prefix.size() > text.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (UpperAsciiChar(text[i]) != UpperAsciiChar(prefix[i])) return false;
-  }
-  return true;
-}
 
 // One "../" step on a directory: drop a trailing slash, then the last
 // slash and what follows it, and end with a slash again.

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "HTMLPars.h"
+#include "AsciiCase.h"
 #include "HttpUtils.h"
 
 namespace {
@@ -31,7 +31,7 @@ std::optional<std::string_view> FollowableLinkValue(std::string_view value) {
     if (fragment == 0) return std::nullopt;
     value = value.substr(0, fragment);
   }
-  if (UpperAscii(value.substr(0, 4)) == "WWW.") return value;
+  if (StartsWithIgnoringAsciiCase(value, "WWW.")) return value;
   std::string scheme = SchemeOf(value);
   if (!scheme.empty() && scheme != "HTTP" && scheme != "HTTPS") return std::nullopt;
   return value;

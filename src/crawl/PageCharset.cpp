@@ -6,8 +6,8 @@
 #include <array>
 #include <vector>
 
+#include "AsciiCase.h"
 #include "ByteScan.h"
-#include "HttpUtils.h"
 #include "Utf8Text.h"
 #include "Windows1252.h"
 
@@ -53,7 +53,7 @@ bool ReadAttribute(std::string_view tag, size_t& at, std::string& name, std::str
   size_t start = at;
   auto endsName = [](char c) { return IsSpace(c) || c == '=' || c == '>' || c == '/'; };
   while (at < tag.size() && !endsName(tag[at])) ++at;
-  name = LowerAscii(std::string(tag.substr(start, at - start)));
+  name = LowerAscii(tag.substr(start, at - start));
   value.clear();
   while (at < tag.size() && IsSpace(tag[at])) ++at;
   if (at >= tag.size() || tag[at] != '=') return true;
@@ -78,7 +78,7 @@ std::optional<std::string> DeclaredByMeta(std::string_view tag, size_t at) {
   bool contentType = false;
   while (ReadAttribute(tag, at, name, value)) {
     if (name == "charset") return LowerAscii(value);
-    if (name == "http-equiv") contentType = LowerAscii(value) == "content-type";
+    if (name == "http-equiv") contentType = EqualIgnoringAsciiCase(value, "content-type");
     if (name == "content") content = value;
   }
   if (contentType) return CharsetParameter(content);
@@ -157,7 +157,7 @@ std::string Utf8PageToCp1252(std::string_view bytes) {
 }  // namespace
 
 std::optional<std::string> CharsetParameter(std::string_view contentType) {
-  std::string lower = LowerAscii(std::string(contentType));
+  std::string lower = LowerAscii(contentType);
   for (size_t at = lower.find("charset"); at != std::string::npos;
        at = lower.find("charset", at + 1)) {
     size_t pos = at + 7;
@@ -190,7 +190,7 @@ std::optional<std::string> MetaCharset(std::string_view document) {
       continue;
     }
     std::string_view tag = tagAt(at);
-    if (LowerAscii(std::string(tag.substr(0, 5))) != "<meta" || tag.size() <= 5) continue;
+    if (!StartsWithIgnoringAsciiCase(tag, "<meta") || tag.size() <= 5) continue;
     if (!IsSpace(tag[5]) && tag[5] != '/') continue;
     if (std::optional<std::string> charset = DeclaredByMeta(tag, 5)) return charset;
   }

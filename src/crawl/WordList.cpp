@@ -6,34 +6,12 @@
 
 namespace {
 
-constexpr std::array<unsigned char, 256> MakeFoldTable() {
-  std::array<unsigned char, 256> table{};
-  for (int c = 0; c < 256; ++c) table[c] = static_cast<unsigned char>(c);
-  for (int c = 'a'; c <= 'z'; ++c) table[c] = static_cast<unsigned char>(c - 32);
-  // à-þ pair with À-Þ, except ÷ (× has no lower-case form either).
-  for (int c = 0xE0; c <= 0xFE; ++c) {
-    if (c != 0xF7) table[c] = static_cast<unsigned char>(c - 32);
-  }
-  table[0x9A] = 0x8A;  // š Š
-  table[0x9C] = 0x8C;  // œ Œ
-  table[0x9E] = 0x8E;  // ž Ž
-  table[0xFF] = 0x9F;  // ÿ Ÿ
-  return table;
-}
-
-constexpr std::array<unsigned char, 256> kFold = MakeFoldTable();
-
-}  // namespace
-
-unsigned char FoldCase(unsigned char c) { return kFold[c]; }
-
-namespace {
-
 // The comparison behind FindWord, inlined into its hot path.
 [[gnu::always_inline]] inline bool SameKey(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i] && kFold[static_cast<unsigned char>(a[i])] != kFold[static_cast<unsigned char>(b[i])]) return false;
+    if (a[i] == b[i]) continue;
+    if (FoldCase(static_cast<unsigned char>(a[i])) != FoldCase(static_cast<unsigned char>(b[i]))) return false;
   }
   return true;
 }
@@ -70,7 +48,7 @@ uint64_t FoldedChunk8(const unsigned char* p) {
   std::memcpy(&chunk, p, 8);
   if ((chunk & 0x8080808080808080ull) == 0) return UpperAsciiWord(chunk);
   chunk = 0;
-  for (size_t i = 0; i < 8; ++i) chunk |= static_cast<uint64_t>(kFold[p[i]]) << (8 * i);
+  for (size_t i = 0; i < 8; ++i) chunk |= static_cast<uint64_t>(kUpperCp1252[p[i]]) << (8 * i);
   return chunk;
 }
 
@@ -82,7 +60,7 @@ uint64_t FoldedChunk8(const unsigned char* p) {
   for (; left >= 8; left -= 8, p += 8) hash = HashChunk(hash, FoldedChunk8(p));
   if (left > 0) {
     uint64_t tail = 0;
-    for (size_t i = 0; i < left; ++i) tail |= static_cast<uint64_t>(kFold[p[i]]) << (8 * i);
+    for (size_t i = 0; i < left; ++i) tail |= static_cast<uint64_t>(kUpperCp1252[p[i]]) << (8 * i);
     hash = HashChunk(hash, tail);
   }
   return FinishHash(hash);

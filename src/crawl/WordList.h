@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Cp1252Case.h"
 #include "Fenwick.h"
 #include "IndexTable.h"
 
@@ -104,9 +105,8 @@ class WordList {
   int batchDepth_ = 0;
 };
 
-// Windows-1252 case folding for FindWord: the upper-case form of a letter
-// that has both forms, every other byte unchanged.
-unsigned char FoldCase(unsigned char c);
+// Equal but for the Windows-1252 letter case (FoldCase): how FindWord
+// compares.
 bool EqualIgnoringCase(std::string_view a, std::string_view b);
 // The keyed hash of the case-folded text (see HashKey): equal for texts
 // that EqualIgnoringCase calls equal.

@@ -2,14 +2,12 @@
 
 #include <algorithm>
 
+#include "AsciiCase.h"
 #include "Fenwick.h"
 
 namespace {
 
-unsigned char SortKeyByte(char c) {
-  auto byte = static_cast<unsigned char>(c);
-  return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - 32) : byte;
-}
+unsigned char SortKeyByte(char c) { return static_cast<unsigned char>(UpperAsciiChar(c)); }
 
 // The run of one key. `positions` are the key's list positions, ascending;
 // `smaller` counts the list positions of the smaller keys. The queue is

@@ -87,24 +87,37 @@ bool AppendWordListFile(const std::string& path, WordList& words, TLineFeedRule 
   return true;
 }
 
+void TWordListWriter::AddLine(std::string_view line) {
+  if (encoding_ == TListEncoding::Utf8) {
+    bytes_ += Cp1252ToUtf8(line);
+    bytes_ += '\n';
+    return;
+  }
+  bytes_ += line;
+  bytes_ += "\r\n";
+  endsLikeTheMark_ = EndsLikeTheMark(line, endsLikeTheMark_);
+}
+
+void TWordListWriter::Finish() {
+  // The last byte 26 then ends the contents, and the one in the caption is
+  // read as part of it.
+  if (endsLikeTheMark_) bytes_ += '\x1A';
+  endsLikeTheMark_ = false;
+}
+
 void WriteWordListFile(const std::string& path, const WordList& words) {
   TOutFile file(path);
   if (!file.IsOpen()) throw EInOutError(file.OpenErrorText());
-  std::string out;
-  out.reserve(kChunkSize + 64);
-  bool endsLikeTheMark = false;
+  TWordListWriter writer(TListEncoding::Windows1252);
+  writer.Reserve(kChunkSize + 64);
   for (const WordEntry& entry : words.Entries()) {
-    out += entry.Caption;
-    out += "\r\n";
-    endsLikeTheMark = EndsLikeTheMark(entry.Caption, endsLikeTheMark);
-    if (out.size() >= kChunkSize) {
-      file.Write(out);
-      out.clear();
+    writer.AddLine(entry.Caption);
+    if (writer.Bytes().size() >= kChunkSize) {
+      file.Write(writer.Bytes());
+      writer.ClearBytes();
     }
   }
-  // The last byte 26 then ends the contents, and the one in the caption is
-  // read as part of it.
-  if (endsLikeTheMark) out += '\x1A';
-  file.Write(out);
+  writer.Finish();
+  file.Write(writer.Bytes());
   file.Close();
 }

@@ -8,7 +8,9 @@
 // very end adds no empty line. Writing puts CR LF after every caption, and a
 // byte 26 at the very end when the bytes before would read as ending in the
 // mark. Bytes are taken unchanged both ways: every list whose captions hold
-// no CR reads back as it was written. Only a file in UTF-8 (a byte-order
+// no CR reads back as it was written. The command line can write UTF-8
+// instead: each line's characters in UTF-8, each ended by LF, no mark.
+// Only a file in UTF-8 (a byte-order
 // mark, or valid UTF-8 with a multi-byte sequence) is read into Windows-1252
 // captions, a character without a byte as "&#N;"; in such a file a lone LF
 // ends a line too, as other programs write UTF-8 lists.
@@ -16,6 +18,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "WordList.h"
 
@@ -61,6 +64,37 @@ enum class TLineFeedRule {
 // lines read so far stay then too.
 bool AppendWordListFile(const std::string& path, WordList& words,
                         TLineFeedRule lineFeeds = TLineFeedRule::OnlyInUtf8);
+
+// The two forms in which lists are written.
+enum class TListEncoding {
+  Windows1252,  // the window's files: the bytes as they stand, CR LF, the mark where needed
+  Utf8,         // each "&#N;" as its character, LF
+};
+
+// Turns lines (Windows-1252 texts, no line ends) into the bytes of a list
+// file; the window's save and the command line's output both write through
+// it. The bytes collect in Bytes() until the caller writes and clears them.
+class TWordListWriter {
+ public:
+  explicit TWordListWriter(TListEncoding encoding) : encoding_(encoding) {}
+
+  void AddLine(std::string_view line);
+  // After the last line: adds the end-of-file mark when the Windows-1252
+  // bytes would otherwise read as ending in one.
+  void Finish();
+
+  const std::string& Bytes() const { return bytes_; }
+  // Forgets the bytes made so far, keeping their memory for the next ones.
+  void ClearBytes() { bytes_.clear(); }
+  // Hands the bytes made so far over; the writer goes on with none.
+  std::string TakeBytes() { return std::exchange(bytes_, {}); }
+  void Reserve(size_t bytes) { bytes_.reserve(bytes); }
+
+ private:
+  TListEncoding encoding_;
+  std::string bytes_;
+  bool endsLikeTheMark_ = false;
+};
 
 // Writes every caption plus CR LF. Throws EInOutError when the file cannot
 // be created or written.

@@ -4,19 +4,12 @@
 #include <cstring>
 #include <optional>
 
+#include "AsciiCase.h"
 #include "HttpUtils.h"
 #include "TlsErrors.h"
 #include "WSocketResolve.h"
 
 namespace {
-
-std::string UpperAsciiPrefix(const std::string& text, size_t count) {
-  std::string prefix = text.substr(0, count);
-  for (char& c : prefix) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return prefix;
-}
 
 // A whole decimal number, as the header fields need it: optional sign, then
 // digits only; nullopt for anything else or a number past 64 bits.
@@ -214,7 +207,7 @@ void THttpCli::StartRequest(THttpRequest RqType) {
 
 void THttpCli::RouteTo(const std::string& Scheme, const std::string& Host, const std::string& PortText,
                        const std::string& Path) {
-  FUseTls = LowerAscii(Scheme) == "https";
+  FUseTls = EqualIgnoringAsciiCase(Scheme, "https");
   FTargetHost = Host;
   FTargetPort = PortText.empty() ? DefaultPort(FUseTls) : PortText;
   FTargetPath = Path.empty() ? "/" : Path;
@@ -610,7 +603,7 @@ void THttpCli::HandleHeaderLine() {
   if (FHeaderLineCount == 0) DoHeaderBegin();
   ++FHeaderLineCount;
 
-  if (UpperAsciiPrefix(FCurrentLine, 6) == "<HTML>") {
+  if (StartsWithIgnoringAsciiCase(FCurrentLine, "<HTML>")) {
     // A response without a header: the page starts here.
     if (FContentType.empty()) FContentType = "text/html";
     SetState(hsReceivingBody);
@@ -692,7 +685,7 @@ void THttpCli::HandleHeaderEnd() {
     return;
   }
   size_t dot = FDocumentName.rfind('.');
-  if (dot != std::string::npos && LowerAscii(FDocumentName.substr(dot)) == ".exe" && FContentType == "text/html") {
+  if (dot != std::string::npos && EqualIgnoringAsciiCase(std::string_view(FDocumentName).substr(dot), ".exe") && FContentType == "text/html") {
     ReplaceExtension(FDocumentName, "htm");
   }
   SetState(hsReceivingBody);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "AsciiCase.h"
 #include "Windows1252.h"
 
 std::string Copy(const std::string& Text, long Start, long Count) {
@@ -22,13 +23,6 @@ long Pos(const std::string& Sub, const std::string& Text) {
 }
 
 }  // namespace
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 void SplitUrl(const std::string& Url, std::string& Proto, std::string& User, std::string& Pass,
               std::string& Host, std::string& Port, std::string& Path) {
@@ -53,14 +47,14 @@ void SplitUrl(const std::string& Url, std::string& Proto, std::string& User, std
       return;
     }
     k = 1;
-  } else if (LowerAscii(Copy(Url, 1, 5)) == "http:") {
+  } else if (StartsWithIgnoringAsciiCase(Url, "http:")) {
     Proto = "http";
     if (n > 6 && Url[6] != '/') {
       Path = Copy(Url, 6, n);
       return;
     }
     k = 6;
-  } else if (LowerAscii(Copy(Url, 1, 7)) == "mailto:") {
+  } else if (StartsWithIgnoringAsciiCase(Url, "mailto:")) {
     Proto = "mailto";
     k = Pos(":", Url);
   } else {

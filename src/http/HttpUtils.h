@@ -38,9 +38,6 @@ void ReplaceExtension(std::string& Name, const std::string& NewExt);
 // The name under which the document at a request path is saved.
 std::string DocumentNameOf(const std::string& Path);
 
-// The text with the ASCII letters A to Z lower-cased; other bytes unchanged.
-std::string LowerAscii(std::string text);
-
 // A piece of a text, clamped: a start below 1 starts at 1, a negative count
 // gives "", a piece running past the end stops there.
 std::string Copy(const std::string& Text, long Start, long Count);

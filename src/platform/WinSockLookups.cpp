@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "AsciiCase.h"
 #include "SocketRecords.h"
 
 using platform_detail::QueueOfWindow;
@@ -44,7 +45,7 @@ bool IsReservedInvalidName(std::string name) {
   // Names under the reserved top-level domain "invalid" never resolve; they
   // are answered here without asking the name service.
   while (!name.empty() && name.back() == '.') name.pop_back();
-  for (auto& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  LowerAsciiInPlace(name);
   return name == "invalid" || (name.size() > 8 && name.ends_with(".invalid"));
 }
 

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <cstring>
 
+#include "AsciiCase.h"
 #include "SocksErrors.h"
 #include "WSocket.h"
 
@@ -108,10 +109,7 @@ void TCustomSocksWSocket::Connect() {
     TCustomWSocket::Connect();
     return;
   }
-  std::string proto = Proto();
-  std::transform(proto.begin(), proto.end(), proto.begin(),
-                 [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; });
-  if (proto != "tcp") {
+  if (!EqualIgnoringAsciiCase(Proto(), "tcp")) {
     ReportError("tcp is the only protocol supported thru socks server");
     return;
   }

@@ -23,10 +23,11 @@ struct Result {
 // Runs tirasel-cli with the arguments, feeding `input` to its standard input
 // (then closed, or kept open until the program has ended: nobody answers).
 // `onError` sees standard error as it grows, and again at each quiet moment,
-// and may return a signal to send.
+// and may return a signal to send. `onStarted` learns the child's process
+// id as soon as it exists.
 inline Result RunCli(const std::vector<std::string>& args, const std::string& input = "",
-              const std::function<int(const std::string&)>& onError = nullptr,
-              bool keepInputOpen = false) {
+                     const std::function<int(const std::string&)>& onError = nullptr, bool keepInputOpen = false,
+                     const std::function<void(pid_t)>& onStarted = nullptr) {
   int in[2], out[2], err[2];
   if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) return {};
   pid_t pid = ::fork();
@@ -40,6 +41,7 @@ inline Result RunCli(const std::vector<std::string>& args, const std::string& in
     ::execv(TIRASEL_CLI_PATH, argv.data());
     ::_exit(127);
   }
+  if (onStarted) onStarted(pid);
   ::close(in[0]);
   ::close(out[1]);
   ::close(err[1]);

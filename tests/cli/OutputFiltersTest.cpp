@@ -54,6 +54,17 @@ TEST(OutputFilters, WithoutRulesTheListIsWrittenAsItStands) {
   EXPECT_EQ(FormatWordList(words, {}, {}), "Haus\r\nhaus\r\n(x)\r\n");
 }
 
+TEST(OutputFilters, TheListIsWrittenInTheChosenEncodingAsTheWindowSavesIt) {
+  // A last caption ending in byte 26 gets the end-of-file mark behind it, as
+  // in a saved file: read back, the byte stays part of the caption.
+  EXPECT_EQ(FormatWordList(ListOf({"a", "x\x1A"}), {}, {}), "a\r\nx\x1A\r\n\x1A");
+  TOutputRules count;
+  count.Count = true;
+  EXPECT_EQ(FormatWordList(ListOf({"\xC4rger", "&#1084;&#1080;&#1088;"}), {1, 2}, count, TListEncoding::Utf8),
+            "\xD0\xBC\xD0\xB8\xD1\x80, 2\n\xC3\x84rger, 1\n");
+  EXPECT_EQ(FormatWordList(ListOf({"a", "x\x1A"}), {}, {}, TListEncoding::Utf8), "a\nx\x1A\n");
+}
+
 TEST(OutputFilters, RulesCleanFoldFilterAndMerge) {
   WordList words = ListOf({"Haus", "(Klammer)", "Frage?", "2024", "R2D2", "\xC4RGER", "Stra&#8364;e", "HAUS", "Zug"});
   auto format = [&](TOutputRules rules) { return FormatWordList(words, {}, rules); };

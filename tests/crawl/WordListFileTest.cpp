@@ -175,6 +175,27 @@ TEST(WordListFile, SaveThenNewAndOpenRestoresTheCaptions) {
   }
 }
 
+TEST(WordListFile, TheWriterMakesTheSavedFilesBytesOrTheirUtf8Form) {
+  TTempDir dir;
+  for (const Lines& captions : {Lines{"W\xF6rter", "", "a\nb"}, Lines{"a", "x\x1A"}, Lines{}}) {
+    WordList words;
+    TWordListWriter writer(TListEncoding::Windows1252);
+    for (const std::string& caption : captions) {
+      words.AddWord(caption);
+      writer.AddLine(caption);
+    }
+    writer.Finish();
+    WriteWordListFile(dir.Path("list.txt"), words);
+    EXPECT_EQ(writer.Bytes(), dir.Read("list.txt"));
+  }
+  TWordListWriter utf8(TListEncoding::Utf8);
+  for (const char* line : {"k\xF6nnen", "&#1084;&#1080;&#1088;", "&#228;", "", "x\x1A"}) utf8.AddLine(line);
+  utf8.Finish();
+  // A reference to a character with a byte is text, as in the list.
+  EXPECT_EQ(utf8.TakeBytes(), "k\xC3\xB6nnen\n\xD0\xBC\xD0\xB8\xD1\x80\n&#228;\n\nx\x1A\n");
+  EXPECT_EQ(utf8.Bytes(), "");
+}
+
 TEST(WordListFile, SaveFailuresAreReported) {
   TTempDir dir;
   WordList words;

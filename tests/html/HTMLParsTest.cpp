@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "CharacterReferences.h"
+
 namespace {
 
 // The nodes of a fresh parser that tokenized the given lines.

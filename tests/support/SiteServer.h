@@ -67,6 +67,14 @@ class SiteServer {
     floodTrigger_ = bytes;
     onFlooded_ = std::move(action);
   }
+  // Runs the action on the server's own thread, before the next byte goes
+  // out, once `bytes` of a flood are out: for a client in another process,
+  // whose reaction must not wait for this process's test thread.
+  void WhenFloodedOnServer(std::int64_t bytes, std::function<void()> action) {
+    std::lock_guard lock(mu_);
+    floodServerTrigger_ = bytes;
+    onFloodedOnServer_ = std::move(action);
+  }
   static constexpr std::int64_t kFloodLimit = std::int64_t{64} << 20;
   std::int64_t FloodSent() const { return floodSent_; }
   // The client closed the connection while the flood went on.
@@ -144,10 +152,13 @@ class SiteServer {
         return;
       }
       floodSent_ += static_cast<std::int64_t>(chunk.size());
-      std::lock_guard lock(mu_);
-      if (onFlooded_ && floodSent_ >= floodTrigger_) {
-        calls_.Post(std::exchange(onFlooded_, nullptr));
+      std::function<void()> now;
+      {
+        std::lock_guard lock(mu_);
+        if (onFlooded_ && floodSent_ >= floodTrigger_) calls_.Post(std::exchange(onFlooded_, nullptr));
+        if (onFloodedOnServer_ && floodSent_ >= floodServerTrigger_) now = std::exchange(onFloodedOnServer_, nullptr);
       }
+      if (now) now();
     }
   }
 
@@ -176,6 +187,8 @@ class SiteServer {
   TFlood floodKind_ = TFlood::Body;
   std::int64_t floodTrigger_ = 0;
   std::function<void()> onFlooded_;
+  std::int64_t floodServerTrigger_ = 0;
+  std::function<void()> onFloodedOnServer_;
   std::atomic<std::int64_t> floodSent_{0};
   std::atomic<bool> floodCutOff_{false};
   QueuedCalls calls_;  // before the peer: its thread posts here until joined
