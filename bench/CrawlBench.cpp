@@ -34,22 +34,19 @@
 
 #include <sys/wait.h>
 
+#include "BenchProcess.h"
 #include "MainUnit.h"
 #include "ScriptedDialogs.h"
 #include "ChildProcess.h"
 #include "NginxServer.h"
 #include "TempDirectory.h"
+#include "SplitMix.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using testsupport::NginxServer;
 using testsupport::TempDirectory;
-
-int EnvInt(const char* name, int fallback) {
-  const char* v = std::getenv(name);
-  return v && *v ? std::atoi(v) : fallback;
-}
 
 const int kSitePages = EnvInt("TIRASEL_BENCH_SITE_PAGES", 10000);
 const int kSlicePages = EnvInt("TIRASEL_BENCH_SLICE_PAGES", 1000);
@@ -63,26 +60,7 @@ double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 
 // ---- Pseudo-random German-looking text
 
-// splitmix64: small, fast and the same on every machine.
-class Random {
- public:
-  explicit Random(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t Next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  size_t Below(size_t n) { return static_cast<size_t>(Next() % n); }
-  double Unit() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }
-  template <typename T, size_t N>
-  const T& Pick(const T (&items)[N]) {
-    return items[Below(N)];
-  }
-
- private:
-  std::uint64_t state_;
-};
+using Random = testsupport::SplitMix64;
 
 // Umlauts as the references old German pages use; both crawlers decode them.
 const char* const kOnsets[] = {"b",  "br", "d",  "f",  "fl", "g",   "gr",   "h",   "k",  "kl", "kr",
@@ -342,11 +320,11 @@ Fixture& Shared() {
 
 // ---- Measuring
 
-struct RunResult {
-  double seconds = 0;
+struct RunResult : ProgramRun {
+  RunResult() = default;
+  explicit RunResult(ProgramRun run) : ProgramRun(std::move(run)) {}
   size_t pages = 0;
   size_t words = 0;
-  std::string failure;  // empty when the run ended normally
 };
 
 // The access log's size now; PagesServedSince counts what comes after.
@@ -374,40 +352,17 @@ size_t PagesServedSince(std::uintmax_t mark, const std::string& root) {
   return pages.size();
 }
 
-// N of the last "Done! (N html files found...)..." line in a log.
-size_t DonePages(std::string_view log) {
-  size_t at = log.rfind("Done! (");
-  return at == std::string_view::npos ? 0 : std::strtoul(log.data() + at + 7, nullptr, 10);
-}
-
 size_t CountOf(std::string_view text, std::string_view what) {
   size_t count = 0;
   for (size_t at = text.find(what); at != std::string_view::npos; at = text.find(what, at + what.size())) ++count;
   return count;
 }
 
-// Runs a program with its output in `log`; returns the wall time and why it
-// failed, if it did.
-RunResult TimeProgram(const std::vector<std::string>& argv, const std::filesystem::path& log) {
-  RunResult result;
-  testsupport::ChildProcess child;
-  auto start = Clock::now();
-  child.Start(argv, log);
-  int status = child.WaitExit(kRunTimeoutMs);
-  result.seconds = Seconds(Clock::now() - start);
-  if (status == -1) {
-    child.Stop(SIGKILL, 0);
-    result.failure = argv[0] + " did not end within the time limit";
-  } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    result.failure = argv[0] + " failed, wait status " + std::to_string(status);
-  }
-  return result;
-}
-
 // tirasel-cli in automatic mode, the word list into a file.
 RunResult RunTiraselCli(const SiteSpec& spec) {
   TempDirectory dir("tirasel-bench-cli");
-  RunResult result = TimeProgram({kTiraselCli, "--output", (dir / "words.txt").string(), Shared().Url(spec)}, dir / "log.txt");
+  RunResult result{TimeProgram({kTiraselCli, "--output", (dir / "words.txt").string(), Shared().Url(spec)},
+                               dir / "log.txt", kRunTimeoutMs)};
   result.pages = DonePages(testsupport::ReadFile(dir / "log.txt"));
   result.words = CountOf(testsupport::ReadFile(dir / "words.txt"), "\n");  // UTF-8, one word per line
   return result;
@@ -416,9 +371,9 @@ RunResult RunTiraselCli(const SiteSpec& spec) {
 RunResult RunWget(const SiteSpec& spec) {
   TempDirectory dir("tirasel-bench-wget");
   auto mark = AccessLogMark();
-  RunResult result = TimeProgram(
+  RunResult result{TimeProgram(
       {"/usr/bin/wget", "--recursive", "--level=inf", "--no-parent", "-q", "-P", dir.Path().string(), Shared().Url(spec)},
-      dir / "log.txt");
+      dir / "log.txt", kRunTimeoutMs)};
   result.pages = PagesServedSince(mark, spec.root);
   return result;
 }
@@ -426,8 +381,9 @@ RunResult RunWget(const SiteSpec& spec) {
 RunResult RunCewl(const SiteSpec& spec) {
   TempDirectory dir("tirasel-bench-cewl");
   auto mark = AccessLogMark();
-  RunResult result = TimeProgram(
-      {"/usr/bin/cewl", "-d", std::to_string(spec.Depth()), "-w", (dir / "words.txt").string(), Shared().Url(spec)}, dir / "log.txt");
+  RunResult result{TimeProgram(
+      {"/usr/bin/cewl", "-d", std::to_string(spec.Depth()), "-w", (dir / "words.txt").string(), Shared().Url(spec)},
+      dir / "log.txt", kRunTimeoutMs)};
   result.pages = PagesServedSince(mark, spec.root);
   result.words = CountOf(testsupport::ReadFile(dir / "words.txt"), "\n");
   return result;
@@ -464,26 +420,9 @@ RunResult RunWindow(const SiteSpec& spec) {
   return result;
 }
 
-// Runs `crawl` once per iteration; fails the row when a run fails or misses
-// pages. Returns the totals over the iterations.
 template <typename Crawl>
 RunResult Measure(benchmark::State& state, int expectedPages, Crawl crawl) {
-  RunResult total;
-  for (auto _ : state) {
-    RunResult run = crawl();
-    if (run.failure.empty() && expectedPages > 0 && run.pages != static_cast<size_t>(expectedPages)) {
-      run.failure = std::to_string(run.pages) + " pages fetched of " + std::to_string(expectedPages);
-    }
-    if (!run.failure.empty()) {
-      state.SkipWithError(run.failure.c_str());
-      return total;
-    }
-    state.SetIterationTime(run.seconds);
-    total.seconds += run.seconds;
-    total.pages += run.pages;
-    total.words = run.words;
-  }
-  return total;
+  return MeasureCrawls<RunResult>(state, static_cast<size_t>(expectedPages), crawl);
 }
 
 double PagesPerSecond(const RunResult& total) { return total.seconds > 0 ? static_cast<double>(total.pages) / total.seconds : 0; }

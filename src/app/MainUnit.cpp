@@ -12,6 +12,9 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <charconv>
+#include <cstdlib>
+#include <string_view>
 
 #include "AboutBoxUnit.h"
 #include "Cp1252.h"
@@ -74,10 +77,20 @@ std::string ProgramDirOf(const std::string& executablePath) {
   return executablePath.substr(0, slash + 1);
 }
 
+size_t WindowParallel(const char* setting) {
+  if (!setting) return 1;
+  const std::string_view text(setting);
+  size_t value = 0;
+  auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || failure != std::errc() || end != text.data() + text.size()) return 1;
+  return value >= 2 && value <= kMaxWindowParallel ? value : 1;
+}
+
 TMainForm::TMainForm(const std::string& executablePath, TUserDialogs* dialogs) : dialogs_(dialogs) {
   HttpCli1 = std::make_unique<THttpCli>();
   CrawlRun = std::make_unique<TCrawlRun>(*this, words_, *HttpCli1);
   ConfigureHttpCli1(*HttpCli1, *CrawlRun);
+  CrawlRun->Options.Parallel = WindowParallel(std::getenv("TIRASEL_PARALLEL"));
   CrawlRun->OnProgress = [this](const TCrawlProgress& progress) { ShowProgress(progress); };
   if (!dialogs_) {
     ownDialogs_ = std::make_unique<TQtDialogs>(this);

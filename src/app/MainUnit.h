@@ -32,6 +32,13 @@ class TWordListView;
 // last '/' ("./" for a bare name).
 std::string ProgramDirOf(const std::string& executablePath);
 
+// The requests the window's run keeps in flight, from the environment
+// variable TIRASEL_PARALLEL (its value, or nullptr when it is not set): a
+// number from 2 to kMaxWindowParallel; anything else keeps the window's run
+// at one request at a time.
+constexpr size_t kMaxWindowParallel = 64;
+size_t WindowParallel(const char* setting);
+
 // The start address shown until the settings file says otherwise, and the
 // maker's web site the about dialog opens.
 inline constexpr const char* kMakerWebSite = "http://www.brennick.example/";

@@ -192,6 +192,7 @@ void ConfigureRun(const TCliOptions& options, TCrawlRun& run, THttpCli& http) {
   http.ProxyPassword = options.ProxyPassword;
   run.Options.TimeoutMs = options.TimeoutSeconds * 1000;
   run.Options.DelayMs = options.DelayMs;
+  run.Options.Parallel = options.Parallel;
   run.Options.MaxPages = options.MaxPages;
   run.Options.MaxDepth = options.MaxDepth;
   run.Options.SkipCode = options.SkipCode;

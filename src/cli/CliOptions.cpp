@@ -46,6 +46,19 @@ TSetter Number(T TCliOptions::*field, unsigned long long max) {
   };
 }
 
+// A number from 1 to `max`.
+TSetter PositiveCount(size_t TCliOptions::*field, unsigned long long max) {
+  return [field, max](TCliOptions& options, const std::string& value, std::string& error) {
+    std::optional<unsigned long long> number = ParseNumber(value, max, error);
+    if (number && *number == 0) {
+      error = "not a number from 1 to " + std::to_string(max) + ": \"" + value + "\"";
+      return false;
+    }
+    if (number) options.*field = static_cast<size_t>(*number);
+    return number.has_value();
+  };
+}
+
 TSetter OptionalCount(std::optional<size_t> TCliOptions::*field) {
   return [field](TCliOptions& options, const std::string& value, std::string& error) {
     std::optional<unsigned long long> number = ParseNumber(value, kMaxCount, error);
@@ -135,7 +148,15 @@ const std::vector<TOptionSpec>& OptionSpecs() {
       {"--timeout", "SECONDS",
        "skip a page that sends nothing for this long, also while connecting (default: 30; 0: never)",
        Number(&TCliOptions::TimeoutSeconds, 86400)},
-      {"--delay", "MS", "pause between requests, in milliseconds (default: 0)", Number(&TCliOptions::DelayMs, 86400000)},
+      {"--delay", "MS",
+       "pause between requests, in milliseconds; with --parallel above 1 the least time between two "
+       "request starts (default: 0)",
+       Number(&TCliOptions::DelayMs, 86400000)},
+      {"--parallel", "N",
+       "keep up to N requests in flight (never more to one host), fetching the next pages of the queue "
+       "ahead; the log, the questions and the words are those of one request at a time (default: 4; 1: "
+       "one request at a time; at most 64)",
+       PositiveCount(&TCliOptions::Parallel, kMaxParallel)},
       {"--max-pages", "N", "end the run after N fetched pages (default: 0, no limit)",
        Number(&TCliOptions::MaxPages, kMaxCount)},
       {"--max-page-size", "BYTES",

@@ -15,6 +15,8 @@
 
 // Defaults, also shown by --help.
 inline constexpr int kDefaultTimeoutSeconds = 30;
+inline constexpr size_t kDefaultParallel = 4;
+inline constexpr size_t kMaxParallel = 64;
 inline constexpr const char* kDefaultUserAgent = "Mozilla/3.0 (compatible)";
 
 // A regular expression as given, with its compiled form (ECMAScript syntax).
@@ -39,6 +41,7 @@ struct TCliOptions {
   // What to fetch, and how.
   int TimeoutSeconds = kDefaultTimeoutSeconds;  // 0: no inactivity timeout
   int DelayMs = 0;
+  size_t Parallel = kDefaultParallel;  // requests in flight at once; 1: one at a time
   size_t MaxPages = 0;  // 0: no limit
   std::optional<size_t> MaxDepth;
   std::vector<TAddressPattern> Include, Exclude;

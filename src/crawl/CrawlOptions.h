@@ -38,7 +38,12 @@ struct TCrawlOptions {
   // is never cut off.
   int TimeoutMs = 0;
   // Pause before every request but the first, still processing events.
+  // With Parallel above 1: the least time between two request starts.
   int DelayMs = 0;
+  // Requests in flight at once: the page the run handles and, fetched ahead
+  // of it, the next distinct queue entries (TPrefetchPool). The run still
+  // handles the entries in order, with the same results. 1: one at a time.
+  size_t Parallel = 1;
   // The run ends like "Abbrechen" once this many pages are fetched. 0: no limit.
   size_t MaxPages = 0;
   // Links are queued at most this many steps from the start page (which is

@@ -8,6 +8,7 @@
 #include "HttpUtils.h"
 #include "Messages.h"
 #include "PageCharset.h"
+#include "PrefetchPool.h"
 #include "QueueFilter.h"
 #include "Streams.h"
 #include "WordHarvest.h"
@@ -26,6 +27,11 @@ struct TCrawlRun::TRunState {
   std::optional<TQueueFilter> filter;
   TCodeSkipper codeSkip;
   std::uint64_t bytesReceived = 0;
+  size_t position = 0;                          // of the entry in work
+  std::optional<std::int64_t> prefetchedBytes;  // what the entry's prefetched request received
+
+  // Last: it refers to the lists and goes before them.
+  std::unique_ptr<TPrefetchPool> prefetch;
 };
 
 void ConfigureHttpCli1(THttpCli& http, TCrawlRun& run) {
@@ -62,7 +68,7 @@ void TCrawlRun::GoBtnClick() {
   while (position < lists.PageQueue.Count() && !StopRequested) {
     std::string entry(lists.PageQueue.At(position));
     if (!lists.FetchedPages.Contains(entry)) {
-      if (!PauseBeforeRequest()) break;
+      if (!PauseBeforeRequest(position)) break;
       window_.AppendLog(entry);
       BeginEntry(position, entry);
       try {
@@ -105,10 +111,23 @@ void TCrawlRun::ApplyOptions() {
     run_->follower.QueueFilter = [&filter](std::string_view address) { return filter.Accept(address); };
   }
   run_->harvest.CountOccurrencesInto(Options.Occurrences);
+  if (Options.Parallel > 1) {
+    run_->prefetch = std::make_unique<TPrefetchPool>(
+        run_->lists.PageQueue, run_->lists.FetchedPages, http_, Options.Parallel, Options.DelayMs,
+        [this] { return window_.Proxy(); }, [this] { return StopRequested; });
+  }
 }
 
+// The prefetching leaves the run's own client alone while an earlier
+// failure keeps it busy: every fetch then fails as busy, as it would
+// without prefetching.
+bool TCrawlRun::UsesPrefetch() const { return run_->prefetch && http_.State() == hsIdle; }
+
 // The pause between requests; false when the run was stopped meanwhile.
-bool TCrawlRun::PauseBeforeRequest() {
+// With prefetching, the entry's request starts here (after the delay since
+// the last start), and those ahead of it as far as they may.
+bool TCrawlRun::PauseBeforeRequest(size_t position) {
+  if (UsesPrefetch()) return run_->prefetch->Reach(position);
   if (Options.DelayMs <= 0 || requests_ == 0) return true;
   const std::uint32_t start = GetTickCount();
   for (std::uint32_t waited = 0; waited < static_cast<std::uint32_t>(Options.DelayMs) && !StopRequested;
@@ -121,13 +140,19 @@ bool TCrawlRun::PauseBeforeRequest() {
 
 void TCrawlRun::BeginEntry(size_t position, const std::string& address) {
   ++requests_;
+  run_->position = position;
+  run_->prefetchedBytes.reset();
   if (run_->filter) run_->filter->EnterEntry(position);
   ReportProgress(position, address);
 }
 
 void TCrawlRun::EndEntry() {
   // A client left busy by an earlier failure made no request this time.
-  if (http_.State() == hsIdle) run_->bytesReceived += static_cast<std::uint64_t>(http_.ReceivedBytes());
+  if (run_->prefetchedBytes) {
+    run_->bytesReceived += static_cast<std::uint64_t>(*run_->prefetchedBytes);
+  } else if (http_.State() == hsIdle) {
+    run_->bytesReceived += static_cast<std::uint64_t>(http_.ReceivedBytes());
+  }
   if (Options.MaxPages > 0 && run_->lists.FetchedPages.Count() >= Options.MaxPages) StopRequested = true;
 }
 
@@ -141,21 +166,30 @@ void TCrawlRun::FinishRun() {
   running_ = false;
 }
 
-// Fetches one page into the page buffer and cuts it into lines. The buffer
-// is emptied for each page but keeps its memory, so a run does not map fresh
-// memory for every document.
+// Fetches one page and cuts it into lines: the document a request ahead
+// of the run fetched, or else through the run's own client into the page
+// buffer. The buffer is emptied for each page but keeps its memory, so a run
+// does not map fresh memory for every document.
 void TCrawlRun::FetchPage(const std::string& address) {
   THTMLParser& parser = run_->parser;
   parser.Lines.clear();
-  TMemoryStream& buffer = run_->page;
-  buffer.Clear();
-
   TLinkFollower& follower = run_->follower;
   follower.Link = ResolveLink(address, run_->lists.SiteBases.at(0));
   run_->lists.SiteBases[0] = follower.Link.LinkDir;
 
+  const std::string proxy = window_.Proxy();
+  std::unique_ptr<TPrefetchedPage> prefetched;
+  if (UsesPrefetch()) prefetched = run_->prefetch->Take(run_->position, proxy);
+  if (prefetched) {
+    TakePrefetched(*prefetched);
+    CutPage(address, prefetched->Location, prefetched->ContentType, prefetched->Body.Data());
+    return;
+  }
+  if (UsesPrefetch()) run_->prefetch->WaitForRoom();
+  TMemoryStream& buffer = run_->page;
+  buffer.Clear();
   http_.URL = address;
-  http_.Proxy = window_.Proxy();
+  http_.Proxy = proxy;
   http_.ProxyPort = "80";
   http_.ReceiveStream = &buffer;
   try {
@@ -165,12 +199,29 @@ void TCrawlRun::FetchPage(const std::string& address) {
     throw;
   }
   http_.ReceiveStream = nullptr;
-  run_->lists.FetchedPages.Add(address);
-  if (http_.Location() != address) TakeFinalAddress(http_.Location());
-  std::optional<std::string> decoded = DecodePage(http_.ContentType(), buffer.Data());
-  std::string_view text = decoded ? std::string_view(*decoded) : buffer.Data();
-  SplitLines(text.data(), text.size(), parser.Lines);
+  CutPage(address, http_.Location(), http_.ContentType(), buffer.Data());
   buffer.Clear();
+}
+
+// What the run's own Get would have done with the same outcome: the
+// request-done event's line, then the failure of a status of 400 or more.
+void TCrawlRun::TakePrefetched(const TPrefetchedPage& page) {
+  run_->prefetchedBytes = page.ReceivedBytes;
+  if (page.Error != 0) HttpCli1RequestDone(&http_, rqGet, page.Error);
+  if (page.StatusCode >= 400) {
+    throw EHttpException(page.ReasonPhrase, static_cast<std::uint16_t>(page.StatusCode));
+  }
+}
+
+// A fetched document: recorded, its final address taken, its text cut into
+// the parser's lines.
+void TCrawlRun::CutPage(const std::string& address, const std::string& location,
+                        const std::string& contentType, std::string_view document) {
+  run_->lists.FetchedPages.Add(address);
+  if (location != address) TakeFinalAddress(location);
+  std::optional<std::string> decoded = DecodePage(contentType, document);
+  std::string_view text = decoded ? std::string_view(*decoded) : document;
+  SplitLines(text.data(), text.size(), run_->parser.Lines);
 }
 
 // A relocated page is the page at its final address: its links resolve
@@ -246,6 +297,7 @@ void TCrawlRun::ReportProgress(size_t position, std::string_view current) {
 
 void TCrawlRun::WatchDownload() {
   if (Options.TimeoutMs <= 0 || !running_) return;
+  if (run_->prefetch) run_->prefetch->AbortStalled(Options.TimeoutMs);
   const TDownloadMark mark{requests_, http_.State(), http_.ReceivedBytes()};
   const std::uint32_t now = GetTickCount();
   if (mark.state == hsIdle || mark != watchMark_) {
@@ -260,10 +312,14 @@ void TCrawlRun::WatchDownload() {
 
 void TCrawlRun::BreakBtnClick() {
   http_.Abort();
+  if (run_ && run_->prefetch) run_->prefetch->AbortAll();
   StopRequested = true;
 }
 
-void TCrawlRun::BreakLocalBtnClick() { http_.Abort(); }
+void TCrawlRun::BreakLocalBtnClick() {
+  http_.Abort();
+  if (run_ && run_->prefetch) run_->prefetch->AbortAwaited();
+}
 
 void TCrawlRun::HttpCli1RequestDone(TObject*, THttpRequest, std::uint16_t Error) {
   if (Error != 0) window_.AppendLog("HTTP Fehler: " + std::to_string(Error));

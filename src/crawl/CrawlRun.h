@@ -53,6 +53,7 @@ void HarvestPageLines(THTMLParser& parser, TLinkFollower& follower, TWordHarvest
 // Sets the HTTP client up as the crawl needs it (agent, accept, proxy port,
 // no cache, synchronous pumping) and routes its request-done event to `run`.
 class TCrawlRun;
+struct TPrefetchedPage;
 void ConfigureHttpCli1(THttpCli& http, TCrawlRun& run);
 
 class TCrawlRun {
@@ -62,9 +63,11 @@ class TCrawlRun {
 
   // The start button: the whole run; returns when it has ended.
   void GoBtnClick();
-  // "Abbrechen": aborts the request in progress and ends the run.
+  // "Abbrechen": aborts the requests in progress (all of them, with
+  // Options.Parallel above 1) and ends the run.
   void BreakBtnClick();
-  // "Aktuelle Datei abbrechen": aborts the request in progress only.
+  // "Aktuelle Datei abbrechen": aborts the request of the page the run
+  // waits for, only.
   void BreakLocalBtnClick();
   // The HTTP client's request-done event: logs failures.
   void HttpCli1RequestDone(TObject* Sender, THttpRequest RqType, std::uint16_t Error);
@@ -81,7 +84,8 @@ class TCrawlRun {
   // Called now and then (every 100 ms or so) by a front end that wants
   // Options.TimeoutMs enforced, from its event handling while a page is
   // downloaded: aborts a download that has shown no progress for that long,
-  // as BreakLocalBtnClick does (the HTTP client's events run inside).
+  // as BreakLocalBtnClick does (the HTTP client's events run inside); each
+  // request fetched ahead of the run is watched the same way.
   void WatchDownload();
 
  private:
@@ -90,10 +94,14 @@ class TCrawlRun {
   void StartRun(const std::string& address);
   void FinishRun();
   void FetchPage(const std::string& address);
+  void TakePrefetched(const TPrefetchedPage& page);
+  void CutPage(const std::string& address, const std::string& location,
+               const std::string& contentType, std::string_view document);
+  bool UsesPrefetch() const;
   void TakeFinalAddress(const std::string& location);
   void ProcessPage(const std::string& address);
   void ApplyOptions();
-  bool PauseBeforeRequest();
+  bool PauseBeforeRequest(size_t position);
   void BeginEntry(size_t position, const std::string& address);
   void EndEntry();
   void SeeTag(const THTMLTag& tag);

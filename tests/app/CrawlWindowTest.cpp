@@ -215,6 +215,32 @@ TEST_F(CrawlWindowTest, CrawlsTheNginxSiteAskingOnce) {
   EXPECT_TRUE(form->Words().FindWord("Rahmen"));
 }
 
+// TIRASEL_PARALLEL lets the window fetch ahead: the same log, questions and
+// list as one request at a time.
+TEST_F(CrawlWindowTest, TiraselParallelFetchesAheadWithTheSameResults) {
+  testsupport::NginxServer web;
+  for (const auto& [path, body] : testsite::FixtureSite()) web.AddFile(path, body);
+  web.Start();
+  std::vector<Lines> logs, words;
+  for (const char* parallel : {"1", "6"}) {
+    ::setenv("TIRASEL_PARALLEL", parallel, 1);
+    auto form = Create();
+    ::unsetenv("TIRASEL_PARALLEL");
+    form->URLEdit->setText(FromCp1252(web.Url("/a/index.html")));
+    dialogs.Answers = {TAnswer::Yes};
+    form->GoBtn->click();
+    logs.push_back(Log(*form));
+    Lines list;
+    for (const WordEntry& entry : form->Words().Entries()) list.push_back(entry.Caption);
+    words.push_back(list);
+  }
+  ASSERT_EQ(dialogs.Questions.size(), 2u);
+  EXPECT_EQ(dialogs.Questions[0].Text, dialogs.Questions[1].Text);
+  EXPECT_EQ(logs[0], logs[1]);
+  EXPECT_EQ(logs[0].back(), "Done! (8 html files found...)...");
+  EXPECT_EQ(words[0], words[1]);
+}
+
 // The window verifies always; a private CA is trusted through SSL_CERT_FILE.
 TEST_F(CrawlWindowTest, HarvestsAnHttpsSiteAndAPlainSiteRelocatingToIt) {
   testsupport::NginxServer web;

@@ -67,6 +67,16 @@ TEST(ProgramDir, DirectoryOfTheExecutableWithOneSlash) {
   EXPECT_EQ(ProgramDirOf("tirasel"), "./");
 }
 
+TEST(WindowParallel, OnlyANumberFromTwoTo64FetchesAhead) {
+  EXPECT_EQ(WindowParallel(nullptr), 1u);
+  EXPECT_EQ(WindowParallel("8"), 8u);
+  EXPECT_EQ(WindowParallel("2"), 2u);
+  EXPECT_EQ(WindowParallel("64"), 64u);
+  for (const char* ignored : {"", "1", "0", "65", "-4", "4x", " 4", "99999999999999999999999"}) {
+    EXPECT_EQ(WindowParallel(ignored), 1u) << ignored;
+  }
+}
+
 TEST_F(MainFormTest, ControlsAsDesigned) {
   auto form = Create();
   EXPECT_EQ(form->windowTitle(), QStringLiteral("Brennick Web Tirasel 1.0"));

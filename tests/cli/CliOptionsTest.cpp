@@ -24,6 +24,7 @@ TEST(CliOptions, DefaultsKeepTheWindowsRun) {
   ASSERT_TRUE(options);
   EXPECT_EQ(options->TimeoutSeconds, 30);
   EXPECT_EQ(options->DelayMs, 0);
+  EXPECT_EQ(options->Parallel, 4u);  // fetching ahead gives the same results
   EXPECT_EQ(options->MaxPages, 0u);
   EXPECT_FALSE(options->MaxDepth);
   EXPECT_EQ(options->UserAgent, "Mozilla/3.0 (compatible)");
@@ -33,13 +34,14 @@ TEST(CliOptions, DefaultsKeepTheWindowsRun) {
 
 TEST(CliOptions, ValuesFollowOrComeAfterAnEqualsSign) {
   std::optional<TCliOptions> options =
-      Parse({"--timeout=5", "--delay", "250", "--max-pages=3", "--depth", "0", "--include", "a", "--include=b=c",
+      Parse({"--timeout=5", "--delay", "250", "--parallel=8", "--max-pages=3", "--depth", "0", "--include", "a", "--include=b=c",
              "--exclude", "x", "--auth", "anna:ge:heim", "--proxy-auth=p:", "--user-agent=Bot 1.0", "--min-length",
              "5", "--max-length=9", "--lowercase", "--no-numbers", "--strip-punctuation", "--skip-code", "--count",
              "--emails", "m.txt", "--stats", "http://x/"});
   ASSERT_TRUE(options);
   EXPECT_EQ(options->TimeoutSeconds, 5);
   EXPECT_EQ(options->DelayMs, 250);
+  EXPECT_EQ(options->Parallel, 8u);
   EXPECT_EQ(options->MaxPages, 3u);
   EXPECT_EQ(options->MaxDepth, 0u);
   ASSERT_EQ(options->Include.size(), 2u);

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -50,7 +51,10 @@ inline Result RunCli(const std::vector<std::string>& args, const std::string& in
   Result result;
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   int open = 2;
-  for (int rounds = 0; open > 0 && rounds < 300; ++rounds) {  // at most about 30 s
+  // At most 30 s, however the output comes (a round per read would cut a
+  // long log short).
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (open > 0 && std::chrono::steady_clock::now() < deadline) {
     if (::poll(fds, 2, 100) <= 0) {
       if (onError) {
         if (int signal = onError(result.err)) ::kill(pid, signal);

@@ -1,0 +1,79 @@
+// Running a measured program (tirasel-cli or a peer such as wget) to its
+// end, reading the page count of a crawl's log, and sizes from the
+// environment.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <sys/wait.h>
+
+#include "ChildProcess.h"
+
+// The environment variable's number, or `fallback` when it is unset or empty.
+inline int EnvInt(const char* name, int fallback) {
+  const char* v = std::getenv(name);
+  return v && *v ? std::atoi(v) : fallback;
+}
+
+// How long a program ran, and why it failed if it did.
+struct ProgramRun {
+  double seconds = 0;
+  std::string failure;  // empty when it exited with status 0 in time
+};
+
+// Runs the program with its output in `log`; kills it after `timeoutMs`.
+inline ProgramRun TimeProgram(const std::vector<std::string>& argv,
+                              const std::filesystem::path& log, int timeoutMs) {
+  ProgramRun run;
+  testsupport::ChildProcess child;
+  auto start = std::chrono::steady_clock::now();
+  child.Start(argv, log);
+  int status = child.WaitExit(timeoutMs);
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (status == -1) {
+    child.Stop(SIGKILL, 0);
+    run.failure = argv[0] + " did not end within the time limit";
+  } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    run.failure = argv[0] + " failed, wait status " + std::to_string(status);
+  }
+  return run;
+}
+
+// Runs `crawl` once per iteration of the row; fails the row when a run
+// fails or, unless `expectedPages` is 0, misses pages. Returns the totals
+// over the iterations (seconds, pages) with the last run's words. Result
+// is a ProgramRun with `pages` and `words`.
+template <typename Result, typename Crawl>
+Result MeasureCrawls(benchmark::State& state, size_t expectedPages, Crawl crawl) {
+  Result total;
+  for (auto _ : state) {
+    Result run = crawl();
+    if (run.failure.empty() && expectedPages > 0 && run.pages != expectedPages) {
+      run.failure =
+          std::to_string(run.pages) + " pages fetched of " + std::to_string(expectedPages);
+    }
+    if (!run.failure.empty()) {
+      state.SkipWithError(run.failure.c_str());
+      return total;
+    }
+    state.SetIterationTime(run.seconds);
+    total.seconds += run.seconds;
+    total.pages += run.pages;
+    total.words = std::move(run.words);
+  }
+  return total;
+}
+
+// N of the last "Done! (N html files found...)..." line in a log.
+inline size_t DonePages(std::string_view log) {
+  size_t at = log.rfind("Done! (");
+  return at == std::string_view::npos ? 0 : std::strtoul(log.data() + at + 7, nullptr, 10);
+}
