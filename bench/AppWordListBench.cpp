@@ -25,7 +25,8 @@ std::vector<std::string> MakeWords() {
   std::vector<std::string> words(kWords);
   for (std::string& word : words) {
     size_t length = 3 + random() % 10;
-    for (size_t i = 0; i < length; ++i) word += static_cast<char>((random() % 3 ? 'a' : 'A') + random() % 12);
+    for (size_t i = 0; i < length; ++i)
+      word += static_cast<char>((random() % 3 ? 'a' : 'A') + random() % 12);
   }
   return words;
 }
@@ -41,7 +42,8 @@ void Fill(WordList& list) {
 }
 
 std::string TempPath(const char* name) {
-  return (std::filesystem::temp_directory_path() / (std::string("tirasel-bench-") + std::to_string(::getpid()) + name))
+  return (std::filesystem::temp_directory_path() /
+          (std::string("tirasel-bench-") + std::to_string(::getpid()) + name))
       .string();
 }
 

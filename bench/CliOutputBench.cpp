@@ -24,13 +24,33 @@ constexpr size_t kWords = 1000000;
 const std::vector<std::string>& TextNodes() {
   static const std::vector<std::string> nodes = [] {
     std::mt19937 random(13);
-    static const char* syllables[] = {"haus", "gar", "ten", "welt", "stra", "\xDF" "e", "m\xFCl", "ler", "\xE4p",
-                                      "fel", "be", "ge", "ver", "ung", "keit", "lich", "sch", "\xF6n", "ein"};
+    static const char* syllables[] = {"haus",
+                                      "gar",
+                                      "ten",
+                                      "welt",
+                                      "stra",
+                                      "\xDF"
+                                      "e",
+                                      "m\xFCl",
+                                      "ler",
+                                      "\xE4p",
+                                      "fel",
+                                      "be",
+                                      "ge",
+                                      "ver",
+                                      "ung",
+                                      "keit",
+                                      "lich",
+                                      "sch",
+                                      "\xF6n",
+                                      "ein"};
     std::vector<std::string> vocabulary;
     while (vocabulary.size() < 200000) {
       std::string word;
-      for (int i = 0, count = 2 + static_cast<int>(random() % 4); i < count; ++i) word += syllables[random() % std::size(syllables)];
-      if (random() % 5 == 0) word[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
+      for (int i = 0, count = 2 + static_cast<int>(random() % 4); i < count; ++i)
+        word += syllables[random() % std::size(syllables)];
+      if (random() % 5 == 0)
+        word[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
       vocabulary.push_back(word);
     }
     std::uniform_real_distribution<double> uniform(0.0, 1.0);
@@ -38,7 +58,8 @@ const std::vector<std::string>& TextNodes() {
     std::string text;
     for (size_t i = 0; i < kWords; ++i) {
       double u = uniform(random);
-      text += vocabulary[static_cast<size_t>(std::pow(static_cast<double>(vocabulary.size()), u)) - 1];
+      text +=
+          vocabulary[static_cast<size_t>(std::pow(static_cast<double>(vocabulary.size()), u)) - 1];
       text += ' ';
       if (i % 100 == 99) {
         texts.push_back(std::move(text));

@@ -63,26 +63,31 @@ double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 using Random = testsupport::SplitMix64;
 
 // Umlauts as the references old German pages use; both crawlers decode them.
-const char* const kOnsets[] = {"b",  "br", "d",  "f",  "fl", "g",   "gr",   "h",   "k",  "kl", "kr",
-                               "l",  "m",  "n",  "p",  "pf", "r",   "s",    "sch", "schl", "schw",
-                               "sp", "st", "str", "t", "tr", "w",   "z",    "zw"};
-const char* const kNuclei[] = {"a", "e", "i", "o", "u", "ei", "au", "ie", "eu", "a", "e", "&auml;", "&ouml;", "&uuml;"};
-const char* const kCodas[] = {"",  "",   "n",  "r",  "l",  "s",  "t",  "ch", "ck",      "ng",
+const char* const kOnsets[] = {"b",    "br", "d",  "f",   "fl", "g",  "gr", "h", "k",   "kl",
+                               "kr",   "l",  "m",  "n",   "p",  "pf", "r",  "s", "sch", "schl",
+                               "schw", "sp", "st", "str", "t",  "tr", "w",  "z", "zw"};
+const char* const kNuclei[] = {"a",  "e",  "i", "o", "u",      "ei",     "au",
+                               "ie", "eu", "a", "e", "&auml;", "&ouml;", "&uuml;"};
+const char* const kCodas[] = {"",   "",   "n",  "r",  "l",  "s",  "t",  "ch", "ck",      "ng",
                               "nd", "rt", "ft", "st", "tz", "ss", "ll", "rn", "&szlig;", "mm"};
-const char* const kNounEndings[] = {"ung", "heit", "keit", "schaft", "ling", "er", "chen", "nis", "e", "", "", ""};
-const char* const kVerbPrefixes[] = {"", "", "ver", "be", "ge", "ent", "er", "zer", "an", "auf", "aus", "ein", "vor"};
+const char* const kNounEndings[] = {"ung",  "heit", "keit", "schaft", "ling", "er",
+                                    "chen", "nis",  "e",    "",       "",     ""};
+const char* const kVerbPrefixes[] = {"",    "",   "ver", "be",  "ge",  "ent", "er",
+                                     "zer", "an", "auf", "aus", "ein", "vor"};
 const char* const kVerbEndings[] = {"en", "t", "te", "ten", "st", "e"};
 const char* const kAdjectiveEndings[] = {"ig", "lich", "isch", "bar", "sam", "los"};
 const char* const kInflections[] = {"", "e", "en", "er", "es"};
 
 // The most frequent words of German text, most frequent first.
 const char* const kFunctionWords[] = {
-    "der",   "die",   "und",   "in",     "den",   "von",  "zu",    "das",    "mit",   "sich",  "des",   "auf",
-    "f&uuml;r", "ist", "im",   "dem",    "nicht", "ein",  "eine",  "als",    "auch",  "es",    "an",    "werden",
-    "aus",   "er",    "hat",   "dass",   "sie",   "nach", "wird",  "bei",    "einer", "um",    "am",    "sind",
-    "noch",  "wie",   "einem", "&uuml;ber", "einen", "so", "zum",  "war",    "haben", "nur",   "oder",  "aber",
-    "vor",   "zur",   "bis",   "mehr",   "durch", "man",  "sowie", "seit",   "wurde", "ihre",  "unter", "wenn",
-    "sehr",  "schon", "kann",  "immer",  "diese", "wir",  "ihr",   "gegen",  "ohne",  "weil",  "dort",  "hier"};
+    "der",   "die",   "und",   "in",        "den",   "von",    "zu",   "das",   "mit",
+    "sich",  "des",   "auf",   "f&uuml;r",  "ist",   "im",     "dem",  "nicht", "ein",
+    "eine",  "als",   "auch",  "es",        "an",    "werden", "aus",  "er",    "hat",
+    "dass",  "sie",   "nach",  "wird",      "bei",   "einer",  "um",   "am",    "sind",
+    "noch",  "wie",   "einem", "&uuml;ber", "einen", "so",     "zum",  "war",   "haben",
+    "nur",   "oder",  "aber",  "vor",       "zur",   "bis",    "mehr", "durch", "man",
+    "sowie", "seit",  "wurde", "ihre",      "unter", "wenn",   "sehr", "schon", "kann",
+    "immer", "diese", "wir",   "ihr",       "gegen", "ohne",   "weil", "dort",  "hier"};
 
 std::string Syllable(Random& random) {
   return std::string(random.Pick(kOnsets)) + random.Pick(kNuclei) + random.Pick(kCodas);
@@ -95,7 +100,8 @@ std::string Stem(Random& random) {
 }
 
 void Capitalize(std::string& word) {
-  if (!word.empty() && word[0] >= 'a' && word[0] <= 'z') word[0] = static_cast<char>(word[0] - 'a' + 'A');
+  if (!word.empty() && word[0] >= 'a' && word[0] <= 'z')
+    word[0] = static_cast<char>(word[0] - 'a' + 'A');
 }
 
 // Nouns (often compounds), verbs and adjectives in the proportions of
@@ -109,7 +115,8 @@ std::string NewContentWord(Random& random) {
     Capitalize(noun);
     return noun;
   }
-  if (kind < 8) return std::string(random.Pick(kVerbPrefixes)) + Stem(random) + random.Pick(kVerbEndings);
+  if (kind < 8)
+    return std::string(random.Pick(kVerbPrefixes)) + Stem(random) + random.Pick(kVerbEndings);
   return Stem(random) + random.Pick(kAdjectiveEndings) + random.Pick(kInflections);
 }
 
@@ -121,7 +128,8 @@ class Vocabulary {
     std::unordered_set<std::string> seen;
     for (const char* word : kFunctionWords) Add(word, seen);
     Random random(42);
-    for (size_t tries = 0; words_.size() < size && tries < 20 * size; ++tries) Add(NewContentWord(random), seen);
+    for (size_t tries = 0; words_.size() < size && tries < 20 * size; ++tries)
+      Add(NewContentWord(random), seen);
     double sum = 0;
     for (size_t rank = 0; rank < words_.size(); ++rank) {
       sum += 1.0 / std::pow(static_cast<double>(rank) + 2.7, 1.05);
@@ -205,7 +213,8 @@ std::string PageFile(int page) {
 
 std::vector<std::string_view> Segments(std::string_view dir) {
   std::vector<std::string_view> parts;
-  for (size_t slash; (slash = dir.find('/')) != std::string_view::npos; dir.remove_prefix(slash + 1)) {
+  for (size_t slash; (slash = dir.find('/')) != std::string_view::npos;
+       dir.remove_prefix(slash + 1)) {
     parts.push_back(dir.substr(0, slash));
   }
   return parts;
@@ -213,7 +222,8 @@ std::vector<std::string_view> Segments(std::string_view dir) {
 
 // The link as a page author writes it: up with "../" as far as needed, then
 // down to the target.
-std::string RelativeLink(const std::string& fromDir, const std::string& toDir, const std::string& file) {
+std::string RelativeLink(const std::string& fromDir, const std::string& toDir,
+                         const std::string& file) {
   auto from = Segments(fromDir);
   auto to = Segments(toDir);
   size_t common = 0;
@@ -242,7 +252,8 @@ struct SiteSpec {
   // Link steps from the start page to the farthest page.
   int Depth() const {
     int depth = 0;
-    for (long long reached = 1, level = 1; reached < pages && depth < 64; ++depth) reached += level *= fanOut;
+    for (long long reached = 1, level = 1; reached < pages && depth < 64; ++depth)
+      reached += level *= fanOut;
     return depth;
   }
 };
@@ -252,11 +263,13 @@ struct SiteSpec {
 // pages of the site, up to kLinksPerPage links.
 std::vector<int> LinkTargets(const SiteSpec& site, int page, Random& random) {
   std::vector<int> targets;
-  for (int child = page * site.fanOut + 1; child <= page * site.fanOut + site.fanOut && child < site.pages; ++child) {
+  for (int child = page * site.fanOut + 1;
+       child <= page * site.fanOut + site.fanOut && child < site.pages; ++child) {
     targets.push_back(child);
   }
   if (page > 0) targets.push_back((page - 1) / site.fanOut);
-  while (targets.size() < kLinksPerPage) targets.push_back(static_cast<int>(random.Below(static_cast<size_t>(site.pages))));
+  while (targets.size() < kLinksPerPage)
+    targets.push_back(static_cast<int>(random.Below(static_cast<size_t>(site.pages))));
   return targets;
 }
 
@@ -268,8 +281,10 @@ std::string LinkList(const SiteSpec& site, int page, Random& random) {
   std::vector<int> targets = LinkTargets(site, page, random);
   for (size_t i = 0; i < targets.size(); ++i) {
     int target = targets[i];
-    std::string href = i >= treeLinks && i % 7 == 0 ? site.PagePath(target)
-                                                    : RelativeLink(site.PageDir(page), site.PageDir(target), PageFile(target));
+    std::string href =
+        i >= treeLinks && i % 7 == 0
+            ? site.PagePath(target)
+            : RelativeLink(site.PageDir(page), site.PageDir(target), PageFile(target));
     list += "<li><a href=\"" + href + "\">" + Words(random, 1 + random.Below(3)) + "</a></li>\n";
   }
   return list + "</ul>\n";
@@ -278,22 +293,26 @@ std::string LinkList(const SiteSpec& site, int page, Random& random) {
 std::string MakePage(const SiteSpec& site, int page) {
   Random random(site.seed * 1000003u + static_cast<std::uint64_t>(page));
   std::string title = Words(random, 2 + random.Below(3));
-  std::string head = "<!DOCTYPE html>\n<html>\n<head>\n"
-                     "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">\n"
-                     "<title>" + title + "</title>\n</head>\n<body>\n<h1>" + title + "</h1>\n";
+  std::string head =
+      "<!DOCTYPE html>\n<html>\n<head>\n"
+      "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">\n"
+      "<title>" +
+      title + "</title>\n</head>\n<body>\n<h1>" + title + "</h1>\n";
   std::string links = LinkList(site, page, random);
   const std::string tail = "</body>\n</html>\n";
   std::string body;
   while (head.size() + body.size() + links.size() + tail.size() < kPageBytes) {
     std::string paragraph = "<p>";
-    for (size_t n = 3 + random.Below(5); n > 0; --n) paragraph += Sentence(random) + (n > 1 ? " " : "");
+    for (size_t n = 3 + random.Below(5); n > 0; --n)
+      paragraph += Sentence(random) + (n > 1 ? " " : "");
     body += paragraph + "</p>\n";
   }
   return head + body + links + tail;
 }
 
 void AddSite(NginxServer& web, const SiteSpec& site) {
-  for (int page = 0; page < site.pages; ++page) web.AddFile(site.PagePath(page), MakePage(site, page));
+  for (int page = 0; page < site.pages; ++page)
+    web.AddFile(site.PagePath(page), MakePage(site, page));
 }
 
 // nginx serving the full site and the slice, started once.
@@ -345,7 +364,8 @@ size_t PagesServedSince(std::uintmax_t mark, const std::string& root) {
     std::string_view rest = line.substr(get + 5);
     std::string_view path = rest.substr(0, rest.find(' '));
     size_t quote = rest.find("\" ");
-    if (quote != std::string_view::npos && rest.substr(quote + 2, 4) == "200 " && path.starts_with(root)) {
+    if (quote != std::string_view::npos && rest.substr(quote + 2, 4) == "200 " &&
+        path.starts_with(root)) {
       pages.emplace(path);
     }
   }
@@ -354,26 +374,30 @@ size_t PagesServedSince(std::uintmax_t mark, const std::string& root) {
 
 size_t CountOf(std::string_view text, std::string_view what) {
   size_t count = 0;
-  for (size_t at = text.find(what); at != std::string_view::npos; at = text.find(what, at + what.size())) ++count;
+  for (size_t at = text.find(what); at != std::string_view::npos;
+       at = text.find(what, at + what.size()))
+    ++count;
   return count;
 }
 
 // tirasel-cli in automatic mode, the word list into a file.
 RunResult RunTiraselCli(const SiteSpec& spec) {
   TempDirectory dir("tirasel-bench-cli");
-  RunResult result{TimeProgram({kTiraselCli, "--output", (dir / "words.txt").string(), Shared().Url(spec)},
-                               dir / "log.txt", kRunTimeoutMs)};
+  RunResult result{
+      TimeProgram({kTiraselCli, "--output", (dir / "words.txt").string(), Shared().Url(spec)},
+                  dir / "log.txt", kRunTimeoutMs)};
   result.pages = DonePages(testsupport::ReadFile(dir / "log.txt"));
-  result.words = CountOf(testsupport::ReadFile(dir / "words.txt"), "\n");  // UTF-8, one word per line
+  result.words =
+      CountOf(testsupport::ReadFile(dir / "words.txt"), "\n");  // UTF-8, one word per line
   return result;
 }
 
 RunResult RunWget(const SiteSpec& spec) {
   TempDirectory dir("tirasel-bench-wget");
   auto mark = AccessLogMark();
-  RunResult result{TimeProgram(
-      {"/usr/bin/wget", "--recursive", "--level=inf", "--no-parent", "-q", "-P", dir.Path().string(), Shared().Url(spec)},
-      dir / "log.txt", kRunTimeoutMs)};
+  RunResult result{TimeProgram({"/usr/bin/wget", "--recursive", "--level=inf", "--no-parent", "-q",
+                                "-P", dir.Path().string(), Shared().Url(spec)},
+                               dir / "log.txt", kRunTimeoutMs)};
   result.pages = PagesServedSince(mark, spec.root);
   return result;
 }
@@ -381,9 +405,9 @@ RunResult RunWget(const SiteSpec& spec) {
 RunResult RunCewl(const SiteSpec& spec) {
   TempDirectory dir("tirasel-bench-cewl");
   auto mark = AccessLogMark();
-  RunResult result{TimeProgram(
-      {"/usr/bin/cewl", "-d", std::to_string(spec.Depth()), "-w", (dir / "words.txt").string(), Shared().Url(spec)},
-      dir / "log.txt", kRunTimeoutMs)};
+  RunResult result{TimeProgram({"/usr/bin/cewl", "-d", std::to_string(spec.Depth()), "-w",
+                                (dir / "words.txt").string(), Shared().Url(spec)},
+                               dir / "log.txt", kRunTimeoutMs)};
   result.pages = PagesServedSince(mark, spec.root);
   result.words = CountOf(testsupport::ReadFile(dir / "words.txt"), "\n");
   return result;
@@ -416,7 +440,8 @@ RunResult RunWindow(const SiteSpec& spec) {
   result.pages = DonePages(form.Memo1->toPlainText().toStdString());
   result.words = form.Words().WordCount();
   if (aborted) result.failure = "the window's run did not end within the time limit";
-  if (!dialogs.Questions.empty() || !dialogs.Errors.empty()) result.failure = "the window asked or showed an error";
+  if (!dialogs.Questions.empty() || !dialogs.Errors.empty())
+    result.failure = "the window asked or showed an error";
   return result;
 }
 
@@ -425,7 +450,9 @@ RunResult Measure(benchmark::State& state, int expectedPages, Crawl crawl) {
   return MeasureCrawls<RunResult>(state, static_cast<size_t>(expectedPages), crawl);
 }
 
-double PagesPerSecond(const RunResult& total) { return total.seconds > 0 ? static_cast<double>(total.pages) / total.seconds : 0; }
+double PagesPerSecond(const RunResult& total) {
+  return total.seconds > 0 ? static_cast<double>(total.pages) / total.seconds : 0;
+}
 
 void Report(benchmark::State& state, const RunResult& total) {
   auto iterations = static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
@@ -453,7 +480,8 @@ void BM_Site_TiraselCli(benchmark::State& state) {
   RunResult total = Measure(state, site.pages, [&] { return RunTiraselCli(site); });
   Report(state, total);
   gCliPagesPerSecond = PagesPerSecond(total);
-  if (gWgetPagesPerSecond > 0) state.counters["x_wget"] = gCliPagesPerSecond / gWgetPagesPerSecond;  // target >= 1
+  if (gWgetPagesPerSecond > 0)
+    state.counters["x_wget"] = gCliPagesPerSecond / gWgetPagesPerSecond;  // target >= 1
 }
 BENCHMARK(BM_Site_TiraselCli)->Iterations(3)->UseManualTime()->Unit(benchmark::kSecond);
 
@@ -462,7 +490,8 @@ void BM_Site_Window(benchmark::State& state) {
   RunResult total = Measure(state, site.pages, [&] { return RunWindow(site); });
   Report(state, total);
   // Time of the window's run over the command line's; target <= 1.2.
-  if (PagesPerSecond(total) > 0) state.counters["time_x_cli"] = gCliPagesPerSecond / PagesPerSecond(total);
+  if (PagesPerSecond(total) > 0)
+    state.counters["time_x_cli"] = gCliPagesPerSecond / PagesPerSecond(total);
 }
 BENCHMARK(BM_Site_Window)->Iterations(2)->UseManualTime()->Unit(benchmark::kSecond);
 
@@ -470,9 +499,11 @@ BENCHMARK(BM_Site_Window)->Iterations(2)->UseManualTime()->Unit(benchmark::kSeco
 
 void BM_Slice_Cewl(benchmark::State& state) {
   const SiteSpec& slice = Shared().slice;
-  RunResult total = Measure(state, 0, [&] { return RunCewl(slice); });  // its page count is reported, not required
+  RunResult total = Measure(
+      state, 0, [&] { return RunCewl(slice); });  // its page count is reported, not required
   Report(state, total);
-  gCewlSeconds = total.seconds / static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
+  gCewlSeconds = total.seconds /
+                 static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
   gCewlWords = static_cast<double>(total.words);
 }
 BENCHMARK(BM_Slice_Cewl)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
@@ -481,9 +512,11 @@ void BM_Slice_TiraselCli(benchmark::State& state) {
   const SiteSpec& slice = Shared().slice;
   RunResult total = Measure(state, slice.pages, [&] { return RunTiraselCli(slice); });
   Report(state, total);
-  double seconds = total.seconds / static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
+  double seconds = total.seconds /
+                   static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
   if (gCewlSeconds > 0) state.counters["time_x_cewl"] = seconds / gCewlSeconds;
-  if (gCewlWords > 0) state.counters["words_x_cewl"] = static_cast<double>(total.words) / gCewlWords;
+  if (gCewlWords > 0)
+    state.counters["words_x_cewl"] = static_cast<double>(total.words) / gCewlWords;
 }
 BENCHMARK(BM_Slice_TiraselCli)->Iterations(3)->UseManualTime()->Unit(benchmark::kSecond);
 
@@ -496,8 +529,8 @@ int main(int argc, char** argv) {
   try {
     auto start = Clock::now();
     Shared();
-    std::fprintf(stderr, "bench_crawl: site of %d + %d pages generated and served in %.1f s\n", kSitePages, kSlicePages,
-                 Seconds(Clock::now() - start));
+    std::fprintf(stderr, "bench_crawl: site of %d + %d pages generated and served in %.1f s\n",
+                 kSitePages, kSlicePages, Seconds(Clock::now() - start));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_crawl: %s\n", e.what());
     return 1;

@@ -111,12 +111,12 @@ std::string Repeat(std::string_view unit, size_t size) {
 void BM_Adversarial(benchmark::State& state) {
   static const std::vector<std::string> inputs = [] {
     std::vector<std::string> docs;
-    docs.push_back(Repeat("x" + std::string(1000, ' '), 50 * kMiB));            // runs of spaces
-    docs.push_back("<p>&" + Repeat("amp;", 50 * kMiB));                         // &amp;amp;amp;...
-    docs.push_back(Repeat("&", 50 * kMiB));                                      // no terminator
-    docs.push_back(Repeat("Wort &auml; &#65; lang ", 50 * kMiB));                // one 50 MB line
-    docs.push_back("<a href=\"" + Repeat("x \"y\" ", 50 * kMiB));                // a tag never closed
-    docs.push_back(Repeat("&#38;amp;&lt;", 50 * kMiB));                          // decoded ampersands
+    docs.push_back(Repeat("x" + std::string(1000, ' '), 50 * kMiB));  // runs of spaces
+    docs.push_back("<p>&" + Repeat("amp;", 50 * kMiB));               // &amp;amp;amp;...
+    docs.push_back(Repeat("&", 50 * kMiB));                           // no terminator
+    docs.push_back(Repeat("Wort &auml; &#65; lang ", 50 * kMiB));     // one 50 MB line
+    docs.push_back("<a href=\"" + Repeat("x \"y\" ", 50 * kMiB));     // a tag never closed
+    docs.push_back(Repeat("&#38;amp;&lt;", 50 * kMiB));               // decoded ampersands
     return docs;
   }();
   const std::vector<std::string> one = {inputs[static_cast<size_t>(state.range(0))]};

@@ -33,7 +33,8 @@ std::string Repeat(std::string_view unit, size_t size) {
 std::string LinksPage() {
   std::string page;
   page.reserve(37 * kMiB);
-  for (int i = 0; i < 1'000'000; ++i) page += "<a href=\"seite" + std::to_string(10'000'000 + i) + ".html\">x</a>\n";
+  for (int i = 0; i < 1'000'000; ++i)
+    page += "<a href=\"seite" + std::to_string(10'000'000 + i) + ".html\">x</a>\n";
   return page;
 }
 
@@ -136,12 +137,15 @@ TPageFigures MeasurePage(int kind, size_t size) {
 // in MiB (ignored by the links page).
 void BM_PagePeakMemory(benchmark::State& state) {
   for (auto _ : state) {
-    TPageFigures figures = MeasurePage(static_cast<int>(state.range(0)), static_cast<size_t>(state.range(1)) * kMiB);
+    TPageFigures figures =
+        MeasurePage(static_cast<int>(state.range(0)), static_cast<size_t>(state.range(1)) * kMiB);
     state.SetIterationTime(figures.seconds);
     state.counters["page_MB"] = figures.pageBytes / kMiB;
     state.counters["peak_MB"] = figures.peakBytes / kMiB;
-    state.counters["peak_per_page_byte"] = figures.pageBytes > 0 ? figures.peakBytes / figures.pageBytes : 0;
-    state.counters["MB_per_s"] = figures.seconds > 0 ? figures.pageBytes / kMiB / figures.seconds : 0;
+    state.counters["peak_per_page_byte"] =
+        figures.pageBytes > 0 ? figures.peakBytes / figures.pageBytes : 0;
+    state.counters["MB_per_s"] =
+        figures.seconds > 0 ? figures.pageBytes / kMiB / figures.seconds : 0;
   }
 }
 BENCHMARK(BM_PagePeakMemory)
@@ -223,7 +227,8 @@ void BM_SetWordAt(benchmark::State& state) {
     FilledList(words);
     std::mt19937 random(3);
     state.ResumeTiming();
-    for (int64_t i = 0; i < state.range(0); ++i) words.SetWordAt(random() % kListWords, "neu" + std::to_string(i));
+    for (int64_t i = 0; i < state.range(0); ++i)
+      words.SetWordAt(random() % kListWords, "neu" + std::to_string(i));
   }
 }
 BENCHMARK(BM_SetWordAt)->Arg(20'000)->Unit(benchmark::kMillisecond);

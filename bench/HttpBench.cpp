@@ -93,10 +93,10 @@ double TimeProgram(benchmark::State& state, const std::vector<std::string>& argv
   auto start = Clock::now();
   int rc = testsupport::RunProgram(argv, kPeerTimeoutMs);
   double s = Seconds(Clock::now() - start);
-  if (rc != 0) state.SkipWithError((argv[0] + " failed, exit status " + std::to_string(rc)).c_str());
+  if (rc != 0)
+    state.SkipWithError((argv[0] + " failed, exit status " + std::to_string(rc)).c_str());
   return s;
 }
-
 
 // ---- One large file
 
@@ -107,7 +107,8 @@ void BM_Get100MB_Curl(benchmark::State& state) {
     state.SetIterationTime(s);
     total += s;
   }
-  gCurlMBps = static_cast<double>(kBigBytes) * static_cast<double>(state.iterations()) / 1e6 / total;
+  gCurlMBps =
+      static_cast<double>(kBigBytes) * static_cast<double>(state.iterations()) / 1e6 / total;
   state.counters["MB/s"] = gCurlMBps;
 }
 BENCHMARK(BM_Get100MB_Curl)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
@@ -120,7 +121,8 @@ enum class Sink {
 };
 
 bool Intact(const TMemoryStream& stream) {
-  return stream.Size() == kBigBytes && testsupport::Fnv1a(stream.Data().data(), stream.Data().size()) == Shared().bigSum;
+  return stream.Size() == kBigBytes &&
+         testsupport::Fnv1a(stream.Data().data(), stream.Data().size()) == Shared().bigSum;
 }
 
 // Gets the large file once per iteration; returns MB/s over the Gets alone.
@@ -137,7 +139,9 @@ double GetBigFile(benchmark::State& state, Sink sink, bool tls = false) {
   for (auto _ : state) {
     TMemoryStream fresh;
     reused.Clear();
-    TMemoryStream* stream = sink == Sink::FreshStream ? &fresh : sink == Sink::ReusedStream ? &reused : nullptr;
+    TMemoryStream* stream = sink == Sink::FreshStream    ? &fresh
+                            : sink == Sink::ReusedStream ? &reused
+                                                         : nullptr;
     http.ReceiveStream = stream;
     auto start = Clock::now();
     try {
@@ -162,7 +166,9 @@ void ReportBigFile(benchmark::State& state, double mbps) {
   if (gCurlMBps > 0) state.counters["x_curl"] = mbps / gCurlMBps;  // target >= 0.5
 }
 
-void BM_Get100MB_Tirasel(benchmark::State& state) { ReportBigFile(state, GetBigFile(state, Sink::FreshStream)); }
+void BM_Get100MB_Tirasel(benchmark::State& state) {
+  ReportBigFile(state, GetBigFile(state, Sink::FreshStream));
+}
 BENCHMARK(BM_Get100MB_Tirasel)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // Where the time of the row above goes: the same Get into a stream whose
@@ -171,10 +177,18 @@ BENCHMARK(BM_Get100MB_Tirasel)->Iterations(3)->UseManualTime()->Unit(benchmark::
 void BM_Get100MB_TiraselReusedStream(benchmark::State& state) {
   ReportBigFile(state, GetBigFile(state, Sink::ReusedStream));
 }
-BENCHMARK(BM_Get100MB_TiraselReusedStream)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Get100MB_TiraselReusedStream)
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
-void BM_Get100MB_TiraselDiscard(benchmark::State& state) { ReportBigFile(state, GetBigFile(state, Sink::Discard)); }
-BENCHMARK(BM_Get100MB_TiraselDiscard)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+void BM_Get100MB_TiraselDiscard(benchmark::State& state) {
+  ReportBigFile(state, GetBigFile(state, Sink::Discard));
+}
+BENCHMARK(BM_Get100MB_TiraselDiscard)
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 void BM_MemoryStreamOnly100MB(benchmark::State& state) {
   std::string piece(HttpLineBufferSize, 'x');
@@ -190,15 +204,16 @@ void BM_MemoryStreamOnly100MB(benchmark::State& state) {
     state.SetIterationTime(s);
     total += s;
   }
-  state.counters["MB/s"] = static_cast<double>(kBigBytes) * static_cast<double>(state.iterations()) / 1e6 / total;
+  state.counters["MB/s"] =
+      static_cast<double>(kBigBytes) * static_cast<double>(state.iterations()) / 1e6 / total;
 }
 BENCHMARK(BM_MemoryStreamOnly100MB)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // ---- Many small pages, one after the other
 
 void BM_Sequential10KB_CurlLoop(benchmark::State& state) {
-  const std::string loop = "for i in $(seq " + std::to_string(kRequests) + "); do /usr/bin/curl -s -o /dev/null " +
-                           Shared().PageUrl() + "; done";
+  const std::string loop = "for i in $(seq " + std::to_string(kRequests) +
+                           "); do /usr/bin/curl -s -o /dev/null " + Shared().PageUrl() + "; done";
   for (auto _ : state) {
     double s = TimeProgram(state, {"/bin/sh", "-c", loop});
     state.SetIterationTime(s);
@@ -206,11 +221,15 @@ void BM_Sequential10KB_CurlLoop(benchmark::State& state) {
   }
   state.counters["req/s"] = gCurlLoopRps;
 }
-BENCHMARK(BM_Sequential10KB_CurlLoop)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Sequential10KB_CurlLoop)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 void BM_Sequential10KB_Wget(benchmark::State& state) {
   for (auto _ : state) {
-    double s = TimeProgram(state, {"/usr/bin/wget", "-q", "-O", "/dev/null", "-i", Shared().listFile});
+    double s =
+        TimeProgram(state, {"/usr/bin/wget", "-q", "-O", "/dev/null", "-i", Shared().listFile});
     state.SetIterationTime(s);
     gWgetRps = kRequests / s;
   }
@@ -250,7 +269,7 @@ double GetPages(benchmark::State& state, const std::string& url) {
 void BM_Sequential10KB_Tirasel(benchmark::State& state) {
   double rps = GetPages(state, Shared().PageUrl());
   if (gCurlLoopRps > 0) state.counters["x_curl_loop"] = rps / gCurlLoopRps;  // target > 1
-  if (gWgetRps > 0) state.counters["x_wget"] = rps / gWgetRps;              // target > 1
+  if (gWgetRps > 0) state.counters["x_wget"] = rps / gWgetRps;               // target > 1
 }
 BENCHMARK(BM_Sequential10KB_Tirasel)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
@@ -258,8 +277,8 @@ BENCHMARK(BM_Sequential10KB_Tirasel)->Iterations(1)->UseManualTime()->Unit(bench
 
 void BM_Https100MB_Curl(benchmark::State& state) {
   for (auto _ : state) {
-    double s = TimeProgram(state, {"/usr/bin/curl", "-s", "--cacert", Shared().caFile, "-o", "/dev/null",
-                                   Shared().TlsBigUrl()});
+    double s = TimeProgram(state, {"/usr/bin/curl", "-s", "--cacert", Shared().caFile, "-o",
+                                   "/dev/null", Shared().TlsBigUrl()});
     state.SetIterationTime(s);
     gTlsCurlMBps = static_cast<double>(kBigBytes) / 1e6 / s;
   }
@@ -280,15 +299,19 @@ void BM_Https100MB_TiraselDiscard(benchmark::State& state) {
   state.counters["MB/s"] = mbps;
   if (gTlsCurlMBps > 0) state.counters["x_curl"] = mbps / gTlsCurlMBps;
 }
-BENCHMARK(BM_Https100MB_TiraselDiscard)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Https100MB_TiraselDiscard)
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // HTTP/1.0 opens a connection per request: wget without keep-alive, and one
 // curl speaking HTTP/1.0 (the server closes after each answer). Both keep
 // the TLS session for the next connection, as the client does.
 void BM_Https10KB_Wget(benchmark::State& state) {
   for (auto _ : state) {
-    double s = TimeProgram(state, {"/usr/bin/wget", "-q", "--no-http-keep-alive", "--ca-certificate=" + Shared().caFile,
-                                   "-O", "/dev/null", "-i", Shared().tlsListFile});
+    double s = TimeProgram(state, {"/usr/bin/wget", "-q", "--no-http-keep-alive",
+                                   "--ca-certificate=" + Shared().caFile, "-O", "/dev/null", "-i",
+                                   Shared().tlsListFile});
     state.SetIterationTime(s);
     gTlsWgetRps = kRequests / s;
   }
@@ -298,8 +321,8 @@ BENCHMARK(BM_Https10KB_Wget)->Iterations(1)->UseManualTime()->Unit(benchmark::kM
 
 void BM_Https10KB_Curl(benchmark::State& state) {
   for (auto _ : state) {
-    double s = TimeProgram(state, {"/usr/bin/curl", "-s", "--http1.0", "--cacert", Shared().caFile, "-K",
-                                   Shared().tlsCurlConfig});
+    double s = TimeProgram(state, {"/usr/bin/curl", "-s", "--http1.0", "--cacert", Shared().caFile,
+                                   "-K", Shared().tlsCurlConfig});
     state.SetIterationTime(s);
     gTlsCurlRps = kRequests / s;
   }
@@ -317,7 +340,8 @@ BENCHMARK(BM_Https10KB_Tirasel)->Iterations(1)->UseManualTime()->Unit(benchmark:
 }  // namespace
 
 int main(int argc, char** argv) {
-  QCoreApplication application(argc, argv);  // Get pumps the application's events, as in the program
+  QCoreApplication application(argc,
+                               argv);  // Get pumps the application's events, as in the program
   benchmark::Initialize(&argc, argv);
   try {
     Shared();

@@ -67,7 +67,8 @@ int PlainListener(std::uint16_t& port) {
 void PumpUntil(TCustomWSocket& s, const std::function<bool()>& done, int seconds) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("benchmark timed out");
+    if (std::chrono::steady_clock::now() > deadline)
+      throw std::runtime_error("benchmark timed out");
     s.PumpPendingMessages();
     if (!done()) WaitForMessages(100, false);
   }
@@ -87,7 +88,8 @@ void BM_PlainBlockingStream(benchmark::State& state) {
       ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
       std::vector<char> buf(kChunk, 'x');
       for (std::int64_t sent = 0; sent < total;) {
-        ssize_t n = ::send(fd, buf.data(), static_cast<size_t>(std::min<std::int64_t>(kChunk, total - sent)), 0);
+        ssize_t n = ::send(fd, buf.data(),
+                           static_cast<size_t>(std::min<std::int64_t>(kChunk, total - sent)), 0);
         if (n <= 0) break;
         sent += n;
       }
@@ -150,12 +152,14 @@ void BM_WSocketStream(benchmark::State& state) {
         s.SetAddr("127.0.0.1");
         s.SetPort(port);
         s.Connect();
-        PumpUntil(s, [&] { return closed; }, 600);
+        PumpUntil(
+            s, [&] { return closed; }, 600);
       } catch (...) {
         senderFailed = true;
       }
     });
-    PumpUntil(server, [&] { return got >= total || senderFailed; }, 600);
+    PumpUntil(
+        server, [&] { return got >= total || senderFailed; }, 600);
     sender.join();
     server.Close();
     if (got != total) state.SkipWithError("stream lost bytes");
@@ -217,10 +221,12 @@ void BM_WSocketConnectCycles(benchmark::State& state) {
     s.SetAddr("127.0.0.1");
     s.SetPort(port);
     s.Connect();
-    PumpUntil(s, [&] { return s.State() == wsConnected || s.State() == wsClosed; }, 10);
+    PumpUntil(
+        s, [&] { return s.State() == wsConnected || s.State() == wsClosed; }, 10);
     if (s.State() != wsConnected) throw std::runtime_error("connect failed");
     s.SendStr("ping");
-    PumpUntil(s, [&] { return reply.size() >= 4; }, 10);
+    PumpUntil(
+        s, [&] { return reply.size() >= 4; }, 10);
     s.Close();
   };
   // The server's ends live in this process too: count once it has closed them.

@@ -26,7 +26,8 @@ TFuzzServer::TFuzzServer() {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
-  if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  if (listenFd_ < 0 ||
+      ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
       ::listen(listenFd_, 16) != 0) {
     std::abort();
@@ -99,6 +100,7 @@ size_t TFuzzServer::Drain() {
   char buffer[4096];
   size_t total = 0;
   ssize_t n;
-  while (fd_ >= 0 && (n = ::recv(fd_, buffer, sizeof buffer, 0)) > 0) total += static_cast<size_t>(n);
+  while (fd_ >= 0 && (n = ::recv(fd_, buffer, sizeof buffer, 0)) > 0)
+    total += static_cast<size_t>(n);
   return total;
 }

@@ -19,7 +19,9 @@ struct FuzzHost : TLinkFollowHost {
   int asked = 0;
   void ProcessPendingEvents() override {}
   bool AutomaticMode() override { return bits & 0x80; }
-  bool AskYesNo(const std::string&, const std::string&) override { return (bits >> (asked++ % 7)) & 1; }
+  bool AskYesNo(const std::string&, const std::string&) override {
+    return (bits >> (asked++ % 7)) & 1;
+  }
 };
 
 std::vector<std::string_view> Pieces(std::string_view input) {

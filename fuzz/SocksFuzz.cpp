@@ -60,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   socket.OnDataAvailable = [&](TObject*, std::uint16_t) {
     char buffer[256];
     int n;
-    while ((n = socket.Receive(buffer, sizeof buffer)) > 0) received.append(buffer, static_cast<size_t>(n));
+    while ((n = socket.Receive(buffer, sizeof buffer)) > 0)
+      received.append(buffer, static_cast<size_t>(n));
   };
   socket.Connect();
 

@@ -86,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (server.Accept([&] { return http.State() == hsIdle; })) {
     PumpUntil([&] { return http.State() != hsConnected && http.State() != hsResolved; });
     if (!gone()) {
-      server.Feed("HTTP/1.0 302 Found\r\nLocation: " + value + "\r\n\r\n", http.Socket().HSocket(), gone);
+      server.Feed("HTTP/1.0 302 Found\r\nLocation: " + value + "\r\n\r\n", http.Socket().HSocket(),
+                  gone);
       answered = true;
     }
   }

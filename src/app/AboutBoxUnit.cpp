@@ -21,8 +21,11 @@ const char* const kComments = "Ein Programm von Brennick Web, Werkzeuge rund um 
 const char* const kAboutLine1 = "Brennick Web";
 const char* const kAboutLine2 = "Software f\xFCr Wortschatz und Webseiten";
 const char* const kAboutParagraph =
-    "Unsere Programme sammeln, ordnen und pr\xFC""fen W\xF6rter: vom Wortschatz einer Website "
-    "\xFC""ber Listen f\xFCr den Unterricht bis zu Pr\xFC""fhilfen f\xFCr Texte.";
+    "Unsere Programme sammeln, ordnen und pr\xFC"
+    "fen W\xF6rter: vom Wortschatz einer Website "
+    "\xFC"
+    "ber Listen f\xFCr den Unterricht bis zu Pr\xFC"
+    "fhilfen f\xFCr Texte.";
 const char* const kWebButtonCaption = "www.brennick.example";
 
 QLabel* MakeLabel(QWidget* parent, const char* text, QRect geometry, bool autoSize) {
@@ -45,7 +48,8 @@ TAboutBox::TAboutBox(QWidget* parent, std::function<void(const std::string&)> op
   setWindowTitle(QStringLiteral("Info"));
   setFont(WindowFont());
   setFixedSize(664, 453);  // fixed dialog border: no resizing
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
   setModal(true);
   BuildPanel1();
   BitBtn1 = new QPushButton(MakeGlyph(TGlyph::Ok), QStringLiteral("OK"), this);
@@ -72,7 +76,8 @@ void TAboutBox::BuildPanel1() {
   ProgramIcon->setPixmap(QPixmap::fromImage(DecodeJpeg(kAboutPicture, kAboutPictureSize)));
 
   ProductName = MakeLabel(Panel1, kProductName, QRect(8, 8, 406, 27), false);
-  ProductName->setFont(MakeFont({"Arial Narrow", "Liberation Sans Narrow", "DejaVu Sans Condensed"}, 24, true));
+  ProductName->setFont(
+      MakeFont({"Arial Narrow", "Liberation Sans Narrow", "DejaVu Sans Condensed"}, 24, true));
 
   Copyright = MakeLabel(Panel1, kCopyright, QRect(336, 40, 208, 13), false);
   Comments = MakeLabel(Panel1, kComments, QRect(336, 56, 257, 33), false);

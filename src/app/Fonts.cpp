@@ -14,7 +14,8 @@ QFont MakeFont(std::initializer_list<const char*> families, int pixelSize, bool 
 }
 
 QFont WindowFont() {
-  return MakeFont({"MS Sans Serif", "Liberation Sans", "Arial", "DejaVu Sans Condensed", "Sans Serif"}, 11);
+  return MakeFont(
+      {"MS Sans Serif", "Liberation Sans", "Arial", "DejaVu Sans Condensed", "Sans Serif"}, 11);
 }
 
 QFont NarrowedToFit(const QFont& font, const QString& text, int room) {

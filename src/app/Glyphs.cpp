@@ -21,8 +21,8 @@ void DrawGlyph(QPainter& p, TGlyph glyph, bool on) {
   switch (glyph) {
     case TGlyph::Go:
       p.setBrush(Tone(QColor(0, 150, 0), on));
-      p.drawPolygon(QPolygon({QPoint(6, 1), QPoint(10, 1), QPoint(10, 6), QPoint(13, 6), QPoint(8, 11),
-                              QPoint(3, 6), QPoint(6, 6)}));
+      p.drawPolygon(QPolygon({QPoint(6, 1), QPoint(10, 1), QPoint(10, 6), QPoint(13, 6),
+                              QPoint(8, 11), QPoint(3, 6), QPoint(6, 6)}));
       p.setBrush(Tone(QColor(120, 120, 200), on));
       p.drawRect(1, 12, 14, 3);
       break;
@@ -42,7 +42,8 @@ void DrawGlyph(QPainter& p, TGlyph glyph, bool on) {
       break;
     case TGlyph::New:
       p.setBrush(Tone(QColor(255, 255, 255), on));
-      p.drawPolygon(QPolygon({QPoint(3, 1), QPoint(10, 1), QPoint(13, 4), QPoint(13, 15), QPoint(3, 15)}));
+      p.drawPolygon(
+          QPolygon({QPoint(3, 1), QPoint(10, 1), QPoint(13, 4), QPoint(13, 15), QPoint(3, 15)}));
       p.drawLine(10, 1, 10, 4);
       p.drawLine(10, 4, 13, 4);
       break;

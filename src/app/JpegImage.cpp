@@ -13,7 +13,9 @@ struct TJpegError {
   std::jmp_buf escape;
 };
 
-void LeaveDecoder(j_common_ptr info) { std::longjmp(reinterpret_cast<TJpegError*>(info->err)->escape, 1); }
+void LeaveDecoder(j_common_ptr info) {
+  std::longjmp(reinterpret_cast<TJpegError*>(info->err)->escape, 1);
+}
 void IgnoreMessage(j_common_ptr) {}
 
 constexpr JDIMENSION kMaxSide = 8192;  // refuses absurd sizes before allocating
@@ -40,7 +42,8 @@ bool DecodeInto(const unsigned char* data, size_t size, QImage& image) {
     jpeg_destroy_decompress(&info);
     return false;
   }
-  image = QImage(static_cast<int>(info.output_width), static_cast<int>(info.output_height), QImage::Format_RGB888);
+  image = QImage(static_cast<int>(info.output_width), static_cast<int>(info.output_height),
+                 QImage::Format_RGB888);
   while (info.output_scanline < info.output_height) {
     JSAMPROW row = image.scanLine(static_cast<int>(info.output_scanline));
     jpeg_read_scanlines(&info, &row, 1);

@@ -138,13 +138,21 @@ void TMainForm::BuildPanel18() {
   Autosaug = new QCheckBox(FromCp1252("Automatisch Saugen, nie den Benutzer fragen..."), Panel18);
   Autosaug->setGeometry(8, 56, 353, 17);
   BreakBtn = MakeButton(Panel18, "Abbrechen", TGlyph::Cancel, QRect(112, 88, 97, 25));
-  LocalBreak2Btn = MakeButton(Panel18, "Aktuelle Datei abbrechen", TGlyph::Cancel, QRect(216, 88, 161, 25));
-  OpenBtn = MakeButton(Panel18, "Liste \xD6""ffnen (weitersaugen)...", TGlyph::Open, QRect(8, 120, 185, 33));
+  LocalBreak2Btn =
+      MakeButton(Panel18, "Aktuelle Datei abbrechen", TGlyph::Cancel, QRect(216, 88, 161, 25));
+  OpenBtn = MakeButton(Panel18,
+                       "Liste \xD6"
+                       "ffnen (weitersaugen)...",
+                       TGlyph::Open, QRect(8, 120, 185, 33));
   SaveBtn = MakeButton(Panel18, "Liste speichern...", TGlyph::Save, QRect(200, 120, 177, 33));
   NewBtn = MakeButton(Panel18, "Liste neu...", TGlyph::New, QRect(384, 120, 185, 33));
-  DelBtn = MakeButton(Panel18, "Markierte eintr\xE4ge l\xF6schen", TGlyph::Cancel, QRect(384, 160, 185, 33));
+  DelBtn = MakeButton(Panel18, "Markierte eintr\xE4ge l\xF6schen", TGlyph::Cancel,
+                      QRect(384, 160, 185, 33));
   EndeBtn = MakeButton(Panel18, "Beenden", TGlyph::Cancel, QRect(384, 8, 185, 33));
-  AboutBtn = MakeButton(Panel18, "\xDC""ber das Programm", TGlyph::Help, QRect(384, 48, 185, 33));
+  AboutBtn = MakeButton(Panel18,
+                        "\xDC"
+                        "ber das Programm",
+                        TGlyph::Help, QRect(384, 48, 185, 33));
   SortBtn = MakeButton(Panel18, "Liste sortieren", TGlyph::Retry, QRect(200, 160, 177, 33));
   BreakBtn->setEnabled(false);
   LocalBreak2Btn->setEnabled(false);
@@ -199,15 +207,17 @@ void TMainForm::BuildStatusBar() {
 
 // The log first, then the fields and buttons, then the word list.
 void TMainForm::SetTabOrder() {
-  QWidget* chain[] = {Memo1,  URLEdit, ProxyEdit, GoBtn,   Autosaug, BreakBtn, LocalBreak2Btn, OpenBtn,
-                      SaveBtn, NewBtn,  DelBtn,    EndeBtn, AboutBtn, SortBtn,  ListView1};
+  QWidget* chain[] = {Memo1,    URLEdit,        ProxyEdit, GoBtn,   Autosaug,
+                      BreakBtn, LocalBreak2Btn, OpenBtn,   SaveBtn, NewBtn,
+                      DelBtn,   EndeBtn,        AboutBtn,  SortBtn, ListView1};
   for (size_t i = 0; i + 1 < std::size(chain); ++i) setTabOrder(chain[i], chain[i + 1]);
   for (QLabel* label : {Label1, Label2, Label3, RxLabel2}) label->setFocusPolicy(Qt::NoFocus);
 }
 
 void TMainForm::ConnectHandlers() {
   auto bind = [this](QPushButton* button, void (TMainForm::*handler)()) {
-    connect(button, &QPushButton::clicked, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+    connect(button, &QPushButton::clicked, this,
+            [this, handler] { Guarded([&] { (this->*handler)(); }); });
   };
   bind(GoBtn, &TMainForm::GoBtnClick);
   bind(BreakBtn, &TMainForm::BreakBtnClick);
@@ -220,7 +230,8 @@ void TMainForm::ConnectHandlers() {
   bind(EndeBtn, &TMainForm::EndeBtnClick);
   bind(AboutBtn, &TMainForm::AboutBtnClick);
   connect(URLEdit, &QLineEdit::textChanged, this, [this] { Guarded([&] { URLEditChange(); }); });
-  connect(ProxyEdit, &QLineEdit::textChanged, this, [this] { Guarded([&] { ProxyEditChange(); }); });
+  connect(ProxyEdit, &QLineEdit::textChanged, this,
+          [this] { Guarded([&] { ProxyEditChange(); }); });
   connect(Autosaug, &QCheckBox::toggled, this, [this] { Guarded([&] { AutosaugClick(); }); });
 }
 
@@ -235,7 +246,9 @@ void TMainForm::Guarded(const std::function<void()>& handler) {
 }
 
 void TMainForm::CreateAboutBox() {
-  if (!AboutBox) AboutBox = new TAboutBox(this, [this](const std::string& address) { dialogs_->OpenWebAddress(address); });
+  if (!AboutBox)
+    AboutBox = new TAboutBox(
+        this, [this](const std::string& address) { dialogs_->OpenWebAddress(address); });
 }
 
 // ---------------------------------------------------------------------------
@@ -271,7 +284,8 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 bool TMainForm::FormCloseQuery() {
-  return dialogs_->Ask(kCloseCaption, kCloseQuestion, TQuestionButtons::YesNoCancel) == TAnswer::Yes;
+  return dialogs_->Ask(kCloseCaption, kCloseQuestion, TQuestionButtons::YesNoCancel) ==
+         TAnswer::Yes;
 }
 
 void TMainForm::EndeBtnClick() { close(); }
@@ -320,7 +334,8 @@ void TMainForm::SaveBtnClick() {
 }
 
 void TMainForm::NewBtnClick() {
-  if (dialogs_->Ask(kNewListCaption, kNewListQuestion, TQuestionButtons::YesNoCancel) == TAnswer::Yes) {
+  if (dialogs_->Ask(kNewListCaption, kNewListQuestion, TQuestionButtons::YesNoCancel) ==
+      TAnswer::Yes) {
     words_.ClearWords();
   }
 }
@@ -350,7 +365,8 @@ void TMainForm::OpenOptions() {
 
 void TMainForm::SaveOptions() {
   if (Loading) return;
-  std::string contents = EncodeOptions(Autosaug->isChecked(), ToCp1252(URLEdit->text()), ToCp1252(ProxyEdit->text()));
+  std::string contents =
+      EncodeOptions(Autosaug->isChecked(), ToCp1252(URLEdit->text()), ToCp1252(ProxyEdit->text()));
   PrepareSettingsDir(Settings);
   try {
     WriteOptionsFile(Settings.File, contents);
@@ -424,16 +440,36 @@ void TMainForm::FlushDisplay() {
 void TMainForm::SetControlEnabled(TCrawlControl control, bool enabled) {
   QPushButton* button = nullptr;
   switch (control) {
-    case TCrawlControl::GoBtn: button = GoBtn; break;
-    case TCrawlControl::BreakBtn: button = BreakBtn; break;
-    case TCrawlControl::LocalBreak2Btn: button = LocalBreak2Btn; break;
-    case TCrawlControl::EndeBtn: button = EndeBtn; break;
-    case TCrawlControl::AboutBtn: button = AboutBtn; break;
-    case TCrawlControl::DelBtn: button = DelBtn; break;
-    case TCrawlControl::SaveBtn: button = SaveBtn; break;
-    case TCrawlControl::OpenBtn: button = OpenBtn; break;
-    case TCrawlControl::NewBtn: button = NewBtn; break;
-    case TCrawlControl::SortBtn: button = SortBtn; break;
+    case TCrawlControl::GoBtn:
+      button = GoBtn;
+      break;
+    case TCrawlControl::BreakBtn:
+      button = BreakBtn;
+      break;
+    case TCrawlControl::LocalBreak2Btn:
+      button = LocalBreak2Btn;
+      break;
+    case TCrawlControl::EndeBtn:
+      button = EndeBtn;
+      break;
+    case TCrawlControl::AboutBtn:
+      button = AboutBtn;
+      break;
+    case TCrawlControl::DelBtn:
+      button = DelBtn;
+      break;
+    case TCrawlControl::SaveBtn:
+      button = SaveBtn;
+      break;
+    case TCrawlControl::OpenBtn:
+      button = OpenBtn;
+      break;
+    case TCrawlControl::NewBtn:
+      button = NewBtn;
+      break;
+    case TCrawlControl::SortBtn:
+      button = SortBtn;
+      break;
   }
   // A disabled button hands its focus to the next in the tab order, which for
   // "&Saugen..." is the check box: the next Space would switch the automatic

@@ -98,7 +98,7 @@ class TMainForm : public QWidget, public TCrawlWindow {
   TProgressPanel* WordsPanel;  // the second: words in the list
   TAboutBox* AboutBox = nullptr;
 
-  std::unique_ptr<THttpCli> HttpCli1;  // fetches the crawl's pages
+  std::unique_ptr<THttpCli> HttpCli1;   // fetches the crawl's pages
   std::unique_ptr<TCrawlRun> CrawlRun;  // what "&Saugen..." does
 
   std::string ProgramDir;

@@ -79,7 +79,8 @@ QString OpenedFileName(const QString& path) {
   return QFileInfo::exists(withExtension) ? withExtension : path;
 }
 
-TAnswer TQtDialogs::Ask(const std::string& caption, const std::string& text, TQuestionButtons buttons) {
+TAnswer TQtDialogs::Ask(const std::string& caption, const std::string& text,
+                        TQuestionButtons buttons) {
   bool withCancel = buttons == TQuestionButtons::YesNoCancel;
   QMessageBox box(QMessageBox::Question, FromCp1252(caption), FromCp1252(text),
                   withCancel ? QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel

@@ -23,7 +23,8 @@ class TUserDialogs {
   virtual ~TUserDialogs() = default;
   // A modal message box with the question icon. Closing it counts as Cancel
   // (YesNoCancel) or No (YesNo).
-  virtual TAnswer Ask(const std::string& caption, const std::string& text, TQuestionButtons buttons) = 0;
+  virtual TAnswer Ask(const std::string& caption, const std::string& text,
+                      TQuestionButtons buttons) = 0;
   // A modal error box with the failure's text.
   virtual void ShowError(const std::string& text) = 0;
   // The chosen file's path (local 8-bit bytes), nullopt when cancelled.
@@ -53,7 +54,8 @@ QString OpenedFileName(const QString& path);
 class TQtDialogs : public TUserDialogs {
  public:
   explicit TQtDialogs(QWidget* parent) : parent_(parent) {}
-  TAnswer Ask(const std::string& caption, const std::string& text, TQuestionButtons buttons) override;
+  TAnswer Ask(const std::string& caption, const std::string& text,
+              TQuestionButtons buttons) override;
   void ShowError(const std::string& text) override;
   std::optional<std::string> ChooseFileToOpen() override;
   std::optional<std::string> ChooseFileToSave() override;

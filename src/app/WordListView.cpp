@@ -23,7 +23,9 @@ int TWordListModel::rowCount(const QModelIndex& parent) const {
   return batched_ ? batchRows_ : shownRows_;
 }
 
-int TWordListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 1; }
+int TWordListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : 1;
+}
 
 QVariant TWordListModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole && role != Qt::EditRole) return {};
@@ -33,7 +35,8 @@ QVariant TWordListModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant TWordListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (section == 0 && orientation == Qt::Horizontal && role == Qt::DisplayRole) return QStringLiteral("Wort");
+  if (section == 0 && orientation == Qt::Horizontal && role == Qt::DisplayRole)
+    return QStringLiteral("Wort");
   return {};
 }
 
@@ -44,7 +47,8 @@ Qt::ItemFlags TWordListModel::flags(const QModelIndex& index) const {
 
 bool TWordListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   auto row = static_cast<size_t>(index.row());
-  if (role != Qt::EditRole || !index.isValid() || index.row() < 0 || row >= words_.WordCount()) return false;
+  if (role != Qt::EditRole || !index.isValid() || index.row() < 0 || row >= words_.WordCount())
+    return false;
   words_.SetWordAt(row, ToCp1252(value.toString()));
   return true;
 }
@@ -140,24 +144,28 @@ TWordListView::TWordListView(WordList& words, QWidget* parent)
 
   // Marked rows stay visibly marked when the list loses the focus.
   QPalette colours = palette();
-  colours.setColor(QPalette::Inactive, QPalette::Highlight, colours.color(QPalette::Active, QPalette::Highlight));
+  colours.setColor(QPalette::Inactive, QPalette::Highlight,
+                   colours.color(QPalette::Active, QPalette::Highlight));
   colours.setColor(QPalette::Inactive, QPalette::HighlightedText,
                    colours.color(QPalette::Active, QPalette::HighlightedText));
   setPalette(colours);
 
-  connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &TWordListView::MarkSelection);
+  connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          &TWordListView::MarkSelection);
   connect(model_, &QAbstractItemModel::modelReset, this, &TWordListView::SelectMarkedRows);
   connect(model_, &TWordListModel::BatchStarted, this, [this] { setUpdatesEnabled(false); });
   connect(model_, &TWordListModel::BatchFinished, this, [this] { setUpdatesEnabled(true); });
 }
 
-void TWordListView::MarkSelection(const QItemSelection& selected, const QItemSelection& deselected) {
+void TWordListView::MarkSelection(const QItemSelection& selected,
+                                  const QItemSelection& deselected) {
   if (selecting_ || model_->Changing()) return;
   WordList& words = model_->Words();
   auto mark = [&](const QItemSelection& ranges, bool marked) {
     for (const QItemSelectionRange& range : ranges) {
       for (int row = range.top(); row <= range.bottom(); ++row) {
-        if (static_cast<size_t>(row) < words.WordCount()) words.SetMarked(static_cast<size_t>(row), marked);
+        if (static_cast<size_t>(row) < words.WordCount())
+          words.SetMarked(static_cast<size_t>(row), marked);
       }
     }
   };

@@ -22,7 +22,8 @@
 // ---------------------------------------------------------------------------
 // The terminal window
 
-TCliWindow::TCliWindow(const TCliOptions& options, std::FILE* log, std::FILE* answers, bool showProgress)
+TCliWindow::TCliWindow(const TCliOptions& options, std::FILE* log, std::FILE* answers,
+                       bool showProgress)
     : options_(options), log_(log), answers_(answers), showProgress_(showProgress) {}
 
 void TCliWindow::ClearProgressLine() {
@@ -118,12 +119,15 @@ double TCliWindow::SecondsSinceStart() const {
 void TCliWindow::DrawProgress() {
   double seconds = SecondsSinceStart();
   char rate[32];
-  std::snprintf(rate, sizeof rate, "%.1f", seconds > 0 ? static_cast<double>(last_.Fetched) / seconds : 0.0);
-  progressLine_ = "pages fetched: " + std::to_string(last_.Fetched) + "  queue left: " + std::to_string(last_.QueueLeft) +
+  std::snprintf(rate, sizeof rate, "%.1f",
+                seconds > 0 ? static_cast<double>(last_.Fetched) / seconds : 0.0);
+  progressLine_ = "pages fetched: " + std::to_string(last_.Fetched) +
+                  "  queue left: " + std::to_string(last_.QueueLeft) +
                   "  words: " + std::to_string(last_.Words) + "  pages/s: " + rate + "  ";
   // One terminal line: a line that wraps could not be cleared by the next.
   constexpr size_t kLineWidth = 79;
-  if (progressLine_.size() < kLineWidth) progressLine_ += current_.substr(0, kLineWidth - progressLine_.size());
+  if (progressLine_.size() < kLineWidth)
+    progressLine_ += current_.substr(0, kLineWidth - progressLine_.size());
   std::fputs("\r\033[K", log_);
   std::fputs(progressLine_.c_str(), log_);
   std::fflush(log_);
@@ -166,8 +170,10 @@ bool WriteOutput(const std::string& bytes, const std::string& file, const char* 
       return false;
     }
   }
-  if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "tirasel-cli: cannot write %s to standard output: %s\n", what, std::strerror(errno));
+  if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() ||
+      std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "tirasel-cli: cannot write %s to standard output: %s\n", what,
+                 std::strerror(errno));
     return false;
   }
   return true;
@@ -214,7 +220,8 @@ void PrintStats(const TCliWindow& window, size_t wordsWritten) {
 
 size_t LineCount(const std::string& bytes) {
   size_t lines = 0;
-  for (size_t at = bytes.find('\n'); at != std::string::npos; at = bytes.find('\n', at + 1)) ++lines;
+  for (size_t at = bytes.find('\n'); at != std::string::npos; at = bytes.find('\n', at + 1))
+    ++lines;
   return lines;
 }
 
@@ -231,13 +238,16 @@ std::string EmailList(const TCliObserver& observer, TListEncoding encoding) {
 
 // The list and the e-mail addresses; the statistics when asked for. False
 // when an output could not be written.
-bool WriteResults(const TCliOptions& options, const WordList& words, const std::vector<std::uint32_t>& counts,
-                  const TCliObserver& observer, const TCliWindow& window) {
+bool WriteResults(const TCliOptions& options, const WordList& words,
+                  const std::vector<std::uint32_t>& counts, const TCliObserver& observer,
+                  const TCliWindow& window) {
   const TListEncoding encoding = ListEncodingOf(options.Encoding);
   std::string list = FormatWordList(words, counts, OutputRulesOf(options), encoding);
   bool written = WriteOutput(list, options.OutputFile, "the word list");
   if (!options.EmailsFile.empty()) {
-    written = WriteOutput(EmailList(observer, encoding), options.EmailsFile, "the e-mail addresses") && written;
+    written =
+        WriteOutput(EmailList(observer, encoding), options.EmailsFile, "the e-mail addresses") &&
+        written;
   }
   if (options.Stats) PrintStats(window, LineCount(list));
   return written;
@@ -265,13 +275,14 @@ int RunCrawl(const TCliOptions& options, int argc, char** argv) {
   if (!options.ListFile.empty()) {
     try {
       if (!AppendWordListFile(options.ListFile, words, TLineFeedRule::AlsoWithoutCr)) {
-        std::fprintf(stderr, "tirasel-cli: cannot open the list file %s\n", options.ListFile.c_str());
+        std::fprintf(stderr, "tirasel-cli: cannot open the list file %s\n",
+                     options.ListFile.c_str());
         return 2;
       }
     } catch (const EInOutError& failure) {
       // Going on with part of the list would write part of it back.
-      std::fprintf(stderr, "tirasel-cli: cannot read the list file %s: %s\n", options.ListFile.c_str(),
-                   failure.what());
+      std::fprintf(stderr, "tirasel-cli: cannot read the list file %s: %s\n",
+                   options.ListFile.c_str(), failure.what());
       return 2;
     }
   }

@@ -67,7 +67,7 @@ class TCliWindow : public TCrawlWindow {
   std::FILE* answers_;
   bool showProgress_;
   std::string progressLine_;
-  TCrawlProgress last_;     // Current points into current_
+  TCrawlProgress last_;  // Current points into current_
   std::string current_;
   bool progressPending_ = false;
   TClock::time_point started_ = TClock::now();

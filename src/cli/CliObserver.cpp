@@ -12,7 +12,7 @@ bool IsDomainChar(char c) { return IsLetter(c) || (c >= '0' && c <= '9') || c ==
 bool IsLocalChar(char c) { return IsDomainChar(c) || c == '.' || c == '_' || c == '%' || c == '+'; }
 
 size_t DomainEnd(std::string_view text, size_t at) {
-  size_t end = at;        // after the last whole label followed by a dot and another label
+  size_t end = at;  // after the last whole label followed by a dot and another label
   size_t labels = 0;
   size_t labelStart = at;
   size_t p = at;
@@ -57,7 +57,8 @@ void TCliObserver::TagSeen(const THTMLTag& tag) {
   for (const THTMLParam& param : tag.Params) {
     if (param.Key != "HREF") continue;
     // "mailto:a@x.de,b@y.de": every address of the link.
-    FindEmailAddresses(MailtoAddress(param.Value), [this](std::string_view address) { AddEmail(address); });
+    FindEmailAddresses(MailtoAddress(param.Value),
+                       [this](std::string_view address) { AddEmail(address); });
   }
 }
 

@@ -23,8 +23,8 @@ std::string_view MailtoAddress(std::string_view value);
 
 class TCliObserver : public TCrawlObserver {
  public:
-  TCliObserver(const std::vector<TAddressPattern>& include, const std::vector<TAddressPattern>& exclude,
-               bool collectEmails)
+  TCliObserver(const std::vector<TAddressPattern>& include,
+               const std::vector<TAddressPattern>& exclude, bool collectEmails)
       : include_(include), exclude_(exclude), collectEmails_(collectEmails) {}
 
   // Passes when some include pattern (or none is given) and no exclude

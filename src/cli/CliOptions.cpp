@@ -11,7 +11,8 @@
 
 namespace {
 
-using TSetter = std::function<bool(TCliOptions& options, const std::string& value, std::string& error)>;
+using TSetter =
+    std::function<bool(TCliOptions& options, const std::string& value, std::string& error)>;
 
 // One option: its name, the name of its value (nullptr for a flag), the
 // help text (the default included) and what it does to the options.
@@ -24,7 +25,8 @@ struct TOptionSpec {
 
 // A decimal number from 0 to `max`, nothing else around it; nullopt with
 // `error` set otherwise.
-std::optional<unsigned long long> ParseNumber(const std::string& text, unsigned long long max, std::string& error) {
+std::optional<unsigned long long> ParseNumber(const std::string& text, unsigned long long max,
+                                              std::string& error) {
   unsigned long long value = 0;
   const char* end = text.data() + text.size();
   auto [at, failure] = std::from_chars(text.data(), end, value);
@@ -84,7 +86,8 @@ TSetter Flag(bool TCliOptions::*field) {
 TSetter Pattern(std::vector<TAddressPattern> TCliOptions::*field) {
   return [field](TCliOptions& options, const std::string& value, std::string& error) {
     try {
-      (options.*field).push_back({value, std::regex(value, std::regex::ECMAScript | std::regex::optimize)});
+      (options.*field)
+          .push_back({value, std::regex(value, std::regex::ECMAScript | std::regex::optimize)});
       return true;
     } catch (const std::regex_error& e) {
       error = "bad regular expression \"" + value + "\": " + e.what();
@@ -124,7 +127,9 @@ TSetter Encoding() {
 
 const std::vector<TOptionSpec>& OptionSpecs() {
   static const std::vector<TOptionSpec> specs = {
-      {"--proxy", "HOST[:PORT]", "fetch through this HTTP proxy, port 80 when none is given (default: none)", Text(&TCliOptions::Proxy)},
+      {"--proxy", "HOST[:PORT]",
+       "fetch through this HTTP proxy, port 80 when none is given (default: none)",
+       Text(&TCliOptions::Proxy)},
       {"--proxy-auth", "USER:PASSWORD", "Basic authorization towards the proxy (default: none)",
        Credentials(&TCliOptions::ProxyUser, &TCliOptions::ProxyPassword)},
       {"--auth", "USER:PASSWORD", "Basic authorization towards the site (default: none)",
@@ -132,39 +137,54 @@ const std::vector<TOptionSpec>& OptionSpecs() {
       {"--user-agent", "TEXT", "the User-Agent header (default: \"Mozilla/3.0 (compatible)\")",
        Text(&TCliOptions::UserAgent)},
       {"--ca-file", "FILE",
-       "trust the certificates in FILE (PEM) for https too, besides the system's; SSL_CERT_FILE is honoured "
+       "trust the certificates in FILE (PEM) for https too, besides the system's; SSL_CERT_FILE is "
+       "honoured "
        "(default: the system's only)",
        Text(&TCliOptions::CaFile)},
-      {"--insecure", nullptr, "https without checking certificates and host names (default: check them)",
+      {"--insecure", nullptr,
+       "https without checking certificates and host names (default: check them)",
        Flag(&TCliOptions::Insecure)},
-      {"--list", "FILE", "start from the word list in FILE and continue it (default: an empty list)", Text(&TCliOptions::ListFile)},
-      {"--output", "FILE", "write the word list to FILE (default: standard output)", Text(&TCliOptions::OutputFile)},
+      {"--list", "FILE",
+       "start from the word list in FILE and continue it (default: an empty list)",
+       Text(&TCliOptions::ListFile)},
+      {"--output", "FILE", "write the word list to FILE (default: standard output)",
+       Text(&TCliOptions::OutputFile)},
       {"--encoding", "ENC",
-       "utf-8 or windows-1252: how the word list, the log and the questions are written; windows-1252 "
+       "utf-8 or windows-1252: how the word list, the log and the questions are written; "
+       "windows-1252 "
        "writes the list exactly as the window saves it (default: utf-8)",
        Encoding()},
-      {"--ask", nullptr, "ask before following a link into another directory (default: never ask, stay on the site)",
+      {"--ask", nullptr,
+       "ask before following a link into another directory (default: never ask, stay on the site)",
        Flag(&TCliOptions::Ask)},
       {"--timeout", "SECONDS",
-       "skip a page that sends nothing for this long, also while connecting (default: 30; 0: never)",
+       "skip a page that sends nothing for this long, also while connecting (default: 30; 0: "
+       "never)",
        Number(&TCliOptions::TimeoutSeconds, 86400)},
       {"--delay", "MS",
-       "pause between requests, in milliseconds; with --parallel above 1 the least time between two "
+       "pause between requests, in milliseconds; with --parallel above 1 the least time between "
+       "two "
        "request starts (default: 0)",
        Number(&TCliOptions::DelayMs, 86400000)},
       {"--parallel", "N",
-       "keep up to N requests in flight (never more to one host), fetching the next pages of the queue "
-       "ahead; the log, the questions and the words are those of one request at a time (default: 4; 1: "
+       "keep up to N requests in flight (never more to one host), fetching the next pages of the "
+       "queue "
+       "ahead; the log, the questions and the words are those of one request at a time (default: "
+       "4; 1: "
        "one request at a time; at most 64)",
        PositiveCount(&TCliOptions::Parallel, kMaxParallel)},
       {"--max-pages", "N", "end the run after N fetched pages (default: 0, no limit)",
        Number(&TCliOptions::MaxPages, kMaxCount)},
       {"--max-page-size", "BYTES",
-       "treat a page larger than BYTES as a failed fetch (default: 268435456, 256 MiB; 0: no limit)",
+       "treat a page larger than BYTES as a failed fetch (default: 268435456, 256 MiB; 0: no "
+       "limit)",
        Number(&TCliOptions::MaxPageSize, std::numeric_limits<std::int64_t>::max())},
-      {"--depth", "N", "follow links at most N steps from the start page; 0: the start page only (default: no limit)",
+      {"--depth", "N",
+       "follow links at most N steps from the start page; 0: the start page only (default: no "
+       "limit)",
        OptionalCount(&TCliOptions::MaxDepth)},
-      {"--include", "REGEX", "queue only addresses that match (repeatable; default: all)", Pattern(&TCliOptions::Include)},
+      {"--include", "REGEX", "queue only addresses that match (repeatable; default: all)",
+       Pattern(&TCliOptions::Include)},
       {"--exclude", "REGEX", "never queue addresses that match (repeatable; default: none)",
        Pattern(&TCliOptions::Exclude)},
       {"--min-length", "N", "write only words of at least N characters (default: no limit)",
@@ -175,9 +195,11 @@ const std::vector<TOptionSpec>& OptionSpecs() {
        Flag(&TCliOptions::Lowercase)},
       {"--no-numbers", nullptr, "leave out words that contain a digit (default: keep them)",
        Flag(&TCliOptions::NoNumbers)},
-      {"--strip-punctuation", nullptr, "cut leading and trailing punctuation from each word (default: keep it)",
+      {"--strip-punctuation", nullptr,
+       "cut leading and trailing punctuation from each word (default: keep it)",
        Flag(&TCliOptions::StripPunctuation)},
-      {"--skip-code", nullptr, "do not harvest text inside <script>, <style> and comments (default: harvest it)",
+      {"--skip-code", nullptr,
+       "do not harvest text inside <script>, <style> and comments (default: harvest it)",
        Flag(&TCliOptions::SkipCode)},
       {"--count", nullptr, "write \"word, n\" lines, the most frequent first (default: words only)",
        Flag(&TCliOptions::Count)},
@@ -203,7 +225,8 @@ const TOptionSpec* FindOption(const std::string& name) {
 // word ends to stay within kTextWidth.
 std::string OptionLine(const TOptionSpec& spec) {
   constexpr size_t kHelpColumn = 26, kTextWidth = 79;
-  std::string text = std::string("  ") + spec.Name + (spec.Value ? std::string(" ") + spec.Value : "");
+  std::string text =
+      std::string("  ") + spec.Name + (spec.Value ? std::string(" ") + spec.Value : "");
   size_t lineStart = 0;
   if (text.size() + 1 >= kHelpColumn) {
     text += "\n";
@@ -257,7 +280,8 @@ std::string CliUsage() {
 
 std::string CliVersion() { return "tirasel-cli 1.0\n"; }
 
-std::optional<TCliOptions> ParseCliArguments(int argc, const char* const* argv, std::string& error) {
+std::optional<TCliOptions> ParseCliArguments(int argc, const char* const* argv,
+                                             std::string& error) {
   TCliOptions options;
   bool haveUrl = false;
   for (int i = 0; i < argc; ++i) {

@@ -34,7 +34,7 @@ struct TCliOptions {
   std::string ListFile;    // opened first, as the window's open command does
   std::string OutputFile;  // empty: standard output
   TCliEncoding Encoding = TCliEncoding::Utf8;
-  bool Ask = false;        // ask on the terminal instead of automatic mode
+  bool Ask = false;  // ask on the terminal instead of automatic mode
   bool Help = false;
   bool Version = false;
 
@@ -42,15 +42,15 @@ struct TCliOptions {
   int TimeoutSeconds = kDefaultTimeoutSeconds;  // 0: no inactivity timeout
   int DelayMs = 0;
   size_t Parallel = kDefaultParallel;  // requests in flight at once; 1: one at a time
-  size_t MaxPages = 0;  // 0: no limit
+  size_t MaxPages = 0;                 // 0: no limit
   std::optional<size_t> MaxDepth;
   std::vector<TAddressPattern> Include, Exclude;
   std::string UserAgent = kDefaultUserAgent;
   std::string AuthUser, AuthPassword;  // AuthUser empty: no authorization
   std::string ProxyUser, ProxyPassword;
   std::int64_t MaxPageSize = kDefaultMaxDocSize;  // 0: no limit
-  bool Insecure = false;  // https: accept any certificate and host name
-  std::string CaFile;     // https: further trusted certificates (PEM)
+  bool Insecure = false;                          // https: accept any certificate and host name
+  std::string CaFile;                             // https: further trusted certificates (PEM)
 
   // What to write.
   std::optional<size_t> MinLength, MaxLength;  // in characters

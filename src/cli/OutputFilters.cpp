@@ -8,10 +8,26 @@ namespace {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool IsPunctuation(unsigned char c) {
-  if (c < 128) return (c >= '!' && c <= '/') || (c >= ':' && c <= '@') || (c >= '[' && c <= '`') || (c >= '{' && c <= '~');
+  if (c < 128)
+    return (c >= '!' && c <= '/') || (c >= ':' && c <= '@') || (c >= '[' && c <= '`') ||
+           (c >= '{' && c <= '~');
   switch (c) {
-    case 0x82: case 0x84: case 0x85: case 0x8B: case 0x91: case 0x92: case 0x93: case 0x94:  // „ … ‹ ‘ ’ “ ”
-    case 0x96: case 0x97: case 0x9B: case 0xA1: case 0xAB: case 0xB7: case 0xBB: case 0xBF:  // – — › ¡ « · » ¿
+    case 0x82:
+    case 0x84:
+    case 0x85:
+    case 0x8B:
+    case 0x91:
+    case 0x92:
+    case 0x93:
+    case 0x94:  // „ … ‹ ‘ ’ “ ”
+    case 0x96:
+    case 0x97:
+    case 0x9B:
+    case 0xA1:
+    case 0xAB:
+    case 0xB7:
+    case 0xBB:
+    case 0xBF:  // – — › ¡ « · » ¿
       return true;
     default:
       return false;
@@ -21,7 +37,8 @@ bool IsPunctuation(unsigned char c) {
 // The start of a reference that ends the word, or npos.
 size_t ReferenceAtEnd(std::string_view word) {
   size_t amp = word.rfind('&');
-  if (amp == std::string_view::npos || NumericReferenceAt(word, amp) != word.size() - amp) return std::string_view::npos;
+  if (amp == std::string_view::npos || NumericReferenceAt(word, amp) != word.size() - amp)
+    return std::string_view::npos;
   return amp;
 }
 
@@ -38,7 +55,8 @@ bool PassesFilters(std::string_view text, const TOutputRules& rules) {
   if (text.empty() || (rules.NoNumbers && ContainsDigit(text))) return false;
   if (!rules.MinLength && !rules.MaxLength) return true;
   size_t length = CharacterLength(text);
-  return !(rules.MinLength && length < *rules.MinLength) && !(rules.MaxLength && length > *rules.MaxLength);
+  return !(rules.MinLength && length < *rules.MinLength) &&
+         !(rules.MaxLength && length > *rules.MaxLength);
 }
 
 // Where the rules merge words: the list's own entries are unequal to each
@@ -46,7 +64,8 @@ bool PassesFilters(std::string_view text, const TOutputRules& rules) {
 // the first equal entry), so folding alone merges nothing new. Cleaning
 // can make unequal captions equal ("(Zug)" and "Zug"): those are looked up
 // among the cleaned words written so far.
-std::vector<TOutputWord> SelectWords(const WordList& words, const std::vector<std::uint32_t>& counts,
+std::vector<TOutputWord> SelectWords(const WordList& words,
+                                     const std::vector<std::uint32_t>& counts,
                                      const TOutputRules& rules) {
   const std::vector<WordEntry>& entries = words.Entries();
   std::vector<TOutputWord> selected;
@@ -118,7 +137,8 @@ bool ContainsDigit(std::string_view word) {
 }
 
 std::string_view StripPunctuation(std::string_view word) {
-  while (!word.empty() && IsPunctuation(static_cast<unsigned char>(word.front())) && !NumericReferenceAt(word, 0)) {
+  while (!word.empty() && IsPunctuation(static_cast<unsigned char>(word.front())) &&
+         !NumericReferenceAt(word, 0)) {
     word.remove_prefix(1);
   }
   while (!word.empty() && IsPunctuation(static_cast<unsigned char>(word.back())) &&
@@ -128,16 +148,17 @@ std::string_view StripPunctuation(std::string_view word) {
   return word;
 }
 
-std::string FormatWordList(const WordList& words, const std::vector<std::uint32_t>& counts, const TOutputRules& rules,
-                           TListEncoding encoding) {
+std::string FormatWordList(const WordList& words, const std::vector<std::uint32_t>& counts,
+                           const TOutputRules& rules, TListEncoding encoding) {
   TWordListWriter writer(encoding);
   if (!rules.Any()) {
     for (const WordEntry& entry : words.Entries()) writer.AddLine(entry.Caption);
   } else {
     std::vector<TOutputWord> selected = SelectWords(words, counts, rules);
     if (rules.Count) {
-      std::stable_sort(selected.begin(), selected.end(),
-                       [](const TOutputWord& a, const TOutputWord& b) { return a.Count > b.Count; });
+      std::stable_sort(
+          selected.begin(), selected.end(),
+          [](const TOutputWord& a, const TOutputWord& b) { return a.Count > b.Count; });
     }
     std::string line;
     for (const TOutputWord& word : selected) {

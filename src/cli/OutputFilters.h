@@ -33,7 +33,9 @@ struct TOutputRules {
   bool StripPunctuation = false;
   bool Count = false;  // "word, n" lines, the most frequent first
 
-  bool Any() const { return MinLength || MaxLength || Lowercase || NoNumbers || StripPunctuation || Count; }
+  bool Any() const {
+    return MinLength || MaxLength || Lowercase || NoNumbers || StripPunctuation || Count;
+  }
   // Cleaning, folding and counting merge words; then each is written once.
   bool Merges() const { return Lowercase || StripPunctuation || Count; }
 };
@@ -46,5 +48,6 @@ struct TOutputRules {
 // the counts are added. `counts[i]` is how often entry i occurred (missing
 // entries: 0); with Count the lines are sorted by count, descending, ties in
 // list order.
-std::string FormatWordList(const WordList& words, const std::vector<std::uint32_t>& counts, const TOutputRules& rules,
+std::string FormatWordList(const WordList& words, const std::vector<std::uint32_t>& counts,
+                           const TOutputRules& rules,
                            TListEncoding encoding = TListEncoding::Windows1252);

@@ -17,7 +17,8 @@ namespace cp1252_case_detail {
 constexpr std::array<unsigned char, 256> MakeUpperTable() {
   std::array<unsigned char, 256> table{};
   for (int c = 0; c < 256; ++c) table[c] = static_cast<unsigned char>(c);
-  for (int c = 0; c < 128; ++c) table[c] = static_cast<unsigned char>(UpperAsciiChar(static_cast<char>(c)));
+  for (int c = 0; c < 128; ++c)
+    table[c] = static_cast<unsigned char>(UpperAsciiChar(static_cast<char>(c)));
   // à-þ pair with À-Þ, except ÷ (× has no lower-case form either).
   for (int c = 0xE0; c <= 0xFE; ++c) {
     if (c != 0xF7) table[c] = static_cast<unsigned char>(c - 32);
@@ -31,7 +32,8 @@ constexpr std::array<unsigned char, 256> MakeUpperTable() {
 
 // The same pairs the other way round: a byte that folds to another is the
 // lower-case form of that other.
-constexpr std::array<unsigned char, 256> MakeLowerTable(const std::array<unsigned char, 256>& upper) {
+constexpr std::array<unsigned char, 256> MakeLowerTable(
+    const std::array<unsigned char, 256>& upper) {
   std::array<unsigned char, 256> table{};
   for (int c = 0; c < 256; ++c) table[c] = static_cast<unsigned char>(c);
   for (int c = 0; c < 256; ++c) {
@@ -44,7 +46,8 @@ constexpr std::array<unsigned char, 256> MakeLowerTable(const std::array<unsigne
 
 // By byte: its upper-case form, and its lower-case form.
 inline constexpr std::array<unsigned char, 256> kUpperCp1252 = cp1252_case_detail::MakeUpperTable();
-inline constexpr std::array<unsigned char, 256> kLowerCp1252 = cp1252_case_detail::MakeLowerTable(kUpperCp1252);
+inline constexpr std::array<unsigned char, 256> kLowerCp1252 =
+    cp1252_case_detail::MakeLowerTable(kUpperCp1252);
 
 // The upper-case form of a letter that has both forms, every other byte
 // unchanged: the list's case folding.

@@ -15,7 +15,8 @@
 
 struct TCrawlRun::TRunState {
   TRunState(TCrawlWindow& window, WordList& words)
-      : follower(lists, window), harvest(words, [&window](const std::string& text) { window.SetCountLabel(text); }) {}
+      : follower(lists, window),
+        harvest(words, [&window](const std::string& text) { window.SetCountLabel(text); }) {}
 
   TCrawlLists lists;
   THTMLParser parser;
@@ -107,8 +108,11 @@ void TCrawlRun::ApplyOptions() {
   requests_ = 0;
   watchMark_ = {};
   if (Options.MaxDepth || Options.Observer) {
-    TQueueFilter& filter = run_->filter.emplace(run_->lists.PageQueue, Options.MaxDepth, Options.Observer);
-    run_->follower.QueueFilter = [&filter](std::string_view address) { return filter.Accept(address); };
+    TQueueFilter& filter =
+        run_->filter.emplace(run_->lists.PageQueue, Options.MaxDepth, Options.Observer);
+    run_->follower.QueueFilter = [&filter](std::string_view address) {
+      return filter.Accept(address);
+    };
   }
   run_->harvest.CountOccurrencesInto(Options.Occurrences);
   if (Options.Parallel > 1) {
@@ -130,7 +134,8 @@ bool TCrawlRun::PauseBeforeRequest(size_t position) {
   if (UsesPrefetch()) return run_->prefetch->Reach(position);
   if (Options.DelayMs <= 0 || requests_ == 0) return true;
   const std::uint32_t start = GetTickCount();
-  for (std::uint32_t waited = 0; waited < static_cast<std::uint32_t>(Options.DelayMs) && !StopRequested;
+  for (std::uint32_t waited = 0;
+       waited < static_cast<std::uint32_t>(Options.DelayMs) && !StopRequested;
        waited = GetTickCount() - start) {
     ProcessMessages();
     WaitForMessages(static_cast<int>(static_cast<std::uint32_t>(Options.DelayMs) - waited));
@@ -153,13 +158,15 @@ void TCrawlRun::EndEntry() {
   } else if (http_.State() == hsIdle) {
     run_->bytesReceived += static_cast<std::uint64_t>(http_.ReceivedBytes());
   }
-  if (Options.MaxPages > 0 && run_->lists.FetchedPages.Count() >= Options.MaxPages) StopRequested = true;
+  if (Options.MaxPages > 0 && run_->lists.FetchedPages.Count() >= Options.MaxPages)
+    StopRequested = true;
 }
 
 void TCrawlRun::FinishRun() {
   using enum TCrawlControl;
   StopRequested = false;
-  window_.AppendLog("Done! (" + std::to_string(run_->lists.FetchedPages.Count()) + " html files found...)...");
+  window_.AppendLog("Done! (" + std::to_string(run_->lists.FetchedPages.Count()) +
+                    " html files found...)...");
   run_.reset();
   SetControls({BreakBtn, LocalBreak2Btn}, false);
   SetControls({EndeBtn, AboutBtn, DelBtn, SaveBtn, OpenBtn, NewBtn, SortBtn}, true);

@@ -18,7 +18,18 @@
 #include "WordList.h"
 
 // The controls whose state the run changes.
-enum class TCrawlControl { GoBtn, BreakBtn, LocalBreak2Btn, EndeBtn, AboutBtn, DelBtn, SaveBtn, OpenBtn, NewBtn, SortBtn };
+enum class TCrawlControl {
+  GoBtn,
+  BreakBtn,
+  LocalBreak2Btn,
+  EndeBtn,
+  AboutBtn,
+  DelBtn,
+  SaveBtn,
+  OpenBtn,
+  NewBtn,
+  SortBtn
+};
 
 // What the run uses of its window, besides processing pending events,
 // reading the automatic mode and asking (TLinkFollowHost).
@@ -36,10 +47,10 @@ class TCrawlWindow : public TLinkFollowHost {
 
 // Where a run stands, for progress displays.
 struct TCrawlProgress {
-  size_t Fetched = 0;    // pages fetched
-  size_t QueueLeft = 0;  // queue entries after the one in work
-  size_t Words = 0;      // entries in the word list
-  size_t Skipped = 0;    // distinct addresses the options kept out of the queue
+  size_t Fetched = 0;               // pages fetched
+  size_t QueueLeft = 0;             // queue entries after the one in work
+  size_t Words = 0;                 // entries in the word list
+  size_t Skipped = 0;               // distinct addresses the options kept out of the queue
   std::uint64_t BytesReceived = 0;  // header and body bytes of every request so far
   std::string_view Current;         // the entry in work (or last handled); valid during the call
 };

@@ -26,7 +26,8 @@ class TFenwick {
   void Append(long amount) {
     size_t i = tree_.size();
     size_t low = i & (~i + 1);
-    tree_.push_back(amount + static_cast<long>(CountBefore(i - 1)) - static_cast<long>(CountBefore(i - low)));
+    tree_.push_back(amount + static_cast<long>(CountBefore(i - 1)) -
+                    static_cast<long>(CountBefore(i - low)));
   }
   // Drops the last position; no other node of the tree covers it.
   void PopBack() { tree_.pop_back(); }

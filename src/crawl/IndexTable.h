@@ -30,7 +30,9 @@ inline uint64_t MultiplyFold(uint64_t a, uint64_t b) {
   return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
 }
 inline uint64_t StartHash(size_t size) { return HashKey().Start ^ size; }
-inline uint64_t HashChunk(uint64_t hash, uint64_t chunk) { return MultiplyFold(hash ^ chunk, HashKey().Step); }
+inline uint64_t HashChunk(uint64_t hash, uint64_t chunk) {
+  return MultiplyFold(hash ^ chunk, HashKey().Step);
+}
 inline uint32_t FinishHash(uint64_t hash) {
   uint64_t mixed = MultiplyFold(hash, HashKey().Finish);
   return static_cast<uint32_t>(mixed ^ (mixed >> 32));
@@ -51,7 +53,8 @@ class TIndexTable {
     for (size_t i = hash & mask_;; i = (i + 1) & mask_) {
       const Slot& slot = slots_[i];
       if (slot.value == kEmpty) return kNone;
-      if (slot.value != kErased && slot.hash == hash && matches(slot.value - 1)) return slot.value - 1;
+      if (slot.value != kErased && slot.hash == hash && matches(slot.value - 1))
+        return slot.value - 1;
     }
   }
 

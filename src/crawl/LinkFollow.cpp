@@ -4,7 +4,8 @@
 #include "LinkValue.h"
 
 const std::array<std::string_view, 13> PageExtensions = {
-    ".HTM", ".HTML", ".CGI", ".PL", ".PHP", ".PHP3", ".SHTML", ".SHTM", ".PHTML", ".PHTM", ".DHTML", ".DHTM", ".ASP",
+    ".HTM",  ".HTML",  ".CGI",  ".PL",    ".PHP",  ".PHP3", ".SHTML",
+    ".SHTM", ".PHTML", ".PHTM", ".DHTML", ".DHTM", ".ASP",
 };
 
 bool PassesExtensionFilter(std::string_view value) {

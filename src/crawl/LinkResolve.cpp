@@ -40,8 +40,8 @@ TLinkParts RootRule(std::string_view link, std::string_view base) {
 }
 
 bool StartsWithWww(std::string_view link) {
-  return link.size() >= 4 && (link[0] == 'w' || link[0] == 'W') && (link[1] == 'w' || link[1] == 'W') &&
-         (link[2] == 'w' || link[2] == 'W') && link[3] == '.';
+  return link.size() >= 4 && (link[0] == 'w' || link[0] == 'W') &&
+         (link[1] == 'w' || link[1] == 'W') && (link[2] == 'w' || link[2] == 'W') && link[3] == '.';
 }
 
 TLinkParts AddressRule(std::string_view link) {

@@ -135,8 +135,8 @@ std::string Utf8PageToCp1252(std::string_view bytes) {
   // A byte-order mark is dropped at the start of the text only; the decoder
   // would drop one at the start of every run.
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
-  QStringDecoder decoder(QStringConverter::Utf8,
-                         QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+  QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
+                                                     QStringConverter::Flag::ConvertInitialBom);
   std::string out;
   out.reserve(bytes.size());
   const char* at = bytes.data();

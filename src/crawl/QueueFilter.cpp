@@ -1,9 +1,12 @@
 #include "QueueFilter.h"
 
-TQueueFilter::TQueueFilter(const TPageQueue& queue, std::optional<size_t> maxDepth, TCrawlObserver* observer)
+TQueueFilter::TQueueFilter(const TPageQueue& queue, std::optional<size_t> maxDepth,
+                           TCrawlObserver* observer)
     : queue_(queue), maxDepth_(maxDepth), observer_(observer), depths_(queue.Pool().Count(), 0) {}
 
-void TQueueFilter::EnterEntry(size_t position) { nextDepth_ = depths_.at(queue_.IdAt(position)) + 1; }
+void TQueueFilter::EnterEntry(size_t position) {
+  nextDepth_ = depths_.at(queue_.IdAt(position)) + 1;
+}
 
 bool TQueueFilter::Accept(std::string_view address) {
   if (queue_.Pool().Find(address)) return true;

@@ -25,7 +25,8 @@ namespace {
 // At least the number of lines SplitLines makes of the document.
 size_t LineCountBound(const char* p, const char* end) {
   size_t count = 1;
-  for (p = FindFirstOf<'\r', '\n'>(p, end); p < end; p = FindFirstOf<'\r', '\n'>(p + 1, end)) ++count;
+  for (p = FindFirstOf<'\r', '\n'>(p, end); p < end; p = FindFirstOf<'\r', '\n'>(p + 1, end))
+    ++count;
   return count;
 }
 
@@ -55,7 +56,8 @@ namespace {
 constexpr size_t kAmpRow = 7;  // "&amp;"
 
 bool HasAt(std::string_view text, size_t at, std::string_view piece) {
-  return text.size() - at >= piece.size() && std::memcmp(text.data() + at, piece.data(), piece.size()) == 0;
+  return text.size() - at >= piece.size() &&
+         std::memcmp(text.data() + at, piece.data(), piece.size()) == 0;
 }
 
 // The row whose reference stands at `at` (an ampersand), or nullptr. Looks
@@ -77,7 +79,8 @@ std::pair<size_t, char> AmpersandChain(std::string_view text, size_t at) {
   while (HasAt(text, at, tail)) at += tail.size();
   for (size_t later = kAmpRow + 1; later < CrawlEntities.size(); ++later) {
     std::string_view rest = CrawlEntities[later].Reference.substr(1);
-    if (HasAt(text, at, rest)) return {at + rest.size(), static_cast<char>(CrawlEntities[later].Replacement)};
+    if (HasAt(text, at, rest))
+      return {at + rest.size(), static_cast<char>(CrawlEntities[later].Replacement)};
   }
   return {at, '&'};
 }

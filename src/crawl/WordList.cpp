@@ -11,7 +11,8 @@ namespace {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     if (a[i] == b[i]) continue;
-    if (FoldCase(static_cast<unsigned char>(a[i])) != FoldCase(static_cast<unsigned char>(b[i]))) return false;
+    if (FoldCase(static_cast<unsigned char>(a[i])) != FoldCase(static_cast<unsigned char>(b[i])))
+      return false;
   }
   return true;
 }
@@ -20,7 +21,9 @@ namespace {
 
 bool EqualIgnoringCase(std::string_view a, std::string_view b) { return SameKey(a, b); }
 
-std::string WordCountLabel(size_t count) { return "W\xF6rtner in der Liste: " + std::to_string(count); }
+std::string WordCountLabel(size_t count) {
+  return "W\xF6rtner in der Liste: " + std::to_string(count);
+}
 
 // ---------------------------------------------------------------------------
 // Index upkeep. Entries live in slots; a deleted entry leaves a dead slot
@@ -70,14 +73,20 @@ uint64_t FoldedChunk8(const unsigned char* p) {
 
 uint32_t WordKeyHash(std::string_view text) { return FoldedKeyHash(text); }
 
-[[gnu::always_inline]] inline uint32_t WordList::KeyHash(std::string_view text) const { return FoldedKeyHash(text); }
+[[gnu::always_inline]] inline uint32_t WordList::KeyHash(std::string_view text) const {
+  return FoldedKeyHash(text);
+}
 
-[[gnu::always_inline]] inline uint32_t WordList::FindGroup(std::string_view text, uint32_t hash) const {
-  return index_.Find(hash, [&](uint32_t group) { return SameKey(entries_[groups_[group].First].Caption, text); });
+[[gnu::always_inline]] inline uint32_t WordList::FindGroup(std::string_view text,
+                                                           uint32_t hash) const {
+  return index_.Find(
+      hash, [&](uint32_t group) { return SameKey(entries_[groups_[group].First].Caption, text); });
 }
 
 namespace {
-uint64_t SharedKey(uint32_t group, uint32_t slot) { return static_cast<uint64_t>(group) << 32 | slot; }
+uint64_t SharedKey(uint32_t group, uint32_t slot) {
+  return static_cast<uint64_t>(group) << 32 | slot;
+}
 }  // namespace
 
 void WordList::JoinGroup(uint32_t slot) {
@@ -110,7 +119,8 @@ void WordList::LeaveGroup(uint32_t slot) {
   groupOf_[slot] = kDeadSlot;
   TKeyGroup& left = groups_[group];
   if (left.Count == 1) {
-    index_.Erase(KeyHash(entries_[slot].Caption), [group](uint32_t stored) { return stored == group; });
+    index_.Erase(KeyHash(entries_[slot].Caption),
+                 [group](uint32_t stored) { return stored == group; });
     freeGroups_.push_back(group);
     return;
   }
@@ -137,7 +147,9 @@ uint32_t WordList::SlotAt(size_t index) const {
   return static_cast<uint32_t>(dead_ == 0 ? index : alive_->FindKth(index));
 }
 
-size_t WordList::PositionOf(uint32_t slot) const { return dead_ == 0 ? slot : alive_->CountBefore(slot); }
+size_t WordList::PositionOf(uint32_t slot) const {
+  return dead_ == 0 ? slot : alive_->CountBefore(slot);
+}
 
 // Drops dead slots at the end at once; any other slot stays, dead, until
 // half of the slots are dead, so a run of deletions costs linear time in all.
@@ -165,7 +177,8 @@ void WordList::Compact() {
   size_t kept = 0;
   for (size_t slot = 0; slot < entries_.size(); ++slot) {
     if (groupOf_[slot] == kDeadSlot) continue;
-    if (kept != slot) entries_[kept] = std::move(entries_[slot]);  // a string moved onto itself may empty
+    if (kept != slot)
+      entries_[kept] = std::move(entries_[slot]);  // a string moved onto itself may empty
     ++kept;
   }
   entries_.resize(kept);
@@ -238,10 +251,12 @@ void WordList::DeleteMarked() {
 
 void WordList::Reorder(const std::vector<size_t>& order) {
   Compact();
-  if (order.size() != entries_.size()) throw std::invalid_argument("reorder needs a permutation of the list");
+  if (order.size() != entries_.size())
+    throw std::invalid_argument("reorder needs a permutation of the list");
   std::vector<bool> seen(order.size());
   for (size_t from : order) {
-    if (from >= entries_.size() || seen[from]) throw std::invalid_argument("reorder needs a permutation of the list");
+    if (from >= entries_.size() || seen[from])
+      throw std::invalid_argument("reorder needs a permutation of the list");
     seen[from] = true;
   }
   std::vector<WordEntry> sorted;

@@ -93,14 +93,14 @@ class WordList {
   void Compact();
   void ReplaceEntries(std::vector<WordEntry> entries);
 
-  std::vector<WordEntry> entries_;          // by slot; dead slots hold empty captions
-  std::vector<uint32_t> groupOf_;           // per slot: its key group, or kDeadSlot
+  std::vector<WordEntry> entries_;  // by slot; dead slots hold empty captions
+  std::vector<uint32_t> groupOf_;   // per slot: its key group, or kDeadSlot
   std::vector<TKeyGroup> groups_;
   std::vector<uint32_t> freeGroups_;
-  std::set<uint64_t> shared_;               // group << 32 | slot, for groups of two or more
-  std::unique_ptr<TFenwick> alive_;         // one per live slot, while any slot is dead
+  std::set<uint64_t> shared_;        // group << 32 | slot, for groups of two or more
+  std::unique_ptr<TFenwick> alive_;  // one per live slot, while any slot is dead
   size_t dead_ = 0;
-  TIndexTable index_;                       // key to group
+  TIndexTable index_;  // key to group
   WordListObserver* observer_ = nullptr;
   int batchDepth_ = 0;
 };

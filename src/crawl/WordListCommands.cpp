@@ -15,7 +15,8 @@ unsigned char SortKeyByte(char c) { return static_cast<unsigned char>(UpperAscii
 // back inserts before the front, and a move to the back advances the front.
 // The insertion indexes alone decide the array, which is then rebuilt
 // backwards, each element taking the free slot its index names.
-std::vector<size_t> RunOfKey(const std::vector<size_t>& positions, const TFenwick& smaller, size_t smallerTotal) {
+std::vector<size_t> RunOfKey(const std::vector<size_t>& positions, const TFenwick& smaller,
+                             size_t smallerTotal) {
   size_t m = positions.size();
   std::vector<size_t> insertAt(m);
   size_t front = 0;

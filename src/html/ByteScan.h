@@ -45,8 +45,10 @@ inline const char* FindFirstHighByte(const char* p, const char* end) {
 inline bool NeedsCollapse16(const char* p, bool spaceBefore) {
 #if defined(__SSE2__)
   __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  unsigned spaces = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(' '))));
-  unsigned feeds = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\n'))));
+  unsigned spaces =
+      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(' '))));
+  unsigned feeds =
+      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\n'))));
   unsigned previous = (spaces << 1) | (spaceBefore ? 1u : 0u);
   return feeds != 0 || (spaces & previous) != 0;
 #else

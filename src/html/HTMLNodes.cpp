@@ -17,7 +17,8 @@ void THTMLParam::Parse(std::string_view raw, std::string_view upper) {
   if (equals == std::string_view::npos) return;
   Key = upper.substr(0, equals);
   Value = raw.substr(equals + 1);
-  if (Value.size() > 1 && Value.front() == '"' && Value.back() == '"') Value = Value.substr(1, Value.size() - 2);
+  if (Value.size() > 1 && Value.front() == '"' && Value.back() == '"')
+    Value = Value.substr(1, Value.size() - 2);
 }
 
 void THTMLTag::Parse(std::string_view text) {

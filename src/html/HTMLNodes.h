@@ -59,14 +59,16 @@ class THTMLParams {
 
    private:
     friend class THTMLParams;
-    const_iterator(std::string_view raw, std::string_view upper, size_t at) : raw_(raw), upper_(upper), at_(at) {
+    const_iterator(std::string_view raw, std::string_view upper, size_t at)
+        : raw_(raw), upper_(upper), at_(at) {
       Advance();
     }
     void Advance();
 
     std::string_view raw_;
     std::string_view upper_;
-    size_t at_ = std::string_view::npos;  // the end of the current parameter; npos past the last one
+    size_t at_ =
+        std::string_view::npos;  // the end of the current parameter; npos past the last one
     THTMLParam param_;
   };
 
@@ -87,7 +89,8 @@ class THTMLParams {
 // parameters of the copy point into the copy.
 class THTMLTag {
  public:
-  explicit THTMLTag(TResource* resource = std::pmr::get_default_resource()) : Raw(resource), upper_(resource) {}
+  explicit THTMLTag(TResource* resource = std::pmr::get_default_resource())
+      : Raw(resource), upper_(resource) {}
   THTMLTag(const THTMLTag& other) : THTMLTag() { Parse(other.Raw); }
   THTMLTag& operator=(const THTMLTag& other) {
     if (this != &other) Parse(std::string_view(other.Raw));
@@ -108,7 +111,8 @@ class THTMLTag {
 
 class THTMLText {
  public:
-  explicit THTMLText(TResource* resource = std::pmr::get_default_resource()) : Text(resource), Raw(resource) {}
+  explicit THTMLText(TResource* resource = std::pmr::get_default_resource())
+      : Text(resource), Raw(resource) {}
 
   THTMLString Text;  // normalised and decoded
   THTMLString Raw;   // as gathered, line feeds included
@@ -126,7 +130,9 @@ class THTMLNode {
   bool IsTag() const { return tag_ != nullptr; }
   // Throw std::logic_error when the node is of the other kind.
   const THTMLTag& Tag() const { return tag_ ? *tag_ : throw std::logic_error("not a tag node"); }
-  const THTMLText& Text() const { return text_ ? *text_ : throw std::logic_error("not a text node"); }
+  const THTMLText& Text() const {
+    return text_ ? *text_ : throw std::logic_error("not a text node");
+  }
 
  private:
   const THTMLTag* tag_ = nullptr;

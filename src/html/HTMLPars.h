@@ -22,8 +22,8 @@ class THTMLParser {
   std::string PendingText;  // text outside tags, not yet emitted
   std::string PendingTag;   // text after '<', not yet emitted
   bool InTag = false;
-  THTMLNodeList Nodes;            // the output of Parse(), in document order
-  TStringList Lines;              // the input; filled and cleared by the caller
+  THTMLNodeList Nodes;  // the output of Parse(), in document order
+  TStringList Lines;    // the input; filled and cleared by the caller
 
   // Tokenizes Lines and appends to Nodes (which it does not clear).
   void Parse();

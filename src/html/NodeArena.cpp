@@ -28,7 +28,8 @@ void* TNodeArena::do_allocate(size_t bytes, size_t alignment) {
 void TNodeArena::Rewind() {
   size_t kept = 0;
   size_t keep = 0;
-  while (keep < chunks_.size() && kept + chunks_[keep].size <= kKeptBytes) kept += chunks_[keep++].size;
+  while (keep < chunks_.size() && kept + chunks_[keep].size <= kKeptBytes)
+    kept += chunks_[keep++].size;
   chunks_.resize(keep);
   current_ = 0;
   used_ = 0;

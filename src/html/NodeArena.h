@@ -20,7 +20,9 @@ class TNodeArena : public std::pmr::memory_resource {
  private:
   void* do_allocate(size_t bytes, size_t alignment) override;
   void do_deallocate(void*, size_t, size_t) override {}
-  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
+    return this == &other;
+  }
 
   struct Chunk {
     std::unique_ptr<char[]> data;

@@ -49,7 +49,8 @@ class TStringList {
   void ReserveEntries(size_t count) { ends_.reserve(count); }
   // Throws std::length_error past 4 GiB of text.
   void Add(std::string_view text) {
-    if (text.size() > kMaxBytes - text_.size()) throw std::length_error("TStringList holds at most 4 GiB");
+    if (text.size() > kMaxBytes - text_.size())
+      throw std::length_error("TStringList holds at most 4 GiB");
     text_.append(text);
     ends_.push_back(static_cast<uint32_t>(text_.size()));
   }
@@ -59,7 +60,9 @@ class TStringList {
     size_t start = index == 0 ? 0 : ends_[index - 1];
     return std::string_view(text_).substr(start, ends_[index] - start);
   }
-  std::string_view at(size_t index) const { return index < size() ? (*this)[index] : throw std::out_of_range("TStringList index"); }
+  std::string_view at(size_t index) const {
+    return index < size() ? (*this)[index] : throw std::out_of_range("TStringList index");
+  }
   const_iterator begin() const { return const_iterator(this, 0); }
   const_iterator end() const { return const_iterator(this, size()); }
   void clear() {

@@ -11,12 +11,12 @@
 #include <cstdint>
 #include <string>
 
-constexpr std::uint16_t kHttpErrorBusy = 1;  // a request is running
+constexpr std::uint16_t kHttpErrorBusy = 1;           // a request is running
 constexpr std::uint16_t kHttpErrorNothingToPost = 2;  // a POST without PostStream
-constexpr std::uint16_t kHttpErrorAborted = 3;  // Abort
-constexpr std::uint16_t kHttpErrorLineTooLong = 4;  // a header line past HttpLineBufferSize
+constexpr std::uint16_t kHttpErrorAborted = 3;        // Abort
+constexpr std::uint16_t kHttpErrorLineTooLong = 4;    // a header line past HttpLineBufferSize
 constexpr std::uint16_t kHttpErrorBadStatus = 5;
-constexpr std::uint16_t kHttpErrorDocTooLarge = 6;  // past MaxDocSize
+constexpr std::uint16_t kHttpErrorDocTooLarge = 6;         // past MaxDocSize
 constexpr std::uint16_t kHttpErrorTooManyRelocations = 7;  // more than HttpMaxRelocations
 constexpr std::uint16_t kHttpErrorTunnelRefused = 8;  // the proxy did not answer CONNECT with 200
 

@@ -45,7 +45,8 @@ std::string RemoveDotSegments(const std::string& path) {
   size_t start = 1;
   while (start <= path.size()) {
     size_t slash = path.find('/', start);
-    std::string segment = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    std::string segment =
+        path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
     bool last = slash == std::string::npos;
     if (segment == "..") {
       if (!segments.empty()) segments.pop_back();
@@ -71,8 +72,9 @@ std::string ResolveRelativeUrl(const std::string& base, const std::string& ref) 
   if (schemeEnd == std::string::npos) return ref;
   std::string scheme = base.substr(0, schemeEnd);
   size_t pathStart = base.find('/', schemeEnd + 3);
-  std::string authority = base.substr(schemeEnd + 3, pathStart == std::string::npos ? std::string::npos
-                                                                                        : pathStart - schemeEnd - 3);
+  std::string authority =
+      base.substr(schemeEnd + 3,
+                  pathStart == std::string::npos ? std::string::npos : pathStart - schemeEnd - 3);
   std::string path = pathStart == std::string::npos ? "/" : base.substr(pathStart);
   std::string pathOnly = path.substr(0, path.find_first_of("?#"));
   if (ref.empty()) return base;
@@ -134,7 +136,8 @@ void THttpCli::WndProc(TMessage& Msg) {
       // The request's type and outcome travel with the message, so a late
       // dispatch still reports the request it belongs to.
       if (OnRequestDone) {
-        OnRequestDone(this, static_cast<THttpRequest>(Msg.WParam), static_cast<std::uint16_t>(Msg.LParam));
+        OnRequestDone(this, static_cast<THttpRequest>(Msg.WParam),
+                      static_cast<std::uint16_t>(Msg.LParam));
       }
       break;
     case WM_HTTP_SET_READY:
@@ -205,8 +208,8 @@ void THttpCli::StartRequest(THttpRequest RqType) {
   StartLookup();
 }
 
-void THttpCli::RouteTo(const std::string& Scheme, const std::string& Host, const std::string& PortText,
-                       const std::string& Path) {
+void THttpCli::RouteTo(const std::string& Scheme, const std::string& Host,
+                       const std::string& PortText, const std::string& Path) {
   FUseTls = EqualIgnoringAsciiCase(Scheme, "https");
   FTargetHost = Host;
   FTargetPort = PortText.empty() ? DefaultPort(FUseTls) : PortText;
@@ -337,7 +340,8 @@ void THttpCli::SendTunnelRequest() {
   const std::string authority = FTargetHost + ":" + FTargetPort;
   std::string request = "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority + "\r\n";
   if (!ProxyUsername.empty()) {
-    request += "Proxy-Authorization: Basic " + EncodeBase64(ProxyUsername + ":" + ProxyPassword) + "\r\n";
+    request +=
+        "Proxy-Authorization: Basic " + EncodeBase64(ProxyUsername + ":" + ProxyPassword) + "\r\n";
   }
   request += "\r\n";
   FTunnelAnswer.clear();
@@ -359,7 +363,8 @@ void THttpCli::HandleTunnelAnswer() {
   size_t end = FTunnelAnswer.find("\r\n\r\n");
   if (end == std::string::npos) end = FTunnelAnswer.find("\n\n");
   if (end == std::string::npos) {
-    if (FTunnelAnswer.size() > HttpLineBufferSize) FailTunnel(404, "Proxy answer to CONNECT too long");
+    if (FTunnelAnswer.size() > HttpLineBufferSize)
+      FailTunnel(404, "Proxy answer to CONNECT too long");
     return;
   }
   std::string statusLine = FTunnelAnswer.substr(0, FTunnelAnswer.find_first_of("\r\n"));
@@ -394,15 +399,20 @@ void THttpCli::SendRequestHeader(const std::string& Method, const std::string& V
   if (!Sender.empty()) WriteRequestLine("From: " + Sender);
   if (!Accept.empty()) WriteRequestLine("Accept: " + Accept);
   if (!Reference.empty()) WriteRequestLine("Referer: " + Reference);
-  if (Method == "POST" && !ContentTypePost.empty()) WriteRequestLine("Content-Type: " + ContentTypePost);
+  if (Method == "POST" && !ContentTypePost.empty())
+    WriteRequestLine("Content-Type: " + ContentTypePost);
   if (!Agent.empty()) WriteRequestLine("User-Agent: " + Agent);
   WriteRequestLine("Host: " + FRequestHost);
   if (NoCache) WriteRequestLine("Pragma: no-cache");
-  if (Method == "POST") WriteRequestLine("Content-Length: " + std::to_string(PostStream ? PostStream->Size() : 0));
-  if (ModifiedSince != 0) WriteRequestLine("If-Modified-Since: " + FormatHttpDate(ModifiedSince) + " GMT");
-  if (!Username.empty()) WriteRequestLine("Authorization: Basic " + EncodeBase64(Username + ":" + Password));
+  if (Method == "POST")
+    WriteRequestLine("Content-Length: " + std::to_string(PostStream ? PostStream->Size() : 0));
+  if (ModifiedSince != 0)
+    WriteRequestLine("If-Modified-Since: " + FormatHttpDate(ModifiedSince) + " GMT");
+  if (!Username.empty())
+    WriteRequestLine("Authorization: Basic " + EncodeBase64(Username + ":" + Password));
   if (!Proxy.empty() && !ProxyUsername.empty()) {
-    WriteRequestLine("Proxy-Authorization: Basic " + EncodeBase64(ProxyUsername + ":" + ProxyPassword));
+    WriteRequestLine("Proxy-Authorization: Basic " +
+                     EncodeBase64(ProxyUsername + ":" + ProxyPassword));
   }
   if (!Cookie.empty()) WriteRequestLine("Cookie: " + Cookie);
   if (!ContentRangeBegin.empty() || !ContentRangeEnd.empty()) {
@@ -473,7 +483,8 @@ void THttpCli::CloseConnection() {
 void THttpCli::Get() {
   StartRequest(rqGet);
   WaitForIdle();
-  if (FStatusCode >= 400) throw EHttpException(FReasonPhrase, static_cast<std::uint16_t>(FStatusCode));
+  if (FStatusCode >= 400)
+    throw EHttpException(FReasonPhrase, static_cast<std::uint16_t>(FStatusCode));
 }
 
 // Pumps messages until the request has ended. Between passes it sleeps until
@@ -680,12 +691,16 @@ void THttpCli::HandleHeaderEnd() {
       FailResponse(kHttpErrorTooManyRelocations);
       return;
     }
-    FSocket->OnSessionClosed = [this](TObject* s, std::uint16_t e) { HandleRelocationClosed(s, e); };
+    FSocket->OnSessionClosed = [this](TObject* s, std::uint16_t e) {
+      HandleRelocationClosed(s, e);
+    };
     FSocket->Close();
     return;
   }
   size_t dot = FDocumentName.rfind('.');
-  if (dot != std::string::npos && EqualIgnoringAsciiCase(std::string_view(FDocumentName).substr(dot), ".exe") && FContentType == "text/html") {
+  if (dot != std::string::npos &&
+      EqualIgnoringAsciiCase(std::string_view(FDocumentName).substr(dot), ".exe") &&
+      FContentType == "text/html") {
     ReplaceExtension(FDocumentName, "htm");
   }
   SetState(hsReceivingBody);
@@ -704,7 +719,8 @@ void THttpCli::HandleBodyData() {
   if (FBodyChunkCount == 0) DoDocBegin();
   ++FBodyChunkCount;
   FReceivedBytes += static_cast<std::int64_t>(FCurrentLine.size());
-  if (ReceiveStream) ReceiveStream->WriteBuffer(FCurrentLine.data(), static_cast<std::int64_t>(FCurrentLine.size()));
+  if (ReceiveStream)
+    ReceiveStream->WriteBuffer(FCurrentLine.data(), static_cast<std::int64_t>(FCurrentLine.size()));
   DoDocData(FCurrentLine.data(), static_cast<int>(FCurrentLine.size()));
 }
 
@@ -718,7 +734,8 @@ void THttpCli::HandleBodyData() {
 void THttpCli::ComputeRelocation(const std::string& Value) {
   const std::string scheme = FUseTls ? "https" : "http";
   const bool defaultPort = FTargetPort == DefaultPort(FUseTls);
-  const std::string current = scheme + "://" + FTargetHost + (defaultPort ? "" : ":" + FTargetPort) + FTargetPath;
+  const std::string current =
+      scheme + "://" + FTargetHost + (defaultPort ? "" : ":" + FTargetPort) + FTargetPath;
   std::string target;
   const size_t schemeLength = SchemePrefixLength(Value);
   if (schemeLength > 0 && Value.compare(schemeLength, 2, "//") == 0) {

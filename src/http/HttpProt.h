@@ -51,8 +51,10 @@ constexpr std::int64_t kDefaultMaxDocSize = std::int64_t{256} << 20;
 
 using TOnCommand = std::function<void(TObject* Sender, std::string& S)>;
 using TDocDataEvent = std::function<void(TObject* Sender, const void* Buffer, int Len)>;
-using TCookieRcvdEvent = std::function<void(TObject* Sender, const std::string& Data, bool& Accept)>;
-using THttpRequestDone = std::function<void(TObject* Sender, THttpRequest RqType, std::uint16_t Error)>;
+using TCookieRcvdEvent =
+    std::function<void(TObject* Sender, const std::string& Data, bool& Accept)>;
+using THttpRequestDone =
+    std::function<void(TObject* Sender, THttpRequest RqType, std::uint16_t Error)>;
 
 constexpr unsigned WM_HTTP_REQUEST_DONE = WM_USER + 1;
 constexpr unsigned WM_HTTP_SET_READY = WM_USER + 2;

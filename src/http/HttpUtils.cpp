@@ -104,14 +104,14 @@ std::size_t LastPos(const std::string& Sub, const std::string& Text) {
 }
 
 std::string EncodeBase64(const std::string& Data) {
-  static const char alphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   out.reserve((Data.size() + 2) / 3 * 4);
   std::size_t i = 0;
   for (; i + 3 <= Data.size(); i += 3) {
     unsigned v = (static_cast<unsigned char>(Data[i]) << 16) |
-                 (static_cast<unsigned char>(Data[i + 1]) << 8) | static_cast<unsigned char>(Data[i + 2]);
+                 (static_cast<unsigned char>(Data[i + 1]) << 8) |
+                 static_cast<unsigned char>(Data[i + 2]);
     out += alphabet[(v >> 18) & 63];
     out += alphabet[(v >> 12) & 63];
     out += alphabet[(v >> 6) & 63];
@@ -183,8 +183,8 @@ std::string FormatHttpDate(double DateTime) {
   static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
   long wd = ((whole - 2) % 7 + 7) % 7;
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.3s, %2.2ld %.3s %4.4ld %2.2ld:%2.2ld:%2.2ld", weekdays + wd * 3, d,
-                months + (m - 1) * 3, y, secs / 3600, secs / 60 % 60, secs % 60);
+  std::snprintf(buf, sizeof buf, "%.3s, %2.2ld %.3s %4.4ld %2.2ld:%2.2ld:%2.2ld", weekdays + wd * 3,
+                d, months + (m - 1) * 3, y, secs / 3600, secs / 60 % 60, secs % 60);
   return buf;
 }
 

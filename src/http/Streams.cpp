@@ -25,7 +25,8 @@ std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
   size_t n = static_cast<size_t>(count);
   size_t end = at + n;
   if (end > capacity_) Reserve(std::max(end, capacity_ * 2));
-  if (at > size_) std::memset(data_ + size_, 0, at - size_);  // writing past the end fills with zeros
+  if (at > size_)
+    std::memset(data_ + size_, 0, at - size_);  // writing past the end fills with zeros
   std::memcpy(data_ + at, buffer, n);
   size_ = std::max(size_, end);
   position_ += count;
@@ -40,4 +41,6 @@ std::int64_t TMemoryStream::Read(void* buffer, std::int64_t count) {
   return n;
 }
 
-void TMemoryStream::SetPosition(std::int64_t position) { position_ = std::max<std::int64_t>(position, 0); }
+void TMemoryStream::SetPosition(std::int64_t position) {
+  position_ = std::max<std::int64_t>(position, 0);
+}

@@ -73,7 +73,8 @@ int bind(SOCKET s, const sockaddr_in* addr, int len) {
   auto r = Find(s);
   if (!r) return SOCKET_ERROR;
   if (!addr || len < static_cast<int>(sizeof(sockaddr_in))) return Fail(WSAEFAULT);
-  if (::bind(s, reinterpret_cast<const sockaddr*>(addr), sizeof(sockaddr_in)) < 0) return FailErrno();
+  if (::bind(s, reinterpret_cast<const sockaddr*>(addr), sizeof(sockaddr_in)) < 0)
+    return FailErrno();
   return 0;
 }
 
@@ -269,18 +270,41 @@ bool TranslateOption(int level, int optname, int& plevel, int& poptname) {
   if (level == SOL_SOCKET_W) {
     plevel = SOL_SOCKET;
     switch (optname) {
-      case SO_DEBUG_W: poptname = SO_DEBUG; return true;
-      case SO_REUSEADDR_W: poptname = SO_REUSEADDR; return true;
-      case SO_KEEPALIVE_W: poptname = SO_KEEPALIVE; return true;
-      case SO_DONTROUTE_W: poptname = SO_DONTROUTE; return true;
-      case SO_BROADCAST_W: poptname = SO_BROADCAST; return true;
-      case SO_LINGER_W: poptname = SO_LINGER; return true;
-      case SO_OOBINLINE_W: poptname = SO_OOBINLINE; return true;
-      case SO_SNDBUF_W: poptname = SO_SNDBUF; return true;
-      case SO_RCVBUF_W: poptname = SO_RCVBUF; return true;
-      case SO_ERROR_W: poptname = SO_ERROR; return true;
-      case SO_TYPE_W: poptname = SO_TYPE; return true;
-      default: return false;
+      case SO_DEBUG_W:
+        poptname = SO_DEBUG;
+        return true;
+      case SO_REUSEADDR_W:
+        poptname = SO_REUSEADDR;
+        return true;
+      case SO_KEEPALIVE_W:
+        poptname = SO_KEEPALIVE;
+        return true;
+      case SO_DONTROUTE_W:
+        poptname = SO_DONTROUTE;
+        return true;
+      case SO_BROADCAST_W:
+        poptname = SO_BROADCAST;
+        return true;
+      case SO_LINGER_W:
+        poptname = SO_LINGER;
+        return true;
+      case SO_OOBINLINE_W:
+        poptname = SO_OOBINLINE;
+        return true;
+      case SO_SNDBUF_W:
+        poptname = SO_SNDBUF;
+        return true;
+      case SO_RCVBUF_W:
+        poptname = SO_RCVBUF;
+        return true;
+      case SO_ERROR_W:
+        poptname = SO_ERROR;
+        return true;
+      case SO_TYPE_W:
+        poptname = SO_TYPE;
+        return true;
+      default:
+        return false;
     }
   }
   if (level == IPPROTO_TCP_W && optname == TCP_NODELAY_W) {

@@ -152,8 +152,8 @@ int WSAAsyncSelect(SOCKET s, HWND wnd, unsigned msg, long events);
 // 16 bits of lParam (low 16 bits: bytes of the buffer used); the host entry
 // is written into buf before the message is posted.
 HANDLE WSAAsyncGetHostByName(HWND wnd, unsigned msg, const char* name, char* buf, int buflen);
-HANDLE WSAAsyncGetHostByAddr(HWND wnd, unsigned msg, const char* addr, int len, int type,
-                             char* buf, int buflen);
+HANDLE WSAAsyncGetHostByAddr(HWND wnd, unsigned msg, const char* addr, int len, int type, char* buf,
+                             int buflen);
 // 0 on success; afterwards no completion message of the request arrives.
 int WSACancelAsyncRequest(HANDLE request);
 

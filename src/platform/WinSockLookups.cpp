@@ -279,8 +279,8 @@ HANDLE WSAAsyncGetHostByName(HWND wnd, unsigned msg, const char* name, char* buf
   return StartLookup(wnd, msg, buf, buflen, [host] { return ResolveName(host); });
 }
 
-HANDLE WSAAsyncGetHostByAddr(HWND wnd, unsigned msg, const char* addr, int len, int type,
-                             char* buf, int buflen) {
+HANDLE WSAAsyncGetHostByAddr(HWND wnd, unsigned msg, const char* addr, int len, int type, char* buf,
+                             int buflen) {
   if (!addr || len != 4 || type != AF_INET_W) {
     WSASetLastError(WSAEINVAL);
     return 0;

@@ -8,10 +8,10 @@
 #include <optional>
 #include <string>
 
-constexpr int SocksLogicError = 20001;             // a method reply at SOCKS level 4
+constexpr int SocksLogicError = 20001;  // a method reply at SOCKS level 4
 constexpr int SocksVersionError = 20002;
-constexpr int SocksMethodNotAcceptable = 20003;    // the server chose no method offered
-constexpr int SocksServerFailure = 20004;          // also: the server closed before its reply
+constexpr int SocksMethodNotAcceptable = 20003;  // the server chose no method offered
+constexpr int SocksServerFailure = 20004;        // also: the server closed before its reply
 constexpr int SocksNotAllowedByRuleset = 20005;
 constexpr int SocksNetworkUnreachable = 20006;
 constexpr int SocksHostUnreachable = 20007;
@@ -19,8 +19,8 @@ constexpr int SocksConnectionRefused = 20008;
 constexpr int SocksTtlExpired = 20009;
 constexpr int SocksCommandNotSupported = 20010;
 constexpr int SocksAddressTypeNotSupported = 20011;
-constexpr int SocksUnassignedReply = 20012;        // a reply code without a meaning
-constexpr int SocksInternalError = 20013;          // a request or reply too long for the areas
+constexpr int SocksUnassignedReply = 20012;  // a reply code without a meaning
+constexpr int SocksInternalError = 20013;    // a request or reply too long for the areas
 constexpr int SocksAuthenticationFailed = 20015;
 constexpr int SocksRequestRejected = 20016;
 constexpr int SocksDestinationUnresolved = 20017;  // SOCKS 4: the destination has no address

@@ -27,11 +27,14 @@ constexpr int TlsAlertBase = 20400;
 constexpr int TlsAlertLast = 20655;
 
 // Well-known certificate verdicts, as codes of the certificate range.
-constexpr int TlsCertificateExpired = TlsCertificateBase + 10;           // X509_V_ERR_CERT_HAS_EXPIRED
-constexpr int TlsCertificateSelfSigned = TlsCertificateBase + 18;        // ..._DEPTH_ZERO_SELF_SIGNED_CERT
-constexpr int TlsCertificateIssuerUnknown = TlsCertificateBase + 20;     // ..._UNABLE_TO_GET_ISSUER_CERT_LOCALLY
-constexpr int TlsCertificateNameMismatch = TlsCertificateBase + 62;      // X509_V_ERR_HOSTNAME_MISMATCH
-constexpr int TlsCertificateAddressMismatch = TlsCertificateBase + 64;   // X509_V_ERR_IP_ADDRESS_MISMATCH
+constexpr int TlsCertificateExpired = TlsCertificateBase + 10;  // X509_V_ERR_CERT_HAS_EXPIRED
+constexpr int TlsCertificateSelfSigned =
+    TlsCertificateBase + 18;  // ..._DEPTH_ZERO_SELF_SIGNED_CERT
+constexpr int TlsCertificateIssuerUnknown =
+    TlsCertificateBase + 20;  // ..._UNABLE_TO_GET_ISSUER_CERT_LOCALLY
+constexpr int TlsCertificateNameMismatch = TlsCertificateBase + 62;  // X509_V_ERR_HOSTNAME_MISMATCH
+constexpr int TlsCertificateAddressMismatch =
+    TlsCertificateBase + 64;  // X509_V_ERR_IP_ADDRESS_MISMATCH
 
 // True for every code of the TLS layer.
 bool IsTlsErrorCode(int Code);

@@ -123,8 +123,10 @@ void TCustomWSocket::SetLocalPort(const std::string& Value) {
 
 TSocketSendFlags TCustomWSocket::SendFlags() {
   switch (FSendFlagValue) {
-    case 0: return wsSendNormal;
-    case MSG_OOB_W: return wsSendUrgent;
+    case 0:
+      return wsSendNormal;
+    case MSG_OOB_W:
+      return wsSendUrgent;
     default:
       ReportError("Invalid internal SendFlags");
       return wsSendNormal;
@@ -133,9 +135,14 @@ TSocketSendFlags TCustomWSocket::SendFlags() {
 
 void TCustomWSocket::SetSendFlags(TSocketSendFlags Value) {
   switch (Value) {
-    case wsSendNormal: FSendFlagValue = 0; break;
-    case wsSendUrgent: FSendFlagValue = MSG_OOB_W; break;
-    default: ReportError("Invalid SendFlags");
+    case wsSendNormal:
+      FSendFlagValue = 0;
+      break;
+    case wsSendUrgent:
+      FSendFlagValue = MSG_OOB_W;
+      break;
+    default:
+      ReportError("Invalid SendFlags");
   }
 }
 
@@ -278,10 +285,17 @@ void TCustomWSocket::ChangeState(TSocketState NewState) {
 void TCustomWSocket::WndProc(TMessage& Msg) {
   try {
     switch (Msg.Msg) {
-      case WM_SOCKET_NOTIFY: HandleSocketNotify(Msg); break;
-      case WM_HOST_LOOKUP_DONE: HandleHostLookupDone(Msg); break;
-      case WM_ADDR_LOOKUP_DONE: HandleAddrLookupDone(Msg); break;
-      default: DefWindowProc(Msg);
+      case WM_SOCKET_NOTIFY:
+        HandleSocketNotify(Msg);
+        break;
+      case WM_HOST_LOOKUP_DONE:
+        HandleHostLookupDone(Msg);
+        break;
+      case WM_ADDR_LOOKUP_DONE:
+        HandleAddrLookupDone(Msg);
+        break;
+      default:
+        DefWindowProc(Msg);
     }
   } catch (const std::exception& E) {
     HandleBgException(E);

@@ -323,7 +323,9 @@ class TCustomWSocket : public TComponent {
  private:
   static const char* FmtArg(const std::string& s) { return s.c_str(); }
   template <typename T>
-  static T FmtArg(const T& v) { return v; }
+  static T FmtArg(const T& v) {
+    return v;
+  }
 
   void HandleSocketNotify(TMessage& Msg);
   void HandleHostLookupDone(TMessage& Msg);
@@ -588,7 +590,7 @@ class TCustomSslWSocket : public TCustomSocksWSocket {
   bool FRedeliverPosted = false;
   bool FClosedInHandshake = false;  // Close came while the handshake ran
   bool FInDelivery = false;         // inside DeliverDecrypted
-  std::uint64_t FPlainReads = 0;  // successful decrypted reads, for progress checks
+  std::uint64_t FPlainReads = 0;    // successful decrypted reads, for progress checks
 };
 
 // ---- Line layer: plain delivery while LineMode is off ----------------------

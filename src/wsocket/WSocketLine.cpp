@@ -357,13 +357,14 @@ void TCustomLineWSocket::DoLineTooLong() {
 TCustomSyncWSocket::TCustomSyncWSocket(TComponent* AOwner) : TCustomLineWSocket(AOwner) {}
 
 int TCustomSyncWSocket::WaitForFlag(const bool& DoneFlag) {
-  FSyncDeadline = static_cast<std::int32_t>(GetTickCount() + static_cast<std::uint32_t>(FSyncTimeout));
+  FSyncDeadline =
+      static_cast<std::int32_t>(GetTickCount() + static_cast<std::uint32_t>(FSyncTimeout));
   for (;;) {
     if (DoneFlag) return 0;
     // The difference, not the two ticks, is compared: correct across the
     // wrap of the tick count.
-    const auto left = static_cast<std::int32_t>(static_cast<std::uint32_t>(FSyncDeadline) -
-                                                GetTickCount());
+    const auto left =
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(FSyncDeadline) - GetTickCount());
     if ((FSyncTimeout > 0 && left < 0) || ApplicationTerminated() || FQuitReceived)
       return SyncWaitFailed;
     PumpMessages();

@@ -95,7 +95,8 @@ std::uint32_t WSocketResolveHost(const std::string& InAddr) {
 }
 
 std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Proto) {
-  if (Port.empty() || Port.size() >= 32) throw ESocketException("WSocketResolvePort: Invalid Port.");
+  if (Port.empty() || Port.size() >= 32)
+    throw ESocketException("WSocketResolvePort: Invalid Port.");
   if (StartsWithDigit(Port)) return static_cast<std::uint16_t>(LeadingNumber(Port));
   LoadSocketLibrary();
   std::string port = TrimBlanks(Port);

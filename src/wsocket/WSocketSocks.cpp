@@ -30,10 +30,14 @@ TSocksFailure Socks5ReplyError(int Field) {
 // Code and text of a failed SOCKS 4 reply (any code but 90).
 TSocksFailure Socks4ReplyError(int Code) {
   switch (Code) {
-    case 91: return Failure(SocksRequestRejected);
-    case 92: return Failure(SocksConnectionRefused);
-    case 93: return Failure(SocksAuthenticationFailed);
-    default: return Failure(SocksUnassignedReply, std::to_string(Code));
+    case 91:
+      return Failure(SocksRequestRejected);
+    case 92:
+      return Failure(SocksConnectionRefused);
+    case 93:
+      return Failure(SocksAuthenticationFailed);
+    default:
+      return Failure(SocksUnassignedReply, std::to_string(Code));
   }
 }
 
@@ -260,10 +264,17 @@ bool TCustomSocksWSocket::DoDataAvailable(std::uint16_t Error) {
     return false;
   }
   switch (FSocksPhase) {
-    case spMethods: HandleMethodReply(); return true;
-    case spAuth: HandleAuthReply(); return true;
-    case spConnect: return IsSocks4() ? HandleSocks4Reply() : HandleSocks5Reply();
-    default: SocksFail(SocksInternalError); return false;
+    case spMethods:
+      HandleMethodReply();
+      return true;
+    case spAuth:
+      HandleAuthReply();
+      return true;
+    case spConnect:
+      return IsSocks4() ? HandleSocks4Reply() : HandleSocks5Reply();
+    default:
+      SocksFail(SocksInternalError);
+      return false;
   }
 }
 
@@ -274,7 +285,8 @@ bool TCustomSocksWSocket::CollectReply(int Limit) {
   int n = TCustomWSocket::RecvRaw(FReplyBuffer + FReplyCount, room, 0);
   if (n < 0) {
     FLastError = WSAGetLastError();
-    if (FLastError != WSAEWOULDBLOCK) SocksFail(static_cast<std::uint16_t>(FLastError), "data receive error");
+    if (FLastError != WSAEWOULDBLOCK)
+      SocksFail(static_cast<std::uint16_t>(FLastError), "data receive error");
     return false;
   }
   if (n == 0) {
@@ -304,8 +316,11 @@ void TCustomSocksWSocket::HandleMethodReply() {
       if (FRequestedAuthMethod != 0) DoSocksAuthState(socksAuthNotRequired);
       SendConnectRequest();
       break;
-    case 2: SendAuthRequest(); break;
-    default: SocksFail(SocksMethodNotAcceptable);
+    case 2:
+      SendAuthRequest();
+      break;
+    default:
+      SocksFail(SocksMethodNotAcceptable);
   }
 }
 

@@ -306,7 +306,8 @@ std::uint16_t TCustomSslWSocket::HandshakeFailureCode(int SslError) const {
       case SSL_R_HTTPS_PROXY_REQUEST:
       case SSL_R_UNSUPPORTED_PROTOCOL:
         return TlsPeerSpeaksNoTls;
-      default: break;
+      default:
+        break;
     }
   }
   return TlsHandshakeFailed;
@@ -443,7 +444,8 @@ std::int32_t TCustomSslWSocket::RcvdCount() {
     int n = SSL_peek(FSsl, &probe, 1);
     if (n <= 0) {
       int sslError = SSL_get_error(FSsl, n);
-      if (sslError != SSL_ERROR_WANT_READ && sslError != SSL_ERROR_WANT_WRITE) NoteReadEnd(sslError);
+      if (sslError != SSL_ERROR_WANT_READ && sslError != SSL_ERROR_WANT_WRITE)
+        NoteReadEnd(sslError);
       ERR_clear_error();
       return 0;
     }

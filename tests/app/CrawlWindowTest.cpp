@@ -30,7 +30,8 @@ using Lines = std::vector<std::string>;
 using Pages = std::map<std::string, std::string>;
 
 Pages Site() {
-  return {{"/s/index.html", "<p>Hallo Welt</p><a href=\"two.html\">zwei</a><a href=\"/other/x.html\">fremd</a>"},
+  return {{"/s/index.html",
+           "<p>Hallo Welt</p><a href=\"two.html\">zwei</a><a href=\"/other/x.html\">fremd</a>"},
           {"/s/two.html", "<p>Zweite Seite</p>"},
           {"/other/x.html", "<p>Ausland</p>"}};
 }
@@ -67,8 +68,8 @@ TEST_F(CrawlWindowTest, AutomaticRunFillsTheListAndLeavesTheStartButtonOff) {
   EXPECT_EQ(ToCp1252(form->Label3->text()), "W\xF6rtner in der Liste: 6");
   EXPECT_TRUE(dialogs.Questions.empty());
   EXPECT_FALSE(form->GoBtn->isEnabled());
-  for (QPushButton* on : {form->EndeBtn, form->AboutBtn, form->DelBtn, form->SaveBtn, form->OpenBtn, form->NewBtn,
-                          form->SortBtn}) {
+  for (QPushButton* on : {form->EndeBtn, form->AboutBtn, form->DelBtn, form->SaveBtn, form->OpenBtn,
+                          form->NewBtn, form->SortBtn}) {
     EXPECT_TRUE(on->isEnabled());
   }
   EXPECT_FALSE(form->BreakBtn->isEnabled());
@@ -84,7 +85,8 @@ TEST_F(CrawlWindowTest, QuestionsAnsweredYesAndNo) {
   form->GoBtn->click();
   ASSERT_EQ(dialogs.Questions.size(), 1u);
   EXPECT_EQ(dialogs.Questions[0].Caption, "Frage");
-  EXPECT_EQ(dialogs.Questions[0].Text, "Soll der Link zu \"" + site.Root() + "\" weiterverfolgt werden?");
+  EXPECT_EQ(dialogs.Questions[0].Text,
+            "Soll der Link zu \"" + site.Root() + "\" weiterverfolgt werden?");
   EXPECT_EQ(dialogs.Questions[0].Buttons, TQuestionButtons::YesNo);
   EXPECT_TRUE(form->Words().FindWord("Ausland"));
 
@@ -102,15 +104,17 @@ TEST_F(CrawlWindowTest, QuestionsAnsweredYesAndNo) {
 }
 
 TEST_F(CrawlWindowTest, DuringARunOnlyTheAbortButtonsWorkAndAbbrechenEndsIt) {
-  SiteServer site(Pages{{"/1.html", "<p>eins</p><a href=2.html>2</a><a href=3.html>3</a>"}, {"/3.html", "<p>drei</p>"}},
+  SiteServer site(Pages{{"/1.html", "<p>eins</p><a href=2.html>2</a><a href=3.html>3</a>"},
+                        {"/3.html", "<p>drei</p>"}},
                   "/2.html");
   auto form = Create();
   form->Autosaug->setChecked(true);
   form->URLEdit->setText(FromCp1252(site.Root() + "1.html"));
   std::vector<bool> during;
   site.WhenRequested("/2.html", [&] {
-    for (QPushButton* button : {form->GoBtn, form->EndeBtn, form->AboutBtn, form->DelBtn, form->SaveBtn, form->OpenBtn,
-                                form->NewBtn, form->SortBtn, form->BreakBtn, form->LocalBreak2Btn}) {
+    for (QPushButton* button :
+         {form->GoBtn, form->EndeBtn, form->AboutBtn, form->DelBtn, form->SaveBtn, form->OpenBtn,
+          form->NewBtn, form->SortBtn, form->BreakBtn, form->LocalBreak2Btn}) {
       during.push_back(button->isEnabled());
     }
     // Does not enable the start button now.
@@ -120,9 +124,10 @@ TEST_F(CrawlWindowTest, DuringARunOnlyTheAbortButtonsWorkAndAbbrechenEndsIt) {
   });
   form->GoBtn->click();
   site.Release();
-  EXPECT_EQ(during, (std::vector<bool>{false, false, false, false, false, false, false, false, true, true, false}));
-  EXPECT_EQ(Log(*form), (Lines{site.Root() + "1.html", site.Root() + "2.html", "HTTP Fehler: 3", "Error...",
-                               "Done! (1 html files found...)..."}));
+  EXPECT_EQ(during, (std::vector<bool>{false, false, false, false, false, false, false, false, true,
+                                       true, false}));
+  EXPECT_EQ(Log(*form), (Lines{site.Root() + "1.html", site.Root() + "2.html", "HTTP Fehler: 3",
+                               "Error...", "Done! (1 html files found...)..."}));
   EXPECT_FALSE(form->Words().FindWord("drei"));
   EXPECT_TRUE(form->Words().FindWord("eins"));
 }
@@ -157,7 +162,9 @@ TEST_F(CrawlWindowTest, ASecondSpaceDuringTheRunLeavesTheAutomaticModeAlone) {
 }
 
 TEST_F(CrawlWindowTest, ConfirmedCloseDuringARunStopsIt) {
-  SiteServer site(Pages{{"/1.html", "<a href=2.html>2</a><a href=3.html>3</a>"}, {"/3.html", "<p>drei</p>"}}, "/2.html");
+  SiteServer site(
+      Pages{{"/1.html", "<a href=2.html>2</a><a href=3.html>3</a>"}, {"/3.html", "<p>drei</p>"}},
+      "/2.html");
   auto form = Create();
   form->Autosaug->setChecked(true);
   form->URLEdit->setText(FromCp1252(site.Root() + "1.html"));
@@ -193,8 +200,9 @@ TEST_F(CrawlWindowTest, TheWindowStaysLiveAndAbbrechenWorksWhilePageDataKeepsArr
     });
     site.WhenFlooded(std::int64_t{1} << 20, [&] { watch.start(10); });
     form->GoBtn->click();
-    EXPECT_EQ(Log(*form), (Lines{site.Root() + "1.html", site.Root() + "flood.html",
-                                 "HTTP Fehler: 3", "Error...", "Done! (1 html files found...)..."}));
+    EXPECT_EQ(Log(*form),
+              (Lines{site.Root() + "1.html", site.Root() + "flood.html", "HTTP Fehler: 3",
+                     "Error...", "Done! (1 html files found...)..."}));
     EXPECT_TRUE(testpeer::WaitUntil([&] { return site.FloodCutOff(); })) << site.FloodSent();
     EXPECT_FALSE(form->Words().FindWord("drei"));
   }
@@ -209,7 +217,8 @@ TEST_F(CrawlWindowTest, CrawlsTheNginxSiteAskingOnce) {
   dialogs.Answers = {TAnswer::Yes};
   form->GoBtn->click();
   ASSERT_EQ(dialogs.Questions.size(), 1u);
-  EXPECT_EQ(dialogs.Questions[0].Text, "Soll der Link zu \"" + web.Url("/") + "\" weiterverfolgt werden?");
+  EXPECT_EQ(dialogs.Questions[0].Text,
+            "Soll der Link zu \"" + web.Url("/") + "\" weiterverfolgt werden?");
   EXPECT_EQ(Log(*form).back(), "Done! (8 html files found...)...");
   EXPECT_TRUE(form->Words().FindWord("Ausland"));
   EXPECT_TRUE(form->Words().FindWord("Rahmen"));
@@ -285,16 +294,23 @@ TEST_F(CrawlWindowTest, GermanUtf8PageShowsAndSavesTheSameWordsAsItsWindows1252T
     QAbstractItemModel* model = form->ListView1->model();
     ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() == 14; }, 5000)) << page;
     QStringList shown;
-    for (int row = 0; row < model->rowCount(); ++row) shown << model->index(row, 0).data().toString();
+    for (int row = 0; row < model->rowCount(); ++row)
+      shown << model->index(row, 0).data().toString();
     screens.push_back(shown.join(QLatin1Char(' ')).toStdString());
     dialogs.Files = {dir.Path("saved.txt")};
     form->SaveBtn->click();
     files.push_back(dir.Read("saved.txt"));
   }
-  EXPECT_EQ(screens[0], "Seite Wir k\u00F6nnen die Stra\u00DF" "e nicht \u00FC" "berm\u00E4\u00DFig sperren sagen "
-                        "B\u00E4ren \u201Eheute\u201C f\u00FCr 5 \u20AC");
-  EXPECT_EQ(files[0], "Seite\r\nWir\r\nk\xF6nnen\r\ndie\r\nStra\xDF" "e\r\nnicht\r\n\xFC" "berm\xE4\xDFig\r\nsperren\r\n"
-                      "sagen\r\nB\xE4ren\r\n\x84heute\x93\r\nf\xFCr\r\n5\r\n\x80\r\n");
+  EXPECT_EQ(screens[0],
+            "Seite Wir k\u00F6nnen die Stra\u00DF"
+            "e nicht \u00FC"
+            "berm\u00E4\u00DFig sperren sagen "
+            "B\u00E4ren \u201Eheute\u201C f\u00FCr 5 \u20AC");
+  EXPECT_EQ(files[0],
+            "Seite\r\nWir\r\nk\xF6nnen\r\ndie\r\nStra\xDF"
+            "e\r\nnicht\r\n\xFC"
+            "berm\xE4\xDFig\r\nsperren\r\n"
+            "sagen\r\nB\xE4ren\r\n\x84heute\x93\r\nf\xFCr\r\n5\r\n\x80\r\n");
   for (size_t i = 1; i < screens.size(); ++i) {
     EXPECT_EQ(screens[i], screens[0]) << i;
     EXPECT_EQ(files[i], files[0]) << i;

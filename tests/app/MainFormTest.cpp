@@ -27,7 +27,9 @@ namespace {
 
 class MainFormTest : public ::testing::Test {
  protected:
-  std::unique_ptr<TMainForm> Create() { return std::make_unique<TMainForm>(dir.Path("tirasel"), &dialogs); }
+  std::unique_ptr<TMainForm> Create() {
+    return std::make_unique<TMainForm>(dir.Path("tirasel"), &dialogs);
+  }
   std::string Options() const { return dir.Read("options.dat"); }
   void SetOptions(const std::string& bytes) const { dir.Write("options.dat", bytes); }
   static std::string Text(QLineEdit* edit) { return ToCp1252(edit->text()); }
@@ -48,7 +50,8 @@ class MainFormTest : public ::testing::Test {
   static void ShowAppended(TMainForm& form) { form.ListView1->WordModel()->FlushAppends(); }
   static std::vector<int> SelectedRows(TMainForm& form) {
     std::vector<int> rows;
-    for (const QModelIndex& index : form.ListView1->selectionModel()->selectedRows()) rows.push_back(index.row());
+    for (const QModelIndex& index : form.ListView1->selectionModel()->selectedRows())
+      rows.push_back(index.row());
     std::sort(rows.begin(), rows.end());
     return rows;
   }
@@ -94,12 +97,20 @@ TEST_F(MainFormTest, ControlsAsDesigned) {
       {form->Autosaug, "Automatisch Saugen, nie den Benutzer fragen...", {8, 56, 353, 17}, true},
       {form->BreakBtn, "Abbrechen", {112, 88, 97, 25}, false},
       {form->LocalBreak2Btn, "Aktuelle Datei abbrechen", {216, 88, 161, 25}, false},
-      {form->OpenBtn, "Liste \xD6""ffnen (weitersaugen)...", {8, 120, 185, 33}, true},
+      {form->OpenBtn,
+       "Liste \xD6"
+       "ffnen (weitersaugen)...",
+       {8, 120, 185, 33},
+       true},
       {form->SaveBtn, "Liste speichern...", {200, 120, 177, 33}, true},
       {form->NewBtn, "Liste neu...", {384, 120, 185, 33}, true},
       {form->DelBtn, "Markierte eintr\xE4ge l\xF6schen", {384, 160, 185, 33}, true},
       {form->EndeBtn, "Beenden", {384, 8, 185, 33}, true},
-      {form->AboutBtn, "\xDC""ber das Programm", {384, 48, 185, 33}, true},
+      {form->AboutBtn,
+       "\xDC"
+       "ber das Programm",
+       {384, 48, 185, 33},
+       true},
       {form->SortBtn, "Liste sortieren", {200, 160, 177, 33}, true},
   };
   for (const Expected& row : table) {
@@ -162,10 +173,10 @@ TEST_F(MainFormTest, PanelsFollowTheWindowSize) {
 
 TEST_F(MainFormTest, TabOrderRunsFromTheLogOverTheFieldsToTheList) {
   auto form = Create();
-  std::vector<QWidget*> expected = {form->Memo1,   form->URLEdit,  form->ProxyEdit,      form->GoBtn,
-                                    form->Autosaug, form->BreakBtn, form->LocalBreak2Btn, form->OpenBtn,
-                                    form->SaveBtn, form->NewBtn,   form->DelBtn,         form->EndeBtn,
-                                    form->AboutBtn, form->SortBtn, form->ListView1};
+  std::vector<QWidget*> expected = {
+      form->Memo1,    form->URLEdit,        form->ProxyEdit, form->GoBtn,   form->Autosaug,
+      form->BreakBtn, form->LocalBreak2Btn, form->OpenBtn,   form->SaveBtn, form->NewBtn,
+      form->DelBtn,   form->EndeBtn,        form->AboutBtn,  form->SortBtn, form->ListView1};
   std::vector<QWidget*> chain;
   QWidget* at = form->Memo1;
   for (int step = 0; step < 500 && chain.size() < expected.size(); ++step) {
@@ -260,10 +271,13 @@ TEST_F(MainFormTest, ShortSettingsFileStopsAtTheIncompleteFieldAndSaysSoOnce) {
     std::string address;
   };
   std::vector<Case> cases = {
-      {"", false, kMakerWebSite},                                   // empty file
-      {std::string("\1\x0A" "abc", 5), true, kMakerWebSite},        // address cut short
-      {std::string("\1\3abc\4pr", 8), true, "abc"},                 // proxy cut short
-      {std::string("\0\3abc", 5), false, "abc"},                    // proxy length missing
+      {"", false, kMakerWebSite},  // empty file
+      {std::string("\1\x0A"
+                   "abc",
+                   5),
+       true, kMakerWebSite},                         // address cut short
+      {std::string("\1\3abc\4pr", 8), true, "abc"},  // proxy cut short
+      {std::string("\0\3abc", 5), false, "abc"},     // proxy length missing
   };
   for (const Case& c : cases) {
     SetOptions(c.bytes);
@@ -281,7 +295,8 @@ TEST_F(MainFormTest, ShortSettingsFileStopsAtTheIncompleteFieldAndSaysSoOnce) {
 }
 
 TEST_F(MainFormTest, SettingsFileThatCannotBeCreatedIsSkippedSilently) {
-  std::filesystem::create_directory(dir.Path("options.dat"));  // neither readable nor writable as a file
+  std::filesystem::create_directory(
+      dir.Path("options.dat"));  // neither readable nor writable as a file
   auto form = Create();
   EXPECT_EQ(Text(form->URLEdit), kMakerWebSite);
   form->URLEdit->setText(QStringLiteral("neu"));
@@ -323,10 +338,15 @@ TEST_F(MainFormTest, OpenAppendsTheChosenFileAndCancelDoesNothing) {
 
 TEST_F(MainFormTest, SaveWritesTheListAndReportsAFileThatCannotBeWritten) {
   auto form = Create();
-  for (const char* word : {"Stra\xDF""e", "Weg"}) form->Words().AddWord(word);
+  for (const char* word : {"Stra\xDF"
+                           "e",
+                           "Weg"})
+    form->Words().AddWord(word);
   dialogs.Files = {dir.Path("out.txt"), dir.Path("no/dir/out.txt"), std::nullopt};
   form->SaveBtn->click();
-  EXPECT_EQ(dir.Read("out.txt"), "Stra\xDF""e\r\nWeg\r\n");
+  EXPECT_EQ(dir.Read("out.txt"),
+            "Stra\xDF"
+            "e\r\nWeg\r\n");
   form->SaveBtn->click();
   EXPECT_EQ(dialogs.Errors.size(), 1u);
   form->SaveBtn->click();  // cancelled
@@ -346,7 +366,8 @@ TEST_F(MainFormTest, NewClearsOnlyOnYes) {
   EXPECT_EQ(form->ListView1->model()->rowCount(), 0);
   ASSERT_EQ(dialogs.Questions.size(), 3u);
   EXPECT_EQ(dialogs.Questions[0].Caption, "Neue Liste");
-  EXPECT_EQ(dialogs.Questions[0].Text, "Wollen Sie die Liste mit den W\xF6rtern wirklich l\xF6schen?");
+  EXPECT_EQ(dialogs.Questions[0].Text,
+            "Wollen Sie die Liste mit den W\xF6rtern wirklich l\xF6schen?");
   EXPECT_EQ(dialogs.Questions[0].Buttons, TQuestionButtons::YesNoCancel);
 }
 
@@ -511,6 +532,7 @@ TEST_F(MainFormTest, FailedSavesNameTheFileAndKeepTheOldOne) {
                                    "\" konnte nicht gespeichert werden:\nFile too large");
   form->SaveBtn->click();
   ASSERT_EQ(dialogs.Errors.size(), 3u);
-  EXPECT_EQ(dialogs.Errors[2], "Die Datei \"" + dir.Path("no/dir/out.txt") +
-                                   "\" konnte nicht gespeichert werden:\nNo such file or directory");
+  EXPECT_EQ(dialogs.Errors[2],
+            "Die Datei \"" + dir.Path("no/dir/out.txt") +
+                "\" konnte nicht gespeichert werden:\nNo such file or directory");
 }

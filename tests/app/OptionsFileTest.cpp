@@ -27,7 +27,10 @@ TEST(OptionsFile, ReaderStopsAtTheFirstIncompleteField) {
   TOptionsReader empty("");
   EXPECT_THROW(empty.ReadFlag(), EInOutError);
 
-  TOptionsReader shortText(std::string("\x07\x05" "abc", 5));
+  TOptionsReader shortText(
+      std::string("\x07\x05"
+                  "abc",
+                  5));
   EXPECT_TRUE(shortText.ReadFlag());
   try {
     shortText.ReadString();

@@ -125,8 +125,8 @@ TEST(SettingsLocation, ReadOnlyProgramDirKeepsTheSettingsInTheUsersDirectory) {
     TMainForm form(program.Dir() + "tirasel", &dialogs);
     EXPECT_EQ(ToCp1252(form.URLEdit->text()), "http://mitgeliefert/");
     EXPECT_TRUE(form.Autosaug->isChecked());
-    EXPECT_FALSE(config.Exists("tirasel"));  // nothing written at start
-    form.ProxyEdit->setText(QStringLiteral("proxy:3128"));   // creates the directory and the file
+    EXPECT_FALSE(config.Exists("tirasel"));                 // nothing written at start
+    form.ProxyEdit->setText(QStringLiteral("proxy:3128"));  // creates the directory and the file
   }
   EXPECT_EQ(config.Read("tirasel/options.dat"),
             EncodeOptions(true, "http://mitgeliefert/", "proxy:3128"));

@@ -185,7 +185,7 @@ TEST(QtDialogs, OpenedFileNameTakesTheNameAsTypedAndElseWithTheDefaultExtension)
   EXPECT_EQ(opened("liste2"), dir.Path("liste2.txt"));
   EXPECT_EQ(opened("liste2.txt"), dir.Path("liste2.txt"));
   EXPECT_EQ(opened("beide"), dir.Path("beide"));  // the name as typed comes first
-  EXPECT_EQ(opened("x.y"), dir.Path("x.y"));  // has an extension: none added
+  EXPECT_EQ(opened("x.y"), dir.Path("x.y"));      // has an extension: none added
   EXPECT_EQ(opened("fehlt"), dir.Path("fehlt"));
   EXPECT_EQ(opened("*"), dir.Path("*"));
   EXPECT_EQ(opened("ordner"), dir.Path("ordner"));
@@ -238,7 +238,8 @@ TEST(ToolkitTexts, MessageBoxesAndFileDialogsSpeakGerman) {
     std::unique_ptr<QFileDialog> save(MakeSaveDialog(nullptr));
     EXPECT_EQ(save->labelText(QFileDialog::FileName), QStringLiteral("Datei&name:"));
     std::unique_ptr<QFileDialog> open(MakeOpenDialog(nullptr));
-    EXPECT_EQ(open->labelText(QFileDialog::Accept), FromCp1252("&\xD6" "ffnen"));
+    EXPECT_EQ(open->labelText(QFileDialog::Accept), FromCp1252("&\xD6"
+                                                               "ffnen"));
     // The open dialog's own "not found" message.
     const char* notFound = "%1\nFile not found.\nPlease verify the correct file name was given.";
     EXPECT_NE(QFileDialog::tr(notFound), QLatin1String(notFound));

@@ -33,11 +33,34 @@ TEST(CliOptions, DefaultsKeepTheWindowsRun) {
 }
 
 TEST(CliOptions, ValuesFollowOrComeAfterAnEqualsSign) {
-  std::optional<TCliOptions> options =
-      Parse({"--timeout=5", "--delay", "250", "--parallel=8", "--max-pages=3", "--depth", "0", "--include", "a", "--include=b=c",
-             "--exclude", "x", "--auth", "anna:ge:heim", "--proxy-auth=p:", "--user-agent=Bot 1.0", "--min-length",
-             "5", "--max-length=9", "--lowercase", "--no-numbers", "--strip-punctuation", "--skip-code", "--count",
-             "--emails", "m.txt", "--stats", "http://x/"});
+  std::optional<TCliOptions> options = Parse({"--timeout=5",
+                                              "--delay",
+                                              "250",
+                                              "--parallel=8",
+                                              "--max-pages=3",
+                                              "--depth",
+                                              "0",
+                                              "--include",
+                                              "a",
+                                              "--include=b=c",
+                                              "--exclude",
+                                              "x",
+                                              "--auth",
+                                              "anna:ge:heim",
+                                              "--proxy-auth=p:",
+                                              "--user-agent=Bot 1.0",
+                                              "--min-length",
+                                              "5",
+                                              "--max-length=9",
+                                              "--lowercase",
+                                              "--no-numbers",
+                                              "--strip-punctuation",
+                                              "--skip-code",
+                                              "--count",
+                                              "--emails",
+                                              "m.txt",
+                                              "--stats",
+                                              "http://x/"});
   ASSERT_TRUE(options);
   EXPECT_EQ(options->TimeoutSeconds, 5);
   EXPECT_EQ(options->DelayMs, 250);
@@ -54,20 +77,26 @@ TEST(CliOptions, ValuesFollowOrComeAfterAnEqualsSign) {
   EXPECT_EQ(options->UserAgent, "Bot 1.0");
   EXPECT_EQ(options->MinLength, 5u);
   EXPECT_EQ(options->MaxLength, 9u);
-  EXPECT_TRUE(options->Lowercase && options->NoNumbers && options->StripPunctuation && options->SkipCode &&
-              options->Count && options->Stats);
+  EXPECT_TRUE(options->Lowercase && options->NoNumbers && options->StripPunctuation &&
+              options->SkipCode && options->Count && options->Stats);
   EXPECT_EQ(options->EmailsFile, "m.txt");
   EXPECT_EQ(options->Url, "http://x/");
 }
 
 TEST(CliOptions, UsageErrorsNameTheOption) {
-  EXPECT_EQ(ErrorOf({"--include", "(", "http://x/"}).rfind("--include: bad regular expression \"(\"", 0), 0u);
-  EXPECT_EQ(ErrorOf({"--exclude=[a", "http://x/"}).rfind("--exclude: bad regular expression", 0), 0u);
-  EXPECT_EQ(ErrorOf({"--timeout", "x", "http://x/"}), "--timeout: not a number from 0 to 86400: \"x\"");
+  EXPECT_EQ(
+      ErrorOf({"--include", "(", "http://x/"}).rfind("--include: bad regular expression \"(\"", 0),
+      0u);
+  EXPECT_EQ(ErrorOf({"--exclude=[a", "http://x/"}).rfind("--exclude: bad regular expression", 0),
+            0u);
+  EXPECT_EQ(ErrorOf({"--timeout", "x", "http://x/"}),
+            "--timeout: not a number from 0 to 86400: \"x\"");
   EXPECT_EQ(ErrorOf({"--depth", "-1", "http://x/"}).rfind("--depth: not a number", 0), 0u);
   EXPECT_EQ(ErrorOf({"--max-pages", "3x", "http://x/"}).rfind("--max-pages: not a number", 0), 0u);
   EXPECT_EQ(ErrorOf({"--delay=", "http://x/"}).rfind("--delay: not a number", 0), 0u);
-  EXPECT_EQ(ErrorOf({"--min-length", "99999999999", "http://x/"}).rfind("--min-length: not a number", 0), 0u);
+  EXPECT_EQ(
+      ErrorOf({"--min-length", "99999999999", "http://x/"}).rfind("--min-length: not a number", 0),
+      0u);
   EXPECT_EQ(ErrorOf({"--auth", "nocolon", "http://x/"}), "--auth: expected USER:PASSWORD");
   EXPECT_EQ(ErrorOf({"--auth", ":pw", "http://x/"}), "--auth: expected USER:PASSWORD");
   EXPECT_EQ(ErrorOf({"--count=yes", "http://x/"}), "--count takes no value");
@@ -79,20 +108,42 @@ TEST(CliOptions, UsageErrorsNameTheOption) {
 
 TEST(CliOptions, HelpListsEveryOptionWithItsDefault) {
   std::string help = CliUsage();
-  for (const char* name : {"--proxy HOST[:PORT]", "--proxy-auth USER:PASSWORD", "--auth USER:PASSWORD",
-                           "--user-agent TEXT", "--list FILE", "--output FILE", "--ask", "--timeout SECONDS",
-                           "--delay MS", "--max-pages N", "--depth N", "--include REGEX", "--exclude REGEX",
-                           "--min-length N", "--max-length N", "--lowercase", "--no-numbers", "--strip-punctuation",
-                           "--skip-code", "--count", "--emails FILE", "--stats", "--version", "--help"}) {
+  for (const char* name : {"--proxy HOST[:PORT]",
+                           "--proxy-auth USER:PASSWORD",
+                           "--auth USER:PASSWORD",
+                           "--user-agent TEXT",
+                           "--list FILE",
+                           "--output FILE",
+                           "--ask",
+                           "--timeout SECONDS",
+                           "--delay MS",
+                           "--max-pages N",
+                           "--depth N",
+                           "--include REGEX",
+                           "--exclude REGEX",
+                           "--min-length N",
+                           "--max-length N",
+                           "--lowercase",
+                           "--no-numbers",
+                           "--strip-punctuation",
+                           "--skip-code",
+                           "--count",
+                           "--emails FILE",
+                           "--stats",
+                           "--version",
+                           "--help"}) {
     EXPECT_NE(help.find(std::string("  ") + name), std::string::npos) << name;
   }
-  for (const char* fact : {"(default: 30; 0: never)", "\"Mozilla/3.0", "0, no",
-                           "ECMAScript", "Exit status: 0"}) {
+  for (const char* fact :
+       {"(default: 30; 0: never)", "\"Mozilla/3.0", "0, no", "ECMAScript", "Exit status: 0"}) {
     EXPECT_NE(help.find(fact), std::string::npos) << fact;
   }
   size_t defaults = 0, options = 0;
-  for (size_t at = help.find("default:"); at != std::string::npos; at = help.find("default:", at + 1)) ++defaults;
-  for (size_t at = help.find("\n  --"); at != std::string::npos; at = help.find("\n  --", at + 1)) ++options;
+  for (size_t at = help.find("default:"); at != std::string::npos;
+       at = help.find("default:", at + 1))
+    ++defaults;
+  for (size_t at = help.find("\n  --"); at != std::string::npos; at = help.find("\n  --", at + 1))
+    ++options;
   EXPECT_GE(options, 24u);
   EXPECT_EQ(defaults, options - 2);  // every option but --version and --help
 }

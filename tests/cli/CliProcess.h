@@ -26,7 +26,8 @@ struct Result {
 // and may return a signal to send. `onStarted` learns the child's process
 // id as soon as it exists.
 inline Result RunCli(const std::vector<std::string>& args, const std::string& input = "",
-                     const std::function<int(const std::string&)>& onError = nullptr, bool keepInputOpen = false,
+                     const std::function<int(const std::string&)>& onError = nullptr,
+                     bool keepInputOpen = false,
                      const std::function<void(pid_t)>& onStarted = nullptr) {
   int in[2], out[2], err[2];
   if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) return {};
@@ -45,7 +46,8 @@ inline Result RunCli(const std::vector<std::string>& args, const std::string& in
   ::close(in[0]);
   ::close(out[1]);
   ::close(err[1]);
-  if (!input.empty()) [[maybe_unused]] ssize_t ignored = ::write(in[1], input.data(), input.size());
+  if (!input.empty()) [[maybe_unused]]
+    ssize_t ignored = ::write(in[1], input.data(), input.size());
   if (!keepInputOpen) ::close(in[1]);
 
   Result result;
@@ -80,7 +82,8 @@ inline Result RunCli(const std::vector<std::string>& args, const std::string& in
   ::close(err[0]);
   if (keepInputOpen) ::close(in[1]);
   int status = 0;
-  for (int tries = 0; tries < 100 && ::waitpid(pid, &status, WNOHANG) == 0; ++tries) ::usleep(50000);
+  for (int tries = 0; tries < 100 && ::waitpid(pid, &status, WNOHANG) == 0; ++tries)
+    ::usleep(50000);
   if (::waitpid(pid, &status, WNOHANG) == 0) {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, &status, 0);

@@ -25,10 +25,13 @@ using Pages = std::map<std::string, std::string>;
 using clitest::Result;
 using clitest::RunCli;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 Pages Site() {
-  return {{"/s/index.html", "<p>Hallo Welt</p><a href=\"two.html\">zwei</a><a href=\"/other/x.html\">fremd</a>"},
+  return {{"/s/index.html",
+           "<p>Hallo Welt</p><a href=\"two.html\">zwei</a><a href=\"/other/x.html\">fremd</a>"},
           {"/s/two.html", "<p>Zweite Seite, sch&ouml;n</p>"},
           {"/other/x.html", "<p>Ausland</p>"}};
 }
@@ -59,7 +62,8 @@ TEST(Cli, AskFollowsTheAnswersFromTheTerminal) {
   SiteServer site(Site());
   Result yes = RunCli({"--ask", site.Root() + "s/index.html"}, "y\n");
   EXPECT_EQ(yes.status, 0);
-  EXPECT_TRUE(Contains(yes.err, "Soll der Link zu \"" + site.Root() + "\" weiterverfolgt werden? [y/n]"));
+  EXPECT_TRUE(
+      Contains(yes.err, "Soll der Link zu \"" + site.Root() + "\" weiterverfolgt werden? [y/n]"));
   EXPECT_TRUE(Contains(yes.out, "Ausland\n"));
 
   Result no = RunCli({"--ask", site.Root() + "s/index.html"}, "n\n");
@@ -73,20 +77,22 @@ TEST(Cli, ListFileIsContinuedAndOutputFileWritten) {
   SiteServer site(Site());
   TTempDir dir;
   dir.Write("list.txt", "welt\r\nalt\r\n");
-  Result run = RunCli({"--list", dir.Path("list.txt"), "--output", dir.Path("out.txt"), "--encoding", "Windows-1252",
-                       site.Root() + "s/two.html"});
+  Result run = RunCli({"--list", dir.Path("list.txt"), "--output", dir.Path("out.txt"),
+                       "--encoding", "Windows-1252", site.Root() + "s/two.html"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(dir.Read("out.txt"), "welt\r\nalt\r\nZweite\r\nSeite\r\nsch\xF6n\r\n");
   // The same list in UTF-8, read back by --list and continued.
-  Result utf8 = RunCli({"--list", dir.Path("list.txt"), "--output", dir.Path("out8.txt"), site.Root() + "s/two.html"});
+  Result utf8 = RunCli({"--list", dir.Path("list.txt"), "--output", dir.Path("out8.txt"),
+                        site.Root() + "s/two.html"});
   EXPECT_EQ(utf8.status, 0) << utf8.err;
   EXPECT_EQ(dir.Read("out8.txt"), "welt\nalt\nZweite\nSeite\nsch\xC3\xB6n\n");
   Result again = RunCli({"--list", dir.Path("out8.txt"), site.Root() + "s/two.html"});
   EXPECT_EQ(again.out, "welt\nalt\nZweite\nSeite\nsch\xC3\xB6n\n");
 
   EXPECT_EQ(RunCli({"--list", dir.Path("missing.txt"), site.Root() + "s/two.html"}).status, 2);
-  Result unwritable = RunCli({"--output", dir.Path("no/such/dir/out.txt"), site.Root() + "s/two.html"});
+  Result unwritable =
+      RunCli({"--output", dir.Path("no/such/dir/out.txt"), site.Root() + "s/two.html"});
   EXPECT_EQ(unwritable.status, 1);
   EXPECT_TRUE(Contains(unwritable.err, "cannot write"));
 }
@@ -118,7 +124,8 @@ TEST(Cli, MaxPageSizeTurnsLargerPagesIntoFailedFetches) {
 }
 
 TEST(Cli, CtrlCEndsTheRunAndKeepsTheWordsSoFar) {
-  SiteServer site(Pages{{"/1.html", "<p>erste</p><a href=2.html>2</a><a href=3.html>3</a>"}, {"/3.html", "<p>dritte</p>"}},
+  SiteServer site(Pages{{"/1.html", "<p>erste</p><a href=2.html>2</a><a href=3.html>3</a>"},
+                        {"/3.html", "<p>dritte</p>"}},
                   "/2.html");
   bool sent = false;
   Result run = RunCli({site.Root() + "1.html"}, "", [&](const std::string& err) {
@@ -146,11 +153,12 @@ TEST(Cli, CtrlCEndsARunWhilePageDataKeepsArriving) {
     // busy with the flood when it comes, however loaded the machine is.
     std::atomic<pid_t> child{0};
     site.WhenFloodedOnServer(std::int64_t{1} << 20, [&] {
-      for (int i = 0; i < 1000 && child.load() == 0; ++i) ::usleep(10'000);  // the parent's fork has returned
+      for (int i = 0; i < 1000 && child.load() == 0; ++i)
+        ::usleep(10'000);  // the parent's fork has returned
       if (child.load() > 0) ::kill(child.load(), SIGINT);
     });
-    Result run = RunCli({"--output", dir.Path("out.txt"), site.Root() + "1.html"}, "", nullptr, false,
-                        [&](pid_t pid) { child = pid; });
+    Result run = RunCli({"--output", dir.Path("out.txt"), site.Root() + "1.html"}, "", nullptr,
+                        false, [&](pid_t pid) { child = pid; });
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(dir.Read("out.txt"), "erste\nf\n3\n");
     EXPECT_TRUE(Contains(run.err, "HTTP Fehler: 3\nError...\n")) << run.err;
@@ -174,7 +182,8 @@ TEST(Cli, ASecondCtrlCEndsAtOnceAndStillWritesTheWords) {
     ++sent;
     return SIGINT;
   };
-  const std::vector<std::string> args = {"--ask", "--output", dir.Path("out.txt"), site.Root() + "s/index.html"};
+  const std::vector<std::string> args = {"--ask", "--output", dir.Path("out.txt"),
+                                         site.Root() + "s/index.html"};
   Result run = RunCli(args, "", interrupt, true);
   EXPECT_EQ(sent, 2);
   EXPECT_EQ(run.status, 0) << run.err;
@@ -198,15 +207,20 @@ TEST(Cli, CrawlsTheNginxSiteThroughTinyproxy) {
   }
   EXPECT_EQ(run.err, expectedLog + "Done! (7 html files found...)...\n");
   EXPECT_TRUE(Contains(run.out, "\nRahmen\n"));
-  EXPECT_TRUE(Contains(run.out, "\nzur\xC3\xBC" "ck\n"));
+  EXPECT_TRUE(Contains(run.out,
+                       "\nzur\xC3\xBC"
+                       "ck\n"));
 }
 
 TEST(Cli, WritesUtf8ByDefaultAndWindows1252OnRequest) {
   testsupport::NginxServer web;
   testsite::ServeCharsetPages(web);
   web.Start();
-  const std::string german = "Seite\nWir\nk\xC3\xB6nnen\ndie\nStra\xC3\x9F" "e\nnicht\n\xC3\xBC" "berm\xC3\xA4\xC3\x9Fig\n"
-                             "sperren\nsagen\nB\xC3\xA4ren\n\xE2\x80\x9Eheute\xE2\x80\x9C\nf\xC3\xBCr\n5\n\xE2\x82\xAC\n";
+  const std::string german =
+      "Seite\nWir\nk\xC3\xB6nnen\ndie\nStra\xC3\x9F"
+      "e\nnicht\n\xC3\xBC"
+      "berm\xC3\xA4\xC3\x9Fig\n"
+      "sperren\nsagen\nB\xC3\xA4ren\n\xE2\x80\x9Eheute\xE2\x80\x9C\nf\xC3\xBCr\n5\n\xE2\x82\xAC\n";
   for (const char* page : {"/kopf.html", "/meta.html", "/roh.html", "/latin1.html", "/ohne.html"}) {
     Result run = RunCli({web.Url(page)});
     EXPECT_EQ(run.status, 0) << run.err;
@@ -223,13 +237,18 @@ TEST(Cli, WritesUtf8ByDefaultAndWindows1252OnRequest) {
 }
 
 TEST(Cli, LogLinesAndQuestionsFollowTheEncoding) {
-  SiteServer site(Pages{{"/s/index.html", "<a href=\"m\xFCll.html\">x</a> <a href=\"http://127.0.0.2/\xE4/y.html\">y</a>"}});
+  SiteServer site(
+      Pages{{"/s/index.html",
+             "<a href=\"m\xFCll.html\">x</a> <a href=\"http://127.0.0.2/\xE4/y.html\">y</a>"}});
   Result utf8 = RunCli({"--ask", site.Root() + "s/index.html"}, "n\n");
   EXPECT_TRUE(Contains(utf8.err, site.Root() + "s/m\xC3\xBCll.html\n"));
-  EXPECT_TRUE(Contains(utf8.err, "Soll der Link zu \"http://127.0.0.2/\xC3\xA4/\" weiterverfolgt werden? [y/n]"));
-  Result cp1252 = RunCli({"--ask", "--encoding", "windows-1252", site.Root() + "s/index.html"}, "n\n");
+  EXPECT_TRUE(Contains(
+      utf8.err, "Soll der Link zu \"http://127.0.0.2/\xC3\xA4/\" weiterverfolgt werden? [y/n]"));
+  Result cp1252 =
+      RunCli({"--ask", "--encoding", "windows-1252", site.Root() + "s/index.html"}, "n\n");
   EXPECT_TRUE(Contains(cp1252.err, site.Root() + "s/m\xFCll.html\n"));
-  EXPECT_TRUE(Contains(cp1252.err, "Soll der Link zu \"http://127.0.0.2/\xE4/\" weiterverfolgt werden? [y/n]"));
+  EXPECT_TRUE(Contains(cp1252.err,
+                       "Soll der Link zu \"http://127.0.0.2/\xE4/\" weiterverfolgt werden? [y/n]"));
   // The request went out percent-encoded.
   EXPECT_EQ(site.Requested().at(1), "/s/m%C3%BCll.html");
 }
@@ -254,7 +273,8 @@ TEST(Cli, HarvestsAnHttpsSiteDirectlyThroughTinyproxyAndFromAPlainSiteRelocating
 
   Result plain = RunCli({"--ca-file", ca, web.Url("/a/index.html")});
   Result direct = RunCli({"--ca-file", ca, web.TlsUrl("/a/index.html")});
-  Result tunnelled = RunCli({"--ca-file", ca, "--proxy", proxy.HostPort(), web.TlsUrl("/a/index.html")});
+  Result tunnelled =
+      RunCli({"--ca-file", ca, "--proxy", proxy.HostPort(), web.TlsUrl("/a/index.html")});
   // Every address of the plain site relocates to https: after the start
   // page, the run goes on from the https addresses its links resolve to.
   const std::string start = web.Url("/a/index.html") + "\n";
@@ -265,7 +285,9 @@ TEST(Cli, HarvestsAnHttpsSiteDirectlyThroughTinyproxyAndFromAPlainSiteRelocating
   for (const Result* run : {&plain, &direct, &tunnelled}) {
     EXPECT_EQ(run->status, 0) << run->err;
     EXPECT_TRUE(Contains(run->out, "\nRahmen\n"));
-    EXPECT_TRUE(Contains(run->out, "\nzur\xC3\xBC" "ck\n"));
+    EXPECT_TRUE(Contains(run->out,
+                         "\nzur\xC3\xBC"
+                         "ck\n"));
   }
   EXPECT_EQ(direct.out, plain.out);
   EXPECT_EQ(tunnelled.out, plain.out);
@@ -278,7 +300,8 @@ TEST(Cli, ABadCertificateEndsThePageUnlessInsecure) {
   web.UseTls(certs.SelfSigned().cert, certs.SelfSigned().key);
   web.Start();
   Result strict = RunCli({web.TlsUrl("/p.html")});
-  EXPECT_EQ(strict.err, web.TlsUrl("/p.html") + "\nHTTP Fehler: " + std::to_string(TlsCertificateSelfSigned) +
+  EXPECT_EQ(strict.err, web.TlsUrl("/p.html") +
+                            "\nHTTP Fehler: " + std::to_string(TlsCertificateSelfSigned) +
                             "\nError...\nDone! (0 html files found...)...\n");
   Result insecure = RunCli({"--insecure", web.TlsUrl("/p.html")});
   EXPECT_EQ(insecure.err, web.TlsUrl("/p.html") + "\nDone! (1 html files found...)...\n");

@@ -35,7 +35,9 @@ Result RunCli(std::vector<std::string> args, const std::string& input = "",
 }
 using Pages = std::map<std::string, std::string>;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 // nginx serving the pages.
 struct NginxSite {
@@ -64,10 +66,11 @@ using Strings = std::vector<std::string>;
 // Harvested in this order: Haus (3 times in all), Baum (3), (Klammer), Frage?,
 // 2024, R2D2, ÄRGER (2, once as ärger), Stra&#8364;e, Zug (2), Zwei.
 Pages WordSite() {
-  return {{"/w/index.html",
-           "<p>Haus haus Baum (Klammer) Frage? 2024 R2D2 &#196;RGER &#228;rger Stra&#8364;e Zug.</p>"
-           "<a href=\"two.html\">Zwei</a>"},
-          {"/w/two.html", "<p>Baum baum Zug Haus</p>"}};
+  return {
+      {"/w/index.html",
+       "<p>Haus haus Baum (Klammer) Frage? 2024 R2D2 &#196;RGER &#228;rger Stra&#8364;e Zug.</p>"
+       "<a href=\"two.html\">Zwei</a>"},
+      {"/w/two.html", "<p>Baum baum Zug Haus</p>"}};
 }
 
 TEST(CliOutput, FiltersAndCountsCompareWithTheExpectedLists) {
@@ -78,19 +81,27 @@ TEST(CliOutput, FiltersAndCountsCompareWithTheExpectedLists) {
     EXPECT_EQ(result.status, 0) << result.err;
     return result.out;
   };
-  const std::string plain = "Haus\r\nBaum\r\n(Klammer)\r\nFrage?\r\n2024\r\nR2D2\r\n\xC4RGER\r\nStra&#8364;e\r\nZug\r\nZwei\r\n";
+  const std::string plain =
+      "Haus\r\nBaum\r\n(Klammer)\r\nFrage?\r\n2024\r\nR2D2\r\n\xC4RGER\r\nStra&#8364;"
+      "e\r\nZug\r\nZwei\r\n";
   EXPECT_EQ(run({}), plain);
   EXPECT_EQ(run({"--count"}),
-            "Haus, 3\r\nBaum, 3\r\n\xC4RGER, 2\r\nZug, 2\r\n(Klammer), 1\r\nFrage?, 1\r\n2024, 1\r\nR2D2, 1\r\n"
+            "Haus, 3\r\nBaum, 3\r\n\xC4RGER, 2\r\nZug, 2\r\n(Klammer), 1\r\nFrage?, 1\r\n2024, "
+            "1\r\nR2D2, 1\r\n"
             "Stra&#8364;e, 1\r\nZwei, 1\r\n");
   EXPECT_EQ(run({"--lowercase"}),
-            "haus\r\nbaum\r\n(klammer)\r\nfrage?\r\n2024\r\nr2d2\r\n\xE4rger\r\nstra&#8364;e\r\nzug\r\nzwei\r\n");
-  EXPECT_EQ(run({"--no-numbers"}), "Haus\r\nBaum\r\n(Klammer)\r\nFrage?\r\n\xC4RGER\r\nStra&#8364;e\r\nZug\r\nZwei\r\n");
+            "haus\r\nbaum\r\n(klammer)\r\nfrage?\r\n2024\r\nr2d2\r\n\xE4rger\r\nstra&#8364;"
+            "e\r\nzug\r\nzwei\r\n");
+  EXPECT_EQ(run({"--no-numbers"}),
+            "Haus\r\nBaum\r\n(Klammer)\r\nFrage?\r\n\xC4RGER\r\nStra&#8364;e\r\nZug\r\nZwei\r\n");
   EXPECT_EQ(run({"--strip-punctuation"}),
-            "Haus\r\nBaum\r\nKlammer\r\nFrage\r\n2024\r\nR2D2\r\n\xC4RGER\r\nStra&#8364;e\r\nZug\r\nZwei\r\n");
+            "Haus\r\nBaum\r\nKlammer\r\nFrage\r\n2024\r\nR2D2\r\n\xC4RGER\r\nStra&#8364;"
+            "e\r\nZug\r\nZwei\r\n");
   // Stra&#8364;e is six characters in twelve bytes.
   EXPECT_EQ(run({"--min-length", "6"}), "(Klammer)\r\nFrage?\r\nStra&#8364;e\r\n");
-  EXPECT_EQ(run({"--max-length=6"}), "Haus\r\nBaum\r\nFrage?\r\n2024\r\nR2D2\r\n\xC4RGER\r\nStra&#8364;e\r\nZug\r\nZwei\r\n");
+  EXPECT_EQ(
+      run({"--max-length=6"}),
+      "Haus\r\nBaum\r\nFrage?\r\n2024\r\nR2D2\r\n\xC4RGER\r\nStra&#8364;e\r\nZug\r\nZwei\r\n");
   // The crossword maker's recipe.
   EXPECT_EQ(run({"--strip-punctuation", "--no-numbers"}),
             "Haus\r\nBaum\r\nKlammer\r\nFrage\r\n\xC4RGER\r\nStra&#8364;e\r\nZug\r\nZwei\r\n");
@@ -104,40 +115,47 @@ TEST(CliOutput, LowercaseWritesEachFoldedWordOnceAndCountsIncludeWordsTheListHad
   dir.Write("list.txt", "Wort\r\nWORT\r\nalt\r\n");
   Result plain = RunCli({"--list", dir.Path("list.txt"), site.web.Url("/index.html")});
   EXPECT_EQ(plain.out, "Wort\r\nWORT\r\nalt\r\nneu\r\n");
-  Result lower = RunCli({"--list", dir.Path("list.txt"), "--lowercase", site.web.Url("/index.html")});
+  Result lower =
+      RunCli({"--list", dir.Path("list.txt"), "--lowercase", site.web.Url("/index.html")});
   EXPECT_EQ(lower.out, "wort\r\nalt\r\nneu\r\n");
   Result count = RunCli({"--list", dir.Path("list.txt"), "--count", site.web.Url("/index.html")});
   EXPECT_EQ(count.out, "Wort, 2\r\nneu, 1\r\nalt, 0\r\n");
 }
 
 TEST(CliOutput, SkipCodeLeavesOutScriptsStylesAndComments) {
-  NginxSite site(Pages{{"/index.html",
-                   "<p>Sichtbar</p><script>var geheimnis = 1;</script><style>p { farbe: rot }</style>"
-                   "<!-- a > b kommentarwort --><p>Danach Ende</p>"}});
+  NginxSite site(
+      Pages{{"/index.html",
+             "<p>Sichtbar</p><script>var geheimnis = 1;</script><style>p { farbe: rot }</style>"
+             "<!-- a > b kommentarwort --><p>Danach Ende</p>"}});
   Result plain = RunCli({site.web.Url("/index.html")});
   EXPECT_TRUE(Contains(plain.out, "\r\ngeheimnis\r\n"));
   EXPECT_TRUE(Contains(plain.out, "\r\nfarbe:\r\n"));
   EXPECT_TRUE(Contains(plain.out, "\r\nkommentarwort\r\n"));
-  EXPECT_EQ(RunCli({"--skip-code", site.web.Url("/index.html")}).out, "Sichtbar\r\nDanach\r\nEnde\r\n");
+  EXPECT_EQ(RunCli({"--skip-code", site.web.Url("/index.html")}).out,
+            "Sichtbar\r\nDanach\r\nEnde\r\n");
   // The pentester's recipe.
-  EXPECT_EQ(RunCli({"--min-length", "5", "--lowercase", "--skip-code", site.web.Url("/index.html")}).out,
-            "sichtbar\r\ndanach\r\n");
+  EXPECT_EQ(
+      RunCli({"--min-length", "5", "--lowercase", "--skip-code", site.web.Url("/index.html")}).out,
+      "sichtbar\r\ndanach\r\n");
 }
 
 TEST(CliOutput, EmailsFromMailtoLinksAndTextEachOnce) {
-  NginxSite site(Pages{{"/index.html",
-                   "<a href=\"MAILTO:Info@Example.org?subject=Hallo\">Post</a>"
-                   "<p>Schreiben Sie an anna.b@firma.de. oder (kontakt@firma.de) oder INFO@example.org,</p>"
-                   "<p>kein@ a@b @firma.de x@-y.de</p><a href=\"two.html\">2</a>"},
-                  {"/two.html", "<p>auch&#64;zwei.example.com</p><a href=\"mailto:anna.b@FIRMA.de\">A</a>"}});
+  NginxSite site(Pages{
+      {"/index.html",
+       "<a href=\"MAILTO:Info@Example.org?subject=Hallo\">Post</a>"
+       "<p>Schreiben Sie an anna.b@firma.de. oder (kontakt@firma.de) oder INFO@example.org,</p>"
+       "<p>kein@ a@b @firma.de x@-y.de</p><a href=\"two.html\">2</a>"},
+      {"/two.html", "<p>auch&#64;zwei.example.com</p><a href=\"mailto:anna.b@FIRMA.de\">A</a>"}});
   TTempDir dir;
   Result run = RunCli({"--emails", dir.Path("mail.txt"), site.web.Url("/index.html")});
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(dir.Read("mail.txt"), "Info@Example.org\r\nanna.b@firma.de\r\nkontakt@firma.de\r\nauch@zwei.example.com\r\n");
+  EXPECT_EQ(dir.Read("mail.txt"),
+            "Info@Example.org\r\nanna.b@firma.de\r\nkontakt@firma.de\r\nauch@zwei.example.com\r\n");
   // The word list is the one a run without the option writes.
   EXPECT_EQ(run.out, RunCli({site.web.Url("/index.html")}).out);
 
-  Result unwritable = RunCli({"--emails", dir.Path("no/dir/mail.txt"), site.web.Url("/index.html")});
+  Result unwritable =
+      RunCli({"--emails", dir.Path("no/dir/mail.txt"), site.web.Url("/index.html")});
   EXPECT_EQ(unwritable.status, 1);
   EXPECT_TRUE(Contains(unwritable.err, "cannot write the e-mail addresses"));
 }
@@ -168,28 +186,34 @@ TEST(CliCrawl, DepthLimitsTheStepsFromTheStartPage) {
   EXPECT_EQ(fetched({"--depth=2"}), (Strings{"index.html", "a1.html", "a2.html", "b1.html"}));
   EXPECT_EQ(fetched({}), (Strings{"index.html", "a1.html", "a2.html", "b1.html", "c1.html"}));
   Result stats = RunCli({"--depth", "1", "--stats", root + "index.html"});
-  EXPECT_TRUE(Contains(stats.err, "\npages fetched: 3\npages failed: 0\npages skipped by filters: 1\nwords: 3\n"))
+  EXPECT_TRUE(Contains(
+      stats.err, "\npages fetched: 3\npages failed: 0\npages skipped by filters: 1\nwords: 3\n"))
       << stats.err;
 }
 
 TEST(CliCrawl, IncludeAndExcludePatternsFilterTheQueue) {
-  NginxSite site(Pages{{"/s/index.html",
-                   "<a href=\"keep1.html\">k</a><a href=\"skip_me.html\">s</a><a href=\"sub/keep2.html\">k</a>"
-                   "<a href=\"other.html\">o</a>"},
-                  {"/s/keep1.html", "<p>eins</p>"},
-                  {"/s/skip_me.html", "<p>nein</p>"},
-                  {"/s/sub/keep2.html", "<p>zwei</p>"},
-                  {"/s/other.html", "<p>anders</p>"}});
+  NginxSite site(Pages{
+      {"/s/index.html",
+       "<a href=\"keep1.html\">k</a><a href=\"skip_me.html\">s</a><a href=\"sub/keep2.html\">k</a>"
+       "<a href=\"other.html\">o</a>"},
+      {"/s/keep1.html", "<p>eins</p>"},
+      {"/s/skip_me.html", "<p>nein</p>"},
+      {"/s/sub/keep2.html", "<p>zwei</p>"},
+      {"/s/other.html", "<p>anders</p>"}});
   const std::string root = site.web.Url("/s/");
   auto fetched = [&](std::vector<std::string> args) {
     args.push_back(root + "index.html");
     return FetchLog(RunCli(args).err, root);
   };
-  EXPECT_EQ(fetched({"--exclude", "skip"}), (Strings{"index.html", "keep1.html", "sub/keep2.html", "other.html"}));
+  EXPECT_EQ(fetched({"--exclude", "skip"}),
+            (Strings{"index.html", "keep1.html", "sub/keep2.html", "other.html"}));
   // The start address is never filtered; patterns are searched in the whole address.
-  EXPECT_EQ(fetched({"--include", "keep"}), (Strings{"index.html", "keep1.html", "sub/keep2.html"}));
-  EXPECT_EQ(fetched({"--include", "keep1", "--include=/sub/"}), (Strings{"index.html", "keep1.html", "sub/keep2.html"}));
-  EXPECT_EQ(fetched({"--include", "keep", "--exclude", "/sub/"}), (Strings{"index.html", "keep1.html"}));
+  EXPECT_EQ(fetched({"--include", "keep"}),
+            (Strings{"index.html", "keep1.html", "sub/keep2.html"}));
+  EXPECT_EQ(fetched({"--include", "keep1", "--include=/sub/"}),
+            (Strings{"index.html", "keep1.html", "sub/keep2.html"}));
+  EXPECT_EQ(fetched({"--include", "keep", "--exclude", "/sub/"}),
+            (Strings{"index.html", "keep1.html"}));
   EXPECT_EQ(fetched({"--include", "^http://127\\.0\\.0\\.1:[0-9]+/s/[a-k].*\\.html$"}),
             (Strings{"index.html", "keep1.html"}));
   Result bad = RunCli({"--exclude", "a[", root + "index.html"});
@@ -252,7 +276,8 @@ TEST(CliCrawl, ProxyAuthorizationReachesTheProxy) {
 }
 
 TEST(CliCrawl, ExitStatusThreeWhenNothingWasFetched) {
-  Result dead = RunCli({"--timeout", "5", "http://127.0.0.1:" + testpeer::SiteServer({}).PortText() + "/x.html"});
+  Result dead = RunCli(
+      {"--timeout", "5", "http://127.0.0.1:" + testpeer::SiteServer({}).PortText() + "/x.html"});
   EXPECT_EQ(dead.status, 3);
   EXPECT_EQ(dead.out, "");
 }
@@ -307,18 +332,21 @@ TEST(CliProgress, ShownOnATerminalAtMostTenTimesASecondAndNeverOnAPipe) {
   // A chain of 300 pages: far more progress reports than a tenth of a second allows for.
   Pages pages;
   for (int i = 0; i < 300; ++i) {
-    pages["/p/" + std::to_string(i) + ".html"] = "<p>w" + std::to_string(i) + "</p><a href=\"" + std::to_string(i + 1) + ".html\">n</a>";
+    pages["/p/" + std::to_string(i) + ".html"] =
+        "<p>w" + std::to_string(i) + "</p><a href=\"" + std::to_string(i + 1) + ".html\">n</a>";
   }
   NginxSite site(pages);
   auto start = std::chrono::steady_clock::now();
   std::string shown = RunCliOnTerminal({site.web.Url("/p/0.html")});
-  auto elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  auto elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start);
   ASSERT_TRUE(Contains(shown, "Done! (300 html files found...)...")) << shown;
   // A fresh state clears the line and draws it; after a log line the same
   // state is only drawn again (it follows the line end).
   const std::string fresh = "\r\033[Kpages fetched: ";
   size_t draws = 0;
-  for (size_t at = shown.find(fresh); at != std::string::npos; at = shown.find(fresh, at + 1)) ++draws;
+  for (size_t at = shown.find(fresh); at != std::string::npos; at = shown.find(fresh, at + 1))
+    ++draws;
   EXPECT_GE(draws, 1u);
   EXPECT_LE(draws, static_cast<size_t>(elapsedMs.count() / 100 + 1)) << elapsedMs.count() << " ms";
   EXPECT_TRUE(Contains(shown, "  pages/s: "));
@@ -366,7 +394,8 @@ class StalledListener {
 
 // The run with --timeout 1: the stalled page fails, the next is fetched, and
 // the whole run stays far below the 20 s for which the server would stall.
-void ExpectStalledPageIsSkipped(const std::vector<std::string>& args, const std::string& input = "") {
+void ExpectStalledPageIsSkipped(const std::vector<std::string>& args,
+                                const std::string& input = "") {
   auto start = std::chrono::steady_clock::now();
   Result run = RunCli(args, input);
   auto elapsed = std::chrono::steady_clock::now() - start;
@@ -378,7 +407,8 @@ void ExpectStalledPageIsSkipped(const std::vector<std::string>& args, const std:
 
 TEST(CliTimeout, ConnectThatIsNeverAnsweredIsAbortedAndTheRunGoesOn) {
   StalledListener stalled;
-  testpeer::SiteServer site({{"/index.html", "<a href=\"" + stalled.Root() + "slow.html\">x</a><a href=\"next.html\">n</a>"},
+  testpeer::SiteServer site({{"/index.html", "<a href=\"" + stalled.Root() +
+                                                 "slow.html\">x</a><a href=\"next.html\">n</a>"},
                              {"/next.html", "<p>weiter</p>"}});
   // The stalled host is another site: --ask and a Yes let the run queue it.
   ExpectStalledPageIsSkipped({"--ask", "--timeout", "1", site.Root() + "index.html"}, "y\n");
@@ -392,12 +422,13 @@ TEST(CliTimeout, HeaderAndBodyThatStallAreAbortedAndTheRunGoesOn) {
     ExpectStalledPageIsSkipped({"--timeout", "1", silent.Root() + "index.html"});
   }
   {
-    testpeer::SiteServer halfHeader(pages, "", {{"/slow.html", "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n"}});
+    testpeer::SiteServer halfHeader(
+        pages, "", {{"/slow.html", "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n"}});
     ExpectStalledPageIsSkipped({"--timeout", "1", halfHeader.Root() + "index.html"});
   }
   {
-    testpeer::SiteServer halfBody(pages, "",
-                                  {{"/slow.html", "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<p>halb"}});
+    testpeer::SiteServer halfBody(
+        pages, "", {{"/slow.html", "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<p>halb"}});
     ExpectStalledPageIsSkipped({"--timeout=1", halfBody.Root() + "index.html"});
   }
 }

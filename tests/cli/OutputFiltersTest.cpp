@@ -15,8 +15,8 @@ WordList ListOf(std::initializer_list<const char*> captions) {
 TEST(OutputFilters, LengthCountsReferencesAsOneCharacter) {
   EXPECT_EQ(CharacterLength(""), 0u);
   EXPECT_EQ(CharacterLength("Haus"), 4u);
-  EXPECT_EQ(CharacterLength("\xC4rger"), 5u);            // Windows-1252: one byte, one character
-  EXPECT_EQ(CharacterLength("Stra&#8364;e"), 6u);        // 12 bytes
+  EXPECT_EQ(CharacterLength("\xC4rger"), 5u);      // Windows-1252: one byte, one character
+  EXPECT_EQ(CharacterLength("Stra&#8364;e"), 6u);  // 12 bytes
   EXPECT_EQ(CharacterLength("&#8364;&#8364;"), 2u);
   // Not references: no digits, no semicolon, cut short.
   EXPECT_EQ(CharacterLength("&#;"), 3u);
@@ -26,8 +26,12 @@ TEST(OutputFilters, LengthCountsReferencesAsOneCharacter) {
 }
 
 TEST(OutputFilters, LowerCaseCoversTheWindows1252Letters) {
-  EXPECT_EQ(LowerCp1252("HAUS Stra\xDF" "e"), "haus stra\xDF" "e");
-  EXPECT_EQ(LowerCp1252("\xC4\xD6\xDC\xC0\xDE\x8A\x8C\x8E\x9F"), "\xE4\xF6\xFC\xE0\xFE\x9A\x9C\x9E\xFF");
+  EXPECT_EQ(LowerCp1252("HAUS Stra\xDF"
+                        "e"),
+            "haus stra\xDF"
+            "e");
+  EXPECT_EQ(LowerCp1252("\xC4\xD6\xDC\xC0\xDE\x8A\x8C\x8E\x9F"),
+            "\xE4\xF6\xFC\xE0\xFE\x9A\x9C\x9E\xFF");
   // The multiplication sign has no lower-case form; references stay as written.
   EXPECT_EQ(LowerCp1252("\xD7&#8364;X"), "\xD7&#8364;x");
 }
@@ -42,7 +46,7 @@ TEST(OutputFilters, DigitsAndPunctuation) {
   EXPECT_EQ(StripPunctuation("[Frage?]!"), "Frage");
   EXPECT_EQ(StripPunctuation("\x84Zitat\x93"), "Zitat");
   EXPECT_EQ(StripPunctuation("\xBFQu\xE9?"), "Qu\xE9");
-  EXPECT_EQ(StripPunctuation("don't"), "don't");       // only the ends are cut
+  EXPECT_EQ(StripPunctuation("don't"), "don't");  // only the ends are cut
   EXPECT_EQ(StripPunctuation("?!.;"), "");
   // A reference at either end is a character, not an ampersand and a semicolon.
   EXPECT_EQ(StripPunctuation("(Stra&#8364;)"), "Stra&#8364;");
@@ -60,17 +64,20 @@ TEST(OutputFilters, TheListIsWrittenInTheChosenEncodingAsTheWindowSavesIt) {
   EXPECT_EQ(FormatWordList(ListOf({"a", "x\x1A"}), {}, {}), "a\r\nx\x1A\r\n\x1A");
   TOutputRules count;
   count.Count = true;
-  EXPECT_EQ(FormatWordList(ListOf({"\xC4rger", "&#1084;&#1080;&#1088;"}), {1, 2}, count, TListEncoding::Utf8),
+  EXPECT_EQ(FormatWordList(ListOf({"\xC4rger", "&#1084;&#1080;&#1088;"}), {1, 2}, count,
+                           TListEncoding::Utf8),
             "\xD0\xBC\xD0\xB8\xD1\x80, 2\n\xC3\x84rger, 1\n");
   EXPECT_EQ(FormatWordList(ListOf({"a", "x\x1A"}), {}, {}, TListEncoding::Utf8), "a\nx\x1A\n");
 }
 
 TEST(OutputFilters, RulesCleanFoldFilterAndMerge) {
-  WordList words = ListOf({"Haus", "(Klammer)", "Frage?", "2024", "R2D2", "\xC4RGER", "Stra&#8364;e", "HAUS", "Zug"});
+  WordList words = ListOf(
+      {"Haus", "(Klammer)", "Frage?", "2024", "R2D2", "\xC4RGER", "Stra&#8364;e", "HAUS", "Zug"});
   auto format = [&](TOutputRules rules) { return FormatWordList(words, {}, rules); };
   TOutputRules lower;
   lower.Lowercase = true;
-  EXPECT_EQ(format(lower), "haus\r\n(klammer)\r\nfrage?\r\n2024\r\nr2d2\r\n\xE4rger\r\nstra&#8364;e\r\nzug\r\n");
+  EXPECT_EQ(format(lower),
+            "haus\r\n(klammer)\r\nfrage?\r\n2024\r\nr2d2\r\n\xE4rger\r\nstra&#8364;e\r\nzug\r\n");
   TOutputRules crossword;
   crossword.StripPunctuation = true;
   crossword.NoNumbers = true;
@@ -82,7 +89,8 @@ TEST(OutputFilters, RulesCleanFoldFilterAndMerge) {
   // Duplicates of the list stay unless a rule merges words.
   TOutputRules numbers;
   numbers.NoNumbers = true;
-  EXPECT_EQ(format(numbers), "Haus\r\n(Klammer)\r\nFrage?\r\n\xC4RGER\r\nStra&#8364;e\r\nHAUS\r\nZug\r\n");
+  EXPECT_EQ(format(numbers),
+            "Haus\r\n(Klammer)\r\nFrage?\r\n\xC4RGER\r\nStra&#8364;e\r\nHAUS\r\nZug\r\n");
   // Stripping merges "(Zug)" into "Zug" although their case differs: the first spelling stays.
   WordList stripped = ListOf({"zug", "(Zug)", "Zug!"});
   TOutputRules strip;

@@ -7,7 +7,8 @@ namespace {
 TEST(StringPool, InternsEachTextOnceAndKeepsViewsStable) {
   TStringPool pool;
   std::vector<std::string_view> first;
-  for (int i = 0; i < 20000; ++i) first.push_back(pool.At(pool.Intern("http://h.de/" + std::to_string(i))));
+  for (int i = 0; i < 20000; ++i)
+    first.push_back(pool.At(pool.Intern("http://h.de/" + std::to_string(i))));
   std::string longText(100000, 'x');
   uint32_t longId = pool.Intern(longText);
   EXPECT_EQ(pool.Intern("http://h.de/5"), 5u);

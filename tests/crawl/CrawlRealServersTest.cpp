@@ -88,7 +88,6 @@ TEST_F(CrawlRealServers, ThroughTinyproxy) {
   EXPECT_TRUE(words.FindWord("Unterseite"));
   // Every page went through the proxy.
   EXPECT_NE(testsupport::ReadFile(proxy.Log()).find("a/sub/page.htm"), std::string::npos);
-
 }
 
 }  // namespace

@@ -21,7 +21,9 @@ using Pages = std::map<std::string, std::string>;
 
 using Crawl = RecordedCrawl;
 
-std::string Done(int count) { return "Done! (" + std::to_string(count) + " html files found...)..."; }
+std::string Done(int count) {
+  return "Done! (" + std::to_string(count) + " html files found...)...";
+}
 
 TEST(CrawlRun, AutomaticModeStaysOnTheSite) {
   SiteServer site(testsite::FixtureSite());
@@ -33,15 +35,18 @@ TEST(CrawlRun, AutomaticModeStaysOnTheSite) {
   // The refresh comes first (it stands in the head); "../" is followed; a root
   // link to another directory is declined silently from the start page, but
   // followed from a page in the root directory itself.
-  const Lines expected = {root + "a/index.html",   root + "a/refresh.html", root + "a/sub/page.htm",
-                          root + "up.html",        root + "a/missing.html", "Error...",
-                          root + "a/Index.html",   root + "a/frame.php?x=1", root + "b/other.html",
-                          Done(7)};
+  const Lines expected = {root + "a/index.html",   root + "a/refresh.html",
+                          root + "a/sub/page.htm", root + "up.html",
+                          root + "a/missing.html", "Error...",
+                          root + "a/Index.html",   root + "a/frame.php?x=1",
+                          root + "b/other.html",   Done(7)};
   EXPECT_EQ(crawl.window.log, expected);
   EXPECT_EQ(crawl.words.FindWord("Ausland"), std::nullopt);
   EXPECT_TRUE(crawl.words.FindWord("Anders"));
   EXPECT_TRUE(crawl.words.FindWord("Erneuert"));
-  EXPECT_TRUE(crawl.words.FindWord("zur\xFC" "ck"));
+  EXPECT_TRUE(
+      crawl.words.FindWord("zur\xFC"
+                           "ck"));
   EXPECT_TRUE(crawl.words.FindWord("Welt"));
   EXPECT_EQ(crawl.window.countLabel, WordCountLabel(crawl.words.WordCount()));
 }
@@ -54,7 +59,8 @@ TEST(CrawlRun, QuestionsOncePerForeignDirectory) {
   crawl.Go(root + "a/index.html");
   // A root link's directory part is the host's root: asked once (Yes), and
   // every later link on the host is followed without asking.
-  ASSERT_EQ(crawl.window.questions, Lines{"Soll der Link zu \"" + root + "\" weiterverfolgt werden?"});
+  ASSERT_EQ(crawl.window.questions,
+            Lines{"Soll der Link zu \"" + root + "\" weiterverfolgt werden?"});
   EXPECT_TRUE(crawl.words.FindWord("Ausland"));
   EXPECT_TRUE(crawl.words.FindWord("Anders"));
   EXPECT_EQ(crawl.window.log.back(), Done(8));
@@ -75,8 +81,10 @@ TEST(CrawlRun, ControlsChangeInTheirOrderAndEmptyAddressDoesNothing) {
   EXPECT_TRUE(crawl.window.log.empty());
 
   crawl.Go(site.Root() + "x.html");
-  const Lines expected = {"-Ende", "-About", "-Del",  "-Save",  "-Open",  "-New",  "-Sort", "-Go",   "+Break",
-                          "+LocalBreak", "-Break", "-LocalBreak", "+Ende", "+About", "+Del", "+Save", "+Open", "+New", "+Sort"};
+  const Lines expected = {"-Ende",  "-About",      "-Del",  "-Save",  "-Open",
+                          "-New",   "-Sort",       "-Go",   "+Break", "+LocalBreak",
+                          "-Break", "-LocalBreak", "+Ende", "+About", "+Del",
+                          "+Save",  "+Open",       "+New",  "+Sort"};
   EXPECT_EQ(crawl.window.controls, expected);
 }
 
@@ -85,11 +93,13 @@ TEST(CrawlRun, UnreachableStartPageAndWwwCompletion) {
   std::string port = std::to_string(testpeer::UnusedPort());
   crawl.Go("http://127.0.0.1:" + port + "/");
   // The request-done event comes before Get fails, so its line precedes "Error...".
-  EXPECT_EQ(crawl.window.log, (Lines{"http://127.0.0.1:" + port + "/", "HTTP Fehler: 10061", "Error...", Done(0)}));
+  EXPECT_EQ(crawl.window.log,
+            (Lines{"http://127.0.0.1:" + port + "/", "HTTP Fehler: 10061", "Error...", Done(0)}));
 
   crawl.Go("www.tirasel.invalid");
   ASSERT_FALSE(crawl.window.log.empty());
-  EXPECT_EQ(crawl.window.log, (Lines{"http://www.tirasel.invalid/", "HTTP Fehler: 11001", "Error...", Done(0)}));
+  EXPECT_EQ(crawl.window.log,
+            (Lines{"http://www.tirasel.invalid/", "HTTP Fehler: 11001", "Error...", Done(0)}));
 }
 
 TEST(CrawlRun, TwoRunsKeepTheWordsAndShowOnlyTheSecondLog) {
@@ -103,15 +113,16 @@ TEST(CrawlRun, TwoRunsKeepTheWordsAndShowOnlyTheSecondLog) {
 
 TEST(CrawlRun, AbbrechenDuringTheThirdPageEndsTheRun) {
   SiteServer site(Pages{{"/1.html", "<a href=2.html>2</a><a href=3.html>3</a><a href=4.html>4</a>"},
-                   {"/2.html", "<p>zwei</p>"},
-                   {"/4.html", "<p>vier</p>"}},
+                        {"/2.html", "<p>zwei</p>"},
+                        {"/4.html", "<p>vier</p>"}},
                   "/3.html");
   Crawl crawl;
   site.WhenRequested("/3.html", [&] { crawl.run.BreakBtnClick(); });
   crawl.Go(site.Root() + "1.html");
   site.Release();
-  EXPECT_EQ(crawl.window.log, (Lines{site.Root() + "1.html", site.Root() + "2.html", site.Root() + "3.html",
-                                     "HTTP Fehler: 3", "Error...", Done(2)}));
+  EXPECT_EQ(crawl.window.log,
+            (Lines{site.Root() + "1.html", site.Root() + "2.html", site.Root() + "3.html",
+                   "HTTP Fehler: 3", "Error...", Done(2)}));
   EXPECT_FALSE(crawl.run.Running());
   EXPECT_FALSE(crawl.run.StopRequested);
 }
@@ -136,22 +147,26 @@ TEST(CrawlRun, AbbrechenEndsTheRunWhilePageDataKeepsArriving) {
 }
 
 TEST(CrawlRun, AktuelleDateiAbbrechenSkipsOnlyThatPage) {
-  SiteServer site(Pages{{"/1.html", "<a href=2.html>2</a><a href=3.html>3</a>"}, {"/3.html", "<p>drei</p>"}}, "/2.html");
+  SiteServer site(
+      Pages{{"/1.html", "<a href=2.html>2</a><a href=3.html>3</a>"}, {"/3.html", "<p>drei</p>"}},
+      "/2.html");
   Crawl crawl;
   site.WhenRequested("/2.html", [&] {
     crawl.run.BreakLocalBtnClick();
     site.Release();
   });
   crawl.Go(site.Root() + "1.html");
-  EXPECT_EQ(crawl.window.log, (Lines{site.Root() + "1.html", site.Root() + "2.html", "HTTP Fehler: 3", "Error...",
-                                     site.Root() + "3.html", Done(2)}));
+  EXPECT_EQ(crawl.window.log,
+            (Lines{site.Root() + "1.html", site.Root() + "2.html", "HTTP Fehler: 3", "Error...",
+                   site.Root() + "3.html", Done(2)}));
   EXPECT_TRUE(crawl.words.FindWord("drei"));
 }
 
 TEST(CrawlRun, RootLinkWithoutHostStaysBusyUntilAnAbort) {
   // A start address without "//": its directory part is empty, so a root link
   // on the page becomes "/x.html", which names no host.
-  SiteServer site(Pages{{"/index.html", "<a href=/x.html>x</a><a href=index2.html>2</a>"}, {"/index2.html", "<p>zwei</p>"}});
+  SiteServer site(Pages{{"/index.html", "<a href=/x.html>x</a><a href=index2.html>2</a>"},
+                        {"/index2.html", "<p>zwei</p>"}});
   Crawl crawl;
   bool aborted = false;
   crawl.window.onLog = [&](const std::string& line) {
@@ -179,7 +194,9 @@ TEST(CrawlRun, RootLinkWithoutHostStaysBusyUntilAnAbort) {
 namespace {
 
 TEST(CrawlRunOptions, TimeoutAbortsAStalledDownloadAsAktuelleDateiAbbrechen) {
-  SiteServer site(Pages{{"/1.html", "<a href=2.html>2</a><a href=3.html>3</a>"}, {"/3.html", "<p>drei</p>"}}, "/2.html");
+  SiteServer site(
+      Pages{{"/1.html", "<a href=2.html>2</a><a href=3.html>3</a>"}, {"/3.html", "<p>drei</p>"}},
+      "/2.html");
   Crawl crawl;
   crawl.run.Options.TimeoutMs = 300;
   QTimer watch;
@@ -187,20 +204,22 @@ TEST(CrawlRunOptions, TimeoutAbortsAStalledDownloadAsAktuelleDateiAbbrechen) {
   watch.start(20);
   crawl.Go(site.Root() + "1.html");
   site.Release();
-  EXPECT_EQ(crawl.window.log, (Lines{site.Root() + "1.html", site.Root() + "2.html", "HTTP Fehler: 3", "Error...",
-                                     site.Root() + "3.html", Done(2)}));
+  EXPECT_EQ(crawl.window.log,
+            (Lines{site.Root() + "1.html", site.Root() + "2.html", "HTTP Fehler: 3", "Error...",
+                   site.Root() + "3.html", Done(2)}));
   EXPECT_TRUE(crawl.words.FindWord("drei"));
 }
 
 TEST(CrawlRunOptions, MaxPagesCountsFetchedPagesOnly) {
-  SiteServer site(Pages{{"/1.html", "<a href=missing.html>m</a><a href=2.html>2</a><a href=3.html>3</a>"},
-                        {"/2.html", "<p>zwei</p>"},
-                        {"/3.html", "<p>drei</p>"}});
+  SiteServer site(
+      Pages{{"/1.html", "<a href=missing.html>m</a><a href=2.html>2</a><a href=3.html>3</a>"},
+            {"/2.html", "<p>zwei</p>"},
+            {"/3.html", "<p>drei</p>"}});
   Crawl crawl;
   crawl.run.Options.MaxPages = 2;
   crawl.Go(site.Root() + "1.html");
-  EXPECT_EQ(crawl.window.log, (Lines{site.Root() + "1.html", site.Root() + "missing.html", "Error...",
-                                     site.Root() + "2.html", Done(2)}));
+  EXPECT_EQ(crawl.window.log, (Lines{site.Root() + "1.html", site.Root() + "missing.html",
+                                     "Error...", site.Root() + "2.html", Done(2)}));
   EXPECT_FALSE(crawl.run.StopRequested);
   // The next run starts afresh.
   crawl.Go(site.Root() + "3.html");

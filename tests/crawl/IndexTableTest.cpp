@@ -26,14 +26,16 @@ TEST(KeyedHashes, KeysThatShareABucketUnderTheFixedHashesAreSpreadOut) {
   auto addresses = fixedhash::CollidingKeys("http://127.0.0.1/p", 300, kMask, fixedhash::Bytes);
   EXPECT_LT(LargestBucket(addresses, kMask, HashBytes), 10u);
 
-  auto words = fixedhash::CollidingKeys("w", 300, kMask, [](std::string_view text) {
-    return fixedhash::Word(text, FoldCase);
-  });
+  auto words = fixedhash::CollidingKeys(
+      "w", 300, kMask, [](std::string_view text) { return fixedhash::Word(text, FoldCase); });
   EXPECT_LT(LargestBucket(words, kMask, WordKeyHash), 10u);
 }
 
 TEST(KeyedHashes, WordHashIgnoresCaseAndBytesHashDoesNot) {
-  EXPECT_EQ(WordKeyHash("Stra\xdf" "e und \xc4pfel"), WordKeyHash("STRA\xdf" "E UND \xe4PFEL"));
+  EXPECT_EQ(WordKeyHash("Stra\xdf"
+                        "e und \xc4pfel"),
+            WordKeyHash("STRA\xdf"
+                        "E UND \xe4PFEL"));
   EXPECT_EQ(WordKeyHash(""), WordKeyHash(""));
   EXPECT_NE(HashBytes("http://h/A"), HashBytes("http://h/a"));
   EXPECT_EQ(HashBytes("http://h/a.html"), HashBytes(std::string("http://h/a.html")));

@@ -29,8 +29,8 @@ struct Follow : ::testing::Test {
 using Strings = std::vector<std::string>;
 
 TEST(PageExtensions, FilterByUpperCasedPrefix) {
-  for (const char* value : {"page.php?id=3", "index.htm#top", "dir/", "x.HTML", "x.aspx", "x.php4", "x.plx", "noext",
-                            "javascript:void(0)"}) {
+  for (const char* value : {"page.php?id=3", "index.htm#top", "dir/", "x.HTML", "x.aspx", "x.php4",
+                            "x.plx", "noext", "javascript:void(0)"}) {
     EXPECT_TRUE(PassesExtensionFilter(value)) << value;
   }
   for (const char* value : {"logo.gif", "style.css", "file.pdf", "http://www.g.de/", "x.ht"}) {
@@ -46,7 +46,8 @@ TEST_F(Follow, AnchorsInTheSiteAreQueuedAfterProcessingEvents) {
   Tag("img src=p.html");
   Tag("/a href=q.html");
   Tag("iframe src=r.html");
-  EXPECT_EQ(Queue(), (Strings{"http://www.h.de/a/x.html", "http://www.h.de/a/sub/y.htm", "http://www.h.de/a/z.php"}));
+  EXPECT_EQ(Queue(), (Strings{"http://www.h.de/a/x.html", "http://www.h.de/a/sub/y.htm",
+                              "http://www.h.de/a/z.php"}));
   EXPECT_EQ(host.eventsProcessed, 4);
   EXPECT_TRUE(host.questions.empty());
 }
@@ -61,7 +62,8 @@ TEST_F(Follow, ForeignDirectoryIsAskedOnceAndRemembered) {
   host.answers = {false};
   Tag("a href=http://www.g.de/x/1.html");
   Tag("a href=http://www.g.de/x/2.html");
-  ASSERT_EQ(host.questions, (Strings{"Soll der Link zu \"http://www.g.de/x/\" weiterverfolgt werden?"}));
+  ASSERT_EQ(host.questions,
+            (Strings{"Soll der Link zu \"http://www.g.de/x/\" weiterverfolgt werden?"}));
   EXPECT_TRUE(Queue().empty());
   EXPECT_TRUE(lists.DeclinedSites.Contains("http://www.g.de/x/"));
   EXPECT_EQ(lists.DeclinedSites.Count(), 1u);
@@ -117,8 +119,8 @@ TEST_F(Follow, FragmentsAreCutBeforeTheLinkRules) {
   Tag("frame src=#x");
   Tag("meta http-equiv=refresh content=\"0; url=#\"");
   Tag("meta http-equiv=refresh content=\"0; url=next.html#x\"");
-  EXPECT_EQ(Queue(), (Strings{"http://www.h.de/a/page.html", "http://www.h.de/a/dir/", "http://www.h.de/a/sub/index.html",
-                              "http://www.h.de/a/next.html"}));
+  EXPECT_EQ(Queue(), (Strings{"http://www.h.de/a/page.html", "http://www.h.de/a/dir/",
+                              "http://www.h.de/a/sub/index.html", "http://www.h.de/a/next.html"}));
   // "#x" named no directory, so nothing was asked or declined.
   EXPECT_TRUE(host.questions.empty());
   EXPECT_EQ(lists.DeclinedSites.Count(), 0u);
@@ -132,7 +134,8 @@ TEST_F(Follow, OtherSchemesThanHttpAreIgnored) {
   Tag("meta http-equiv=refresh content=\"0; url=javascript:go()\"");
   Tag("a href=https://www.h.de/a/s.html");
   EXPECT_EQ(Queue(), (Strings{}));
-  EXPECT_EQ(host.questions, (Strings{"Soll der Link zu \"https://www.h.de/a/\" weiterverfolgt werden?"}));
+  EXPECT_EQ(host.questions,
+            (Strings{"Soll der Link zu \"https://www.h.de/a/\" weiterverfolgt werden?"}));
 }
 
 TEST_F(Follow, QuestionsReadAutomaticModeAnew) {

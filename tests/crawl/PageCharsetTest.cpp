@@ -145,11 +145,13 @@ TEST(Utf8Text, IsUtf8TextNeedsAMarkOrAValidMultiByteSequence) {
 // path, which a name in capitals takes).
 TEST(DecodePage, Utf8RunByRunMatchesDecodingTheWholeText) {
   std::mt19937 random(7);
-  const std::string pieces[] = {"a", " ", "<p>", "\xC3\xA4", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xD0\xBC",
-                                "\xC3", "\x80", "\xFF", "\xE2\x82", "\xED\xA0\x80", "\xEF\xBB\xBF"};
+  const std::string pieces[] = {
+      "a",    " ",    "<p>",  "\xC3\xA4", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xD0\xBC",
+      "\xC3", "\x80", "\xFF", "\xE2\x82", "\xED\xA0\x80", "\xEF\xBB\xBF"};
   for (int round = 0; round < 2000; ++round) {
     std::string text;
     for (int i = random() % 40; i > 0; --i) text += pieces[random() % std::size(pieces)];
-    ASSERT_EQ(DecodeToCp1252(text, "utf-8"), DecodeToCp1252(text, "UTF-8")) << testing::PrintToString(text);
+    ASSERT_EQ(DecodeToCp1252(text, "utf-8"), DecodeToCp1252(text, "UTF-8"))
+        << testing::PrintToString(text);
   }
 }

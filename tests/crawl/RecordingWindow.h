@@ -43,7 +43,8 @@ struct RecordingWindow : TCrawlWindow {
     if (onLog) onLog(line);
   }
   void SetControlEnabled(TCrawlControl control, bool enabled) override {
-    static const char* names[] = {"Go", "Break", "LocalBreak", "Ende", "About", "Del", "Save", "Open", "New", "Sort"};
+    static const char* names[] = {"Go",  "Break", "LocalBreak", "Ende", "About",
+                                  "Del", "Save",  "Open",       "New",  "Sort"};
     controls.push_back(std::string(enabled ? "+" : "-") + names[static_cast<int>(control)]);
   }
   void SetCountLabel(const std::string& text) override { countLabel = text; }

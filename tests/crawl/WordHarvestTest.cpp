@@ -58,16 +58,20 @@ TEST(HarvestText, SplitsAtSpacesOnly) {
   h.harvest.HarvestText("Welt");
   h.harvest.HarvestText(" ");
   h.harvest.HarvestText("");
-  h.harvest.HarvestText("a\tb c\xa0" "d");
-  EXPECT_EQ(h.Words(), (Strings{"Hallo", "Welt", "a\tb", "c\xa0" "d"}));
+  h.harvest.HarvestText(
+      "a\tb c\xa0"
+      "d");
+  EXPECT_EQ(h.Words(), (Strings{"Hallo", "Welt", "a\tb",
+                                "c\xa0"
+                                "d"}));
 }
 
 TEST(CompleteWord, StripsMarksInOrder) {
   Harvest h;
   for (const char* word : {"Wort,", "Wort.", "Wort.,"}) h.harvest.CompleteWord(word);
   EXPECT_EQ(h.Words(), (Strings{"Wort"}));
-  for (const char* word : {"Wort,.", "Wort!", "(Wort)", "...", "\"quoted\"", "\"satz.\"", ",", ".", "\"",
-                           "\"\"", "\"\".,"}) {
+  for (const char* word : {"Wort,.", "Wort!", "(Wort)", "...", "\"quoted\"", "\"satz.\"", ",", ".",
+                           "\"", "\"\"", "\"\".,"}) {
     h.harvest.CompleteWord(word);
   }
   EXPECT_EQ(h.Words(), (Strings{"Wort", "Wort,", "Wort!", "(Wort)", "..", "quoted", "satz."}));
@@ -123,14 +127,17 @@ std::vector<std::string> LiteralLines(const std::string& document) {
     if (nul != std::string::npos) line.resize(nul);
     lines.push_back(line);
     if (end == document.size()) break;
-    pos = end + ((document[end] == '\r' && end + 1 < document.size() && document[end + 1] == '\n') ? 2 : 1);
+    pos =
+        end +
+        ((document[end] == '\r' && end + 1 < document.size() && document[end + 1] == '\n') ? 2 : 1);
   }
   return lines;
 }
 
 TEST(DecodeEntities, AgreesWithTheLiteralLoopOnRandomText) {
-  const std::vector<std::string> pieces = {"&", "amp;", "auml;", "Auml;", "szlig;", "quot;", "lt;", "gt;", "a", ";",
-                                           "&amp;", "x", "uml;", "&l", "t;"};
+  const std::vector<std::string> pieces = {"&",     "amp;", "auml;", "Auml;", "szlig;",
+                                           "quot;", "lt;",  "gt;",   "a",     ";",
+                                           "&amp;", "x",    "uml;",  "&l",    "t;"};
   std::mt19937 random(3);
   for (int round = 0; round < 20000; ++round) {
     std::string text;

@@ -54,15 +54,16 @@ using Lines = std::vector<std::string>;
 TEST(SortKeys, UpperCaseAsciiUnsignedBytesPrefixFirst) {
   EXPECT_EQ(CompareSortKeys("abc", "ABC"), 0);
   EXPECT_LT(CompareSortKeys("ab", "abc"), 0);
-  EXPECT_LT(CompareSortKeys("Z", "\xC4"), 0);       // Ä after every ASCII letter
-  EXPECT_LT(CompareSortKeys("\xC4", "\xE4"), 0);    // ä is not upper-cased: after Ä
-  EXPECT_GT(CompareSortKeys("_", "a"), 0);          // 'a' counts as 'A' (65), before '_' (95)
+  EXPECT_LT(CompareSortKeys("Z", "\xC4"), 0);     // Ä after every ASCII letter
+  EXPECT_LT(CompareSortKeys("\xC4", "\xE4"), 0);  // ä is not upper-cased: after Ä
+  EXPECT_GT(CompareSortKeys("_", "a"), 0);        // 'a' counts as 'A' (65), before '_' (95)
   EXPECT_LT(CompareSortKeys("", "\x01"), 0);
 }
 
 TEST(SortWords, SmallCases) {
   EXPECT_EQ(Sorted({"b", "A", "a", "c"}), (Lines{"A", "a", "b", "c"}));
-  EXPECT_EQ(Sorted({"\xE4rger", "Zoo", "\xC4pfel", "apfel"}), (Lines{"apfel", "Zoo", "\xC4pfel", "\xE4rger"}));
+  EXPECT_EQ(Sorted({"\xE4rger", "Zoo", "\xC4pfel", "apfel"}),
+            (Lines{"apfel", "Zoo", "\xC4pfel", "\xE4rger"}));
   EXPECT_EQ(Sorted({}), Lines{});
   EXPECT_EQ(Sorted({"x"}), Lines{"x"});
 }
@@ -71,7 +72,8 @@ TEST(SortWords, SmallCases) {
 // smaller keys turns their run round. The fast sort must do the same.
 TEST(SortWords, MatchesTheLiteralExchangeSortWithRepeatedKeys) {
   std::mt19937 random(20261207);
-  const std::vector<std::string> pieces = {"a", "A", "b", "B", "\xE4", "\xC4", "", "ab", "aB", "Ab", "c", "\x80"};
+  const std::vector<std::string> pieces = {"a", "A",  "b",  "B",  "\xE4", "\xC4",
+                                           "",  "ab", "aB", "Ab", "c",    "\x80"};
   for (int round = 0; round < 3000; ++round) {
     size_t n = random() % 40;
     std::vector<std::string> captions;

@@ -57,8 +57,16 @@ TEST(WordListFile, CtrlZEndsTheContentsOnlyWhenNothingButLineEndsFollow) {
   EXPECT_EQ(ReadContents("ab\r\x1A\n"), Lines{"ab"});
   EXPECT_EQ(ReadContents("ab\x1A\r\n\r"), Lines{"ab"});  // the mark ends the line before it
   // Anywhere else the byte belongs to its line.
-  EXPECT_EQ(ReadContents("\x1A" "ab\r\n"), Lines{"\x1A" "ab"});
-  EXPECT_EQ(ReadContents("ab\r\ncd\x1A" "ef\r\ngh"), (Lines{"ab", "cd\x1A" "ef", "gh"}));
+  EXPECT_EQ(ReadContents("\x1A"
+                         "ab\r\n"),
+            Lines{"\x1A"
+                  "ab"});
+  EXPECT_EQ(ReadContents("ab\r\ncd\x1A"
+                         "ef\r\ngh"),
+            (Lines{"ab",
+                   "cd\x1A"
+                   "ef",
+                   "gh"}));
   EXPECT_EQ(ReadContents("ab\x1A\r\ncd"), (Lines{"ab\x1A", "cd"}));
   EXPECT_EQ(ReadContents("\x1A\x1A"), Lines{"\x1A"});
   // Only CR and LF count as line ends after the mark.
@@ -79,7 +87,9 @@ TEST(WordListFile, AppendsBehindExistingEntriesWithoutDuplicateTest) {
 TEST(WordListFile, PiecesSplitAnywhereGiveTheSameLines) {
   // A byte 26 inside a line, one whose line ends are followed by more, and
   // the mark at the end.
-  const std::string contents = "a\r\nb\r\r\n\nc\rd\x1A" "e\r\x1A\r\n\rf\r\x1A\r\n";
+  const std::string contents =
+      "a\r\nb\r\r\n\nc\rd\x1A"
+      "e\r\x1A\r\n\rf\r\x1A\r\n";
   auto linesOf = [](const std::vector<std::string_view>& pieces) {
     TWordLineReader reader;
     Lines lines;
@@ -89,7 +99,10 @@ TEST(WordListFile, PiecesSplitAnywhereGiveTheSameLines) {
     return lines;
   };
   Lines whole = linesOf({contents});
-  EXPECT_EQ(whole, (Lines{"a", "b", "", "\nc", "d\x1A" "e", "\x1A", "", "f"}));
+  EXPECT_EQ(whole, (Lines{"a", "b", "", "\nc",
+                          "d\x1A"
+                          "e",
+                          "\x1A", "", "f"}));
   std::string_view all(contents);
   for (size_t cut = 0; cut <= all.size(); ++cut) {
     for (size_t cut2 = cut; cut2 <= all.size(); ++cut2) {
@@ -114,7 +127,7 @@ TEST(WordListFile, FileThatCannotBeOpenedAddsNothing) {
   WordList words;
   words.AddWord("bleibt");
   EXPECT_FALSE(AppendWordListFile(dir.Path("missing.txt"), words));
-  EXPECT_FALSE(AppendWordListFile(dir.Path(), words));  // a directory is no list file
+  EXPECT_FALSE(AppendWordListFile(dir.Path(), words));   // a directory is no list file
   EXPECT_FALSE(AppendWordListFile("/dev/zero", words));  // nor a device that never ends
   EXPECT_EQ(Captions(words), Lines{"bleibt"});
 }
@@ -122,7 +135,8 @@ TEST(WordListFile, FileThatCannotBeOpenedAddsNothing) {
 TEST(WordListFile, SaveWritesCaptionsWithCrLfBytesUnchanged) {
   TTempDir dir;
   WordList words;
-  for (std::string caption : {"W\xF6rter", "", "a\nb", "\x81\x8D\x8F\x90\x9D"}) words.AddWord(caption);
+  for (std::string caption : {"W\xF6rter", "", "a\nb", "\x81\x8D\x8F\x90\x9D"})
+    words.AddWord(caption);
   WriteWordListFile(dir.Path("out.txt"), words);
   EXPECT_EQ(dir.Read("out.txt"), "W\xF6rter\r\n\r\na\nb\r\n\x81\x8D\x8F\x90\x9D\r\n");
 }
@@ -158,9 +172,9 @@ TEST(WordListFile, SaveThenNewAndOpenRestoresTheCaptions) {
   EXPECT_EQ(roundTrip(many), many);
 
   // Lists whose bytes end in what looks like the end-of-file mark.
-  for (const Lines& list : {Lines{"\x1A"}, Lines{"a", "\x1A"}, Lines{"ab\x1A"},
-                            Lines{"\x1A", "", ""}, Lines{"a\x1A\n", "\n"}, Lines{"\x1A\x1A"},
-                            Lines{"\x1A", "b"}}) {
+  for (const Lines& list :
+       {Lines{"\x1A"}, Lines{"a", "\x1A"}, Lines{"ab\x1A"}, Lines{"\x1A", "", ""},
+        Lines{"a\x1A\n", "\n"}, Lines{"\x1A\x1A"}, Lines{"\x1A", "b"}}) {
     EXPECT_EQ(roundTrip(list), list);
   }
   // Short lists of the bytes that matter here, at random.
@@ -189,7 +203,8 @@ TEST(WordListFile, TheWriterMakesTheSavedFilesBytesOrTheirUtf8Form) {
     EXPECT_EQ(writer.Bytes(), dir.Read("list.txt"));
   }
   TWordListWriter utf8(TListEncoding::Utf8);
-  for (const char* line : {"k\xF6nnen", "&#1084;&#1080;&#1088;", "&#228;", "", "x\x1A"}) utf8.AddLine(line);
+  for (const char* line : {"k\xF6nnen", "&#1084;&#1080;&#1088;", "&#228;", "", "x\x1A"})
+    utf8.AddLine(line);
   utf8.Finish();
   // A reference to a character with a byte is text, as in the list.
   EXPECT_EQ(utf8.TakeBytes(), "k\xC3\xB6nnen\n\xD0\xBC\xD0\xB8\xD1\x80\n&#228;\n\nx\x1A\n");
@@ -206,17 +221,27 @@ TEST(WordListFile, SaveFailuresAreReported) {
 
 TEST(WordListFile, Utf8FilesAreReadIntoWindows1252Captions) {
   // Valid UTF-8 with a multi-byte sequence; lone LFs end lines there.
-  EXPECT_EQ(ReadContents("k\xC3\xB6nnen\nStra\xC3\x9F" "e\r\n\xD0\xBC\xD0\xB8\xD1\x80\n"),
-            (Lines{"k\xF6nnen", "Stra\xDF" "e", "&#1084;&#1080;&#1088;"}));
+  EXPECT_EQ(ReadContents("k\xC3\xB6nnen\nStra\xC3\x9F"
+                         "e\r\n\xD0\xBC\xD0\xB8\xD1\x80\n"),
+            (Lines{"k\xF6nnen",
+                   "Stra\xDF"
+                   "e",
+                   "&#1084;&#1080;&#1088;"}));
   // A byte-order mark alone makes a file UTF-8.
-  EXPECT_EQ(ReadContents("\xEF\xBB\xBF" "ab\ncd"), (Lines{"ab", "cd"}));
+  EXPECT_EQ(ReadContents("\xEF\xBB\xBF"
+                         "ab\ncd"),
+            (Lines{"ab", "cd"}));
   // Not UTF-8: Windows-1252 bytes, and a lone LF stays a byte of the line.
   EXPECT_EQ(ReadContents("k\xF6nnen\nx\r\n"), (Lines{"k\xF6nnen\nx"}));
   EXPECT_EQ(ReadContents("k\xC3\xB6nnen \xF6\r\n"), (Lines{"k\xC3\xB6nnen \xF6"}));
   EXPECT_EQ(ReadContents("ascii\nonly\n"), (Lines{"ascii\nonly\n"}));
   // The end-of-file mark keeps its meaning; elsewhere byte 26 is a byte.
   EXPECT_EQ(ReadContents("\xC3\xA4\n\x1A\n"), (Lines{"\xE4"}));
-  EXPECT_EQ(ReadContents("\xC3\xA4\n\x1A" "b\n"), (Lines{"\xE4", "\x1A" "b"}));
+  EXPECT_EQ(ReadContents("\xC3\xA4\n\x1A"
+                         "b\n"),
+            (Lines{"\xE4",
+                   "\x1A"
+                   "b"}));
 }
 
 TEST(WordListFile, TheCommandLineAlsoReadsLineFeedListsWithoutCarriageReturns) {

@@ -20,9 +20,9 @@ std::optional<size_t> FindLinearly(const WordList& list, std::string_view text) 
 TEST(WordList, FindWordIgnoresCaseAcrossWindows1252Letters) {
   WordList list;
   list.AddWord("Haus");
-  list.AddWord("\xc4pfel");            // Äpfel
-  list.AddWord("\x8a\x8c\x8e\x9f");    // Š Œ Ž Ÿ
-  list.AddWord("\xd7");                // ×
+  list.AddWord("\xc4pfel");          // Äpfel
+  list.AddWord("\x8a\x8c\x8e\x9f");  // Š Œ Ž Ÿ
+  list.AddWord("\xd7");              // ×
   EXPECT_EQ(list.FindWord("haus"), 0u);
   EXPECT_EQ(list.FindWord("HAUS"), 0u);
   EXPECT_EQ(list.FindWord("\xe4PFEL"), 1u);
@@ -116,7 +116,8 @@ struct LiteralList {
   }
 };
 
-void ExpectSameList(const WordList& list, const LiteralList& literal, const std::vector<std::string>& keys) {
+void ExpectSameList(const WordList& list, const LiteralList& literal,
+                    const std::vector<std::string>& keys) {
   ASSERT_EQ(list.WordCount(), literal.entries.size());
   for (size_t i = 0; i < literal.entries.size(); ++i) {
     ASSERT_EQ(list.WordAt(i), literal.entries[i].Caption) << i;
@@ -129,7 +130,8 @@ TEST(WordList, EditsByPositionMatchTheLiteralVectorOnRandomSequences) {
   // Few keys, so groups of equal entries form, split and move; deletions at
   // the front, the end and anywhere, with every kind of read between them.
   std::mt19937 random(29);
-  const std::vector<std::string> keys = {"a", "A", "b", "\xe4", "\xc4", "cc", "CC", "lang und l\xe4nger", ""};
+  const std::vector<std::string> keys = {
+      "a", "A", "b", "\xe4", "\xc4", "cc", "CC", "lang und l\xe4nger", ""};
   WordList list;
   LiteralList literal;
   auto key = [&] { return keys[random() % keys.size()]; };
@@ -187,7 +189,8 @@ TEST(WordList, EditsByPositionMatchTheLiteralVectorOnRandomSequences) {
       case 10:
         if (random() % 5 == 0) {
           ASSERT_EQ(list.Entries().size(), count);
-          for (size_t i = 0; i < count; ++i) ASSERT_EQ(list.Entries()[i].Caption, literal.entries[i].Caption);
+          for (size_t i = 0; i < count; ++i)
+            ASSERT_EQ(list.Entries()[i].Caption, literal.entries[i].Caption);
         }
         break;
       case 11:
@@ -203,7 +206,9 @@ TEST(WordList, EditsByPositionMatchTheLiteralVectorOnRandomSequences) {
 
 struct RecordingObserver : WordListObserver {
   std::vector<std::string> events;
-  void BeginAppend(size_t first, size_t last) override { events.push_back("+" + std::to_string(first) + "-" + std::to_string(last)); }
+  void BeginAppend(size_t first, size_t last) override {
+    events.push_back("+" + std::to_string(first) + "-" + std::to_string(last));
+  }
   void EndAppend() override { events.push_back("+end"); }
   void BeginRemove(size_t first, size_t) override { events.push_back("-" + std::to_string(first)); }
   void EndRemove() override { events.push_back("-end"); }
@@ -227,8 +232,8 @@ TEST(WordList, ObserverSeesEveryChangeAndOneOuterBatch) {
   list.SetWordAt(0, "y");
   list.DeleteWordAt(0);
   list.ClearWords();
-  EXPECT_EQ(observer.events, (std::vector<std::string>{"batch", "+0-0", "+end", "batch-end", "~0", "-0", "-end",
-                                                       "reset", "reset-end"}));
+  EXPECT_EQ(observer.events, (std::vector<std::string>{"batch", "+0-0", "+end", "batch-end", "~0",
+                                                       "-0", "-end", "reset", "reset-end"}));
 }
 
 TEST(WordList, CountLabelIsWindows1252) {

@@ -386,7 +386,8 @@ std::string DescribeTag(const std::string& raw) {
     size_t equals = param.find('=');
     std::string key = Upper(param.substr(0, equals));
     std::string value = equals == std::string::npos ? "" : param.substr(equals + 1);
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+      value = value.substr(1, value.size() - 2);
     out += "|" + param + "~" + key + "~" + value;
     param.clear();
   };
@@ -440,11 +441,13 @@ std::vector<std::string> Tokenize(const std::vector<std::string>& lines) {
 namespace {
 
 std::string Describe(const THTMLNode& node) {
-  if (!node.IsTag()) return "X|" + std::string(node.Text().Raw) + "|" + std::string(node.Text().Text);
+  if (!node.IsTag())
+    return "X|" + std::string(node.Text().Raw) + "|" + std::string(node.Text().Text);
   const THTMLTag& tag = node.Tag();
   std::string out = "T|" + std::string(tag.Raw) + "|" + std::string(tag.Name);
   for (const THTMLParam& param : tag.Params) {
-    out += "|" + std::string(param.Raw) + "~" + std::string(param.Key) + "~" + std::string(param.Value);
+    out += "|" + std::string(param.Raw) + "~" + std::string(param.Key) + "~" +
+           std::string(param.Value);
   }
   return out;
 }
@@ -495,7 +498,8 @@ TEST(Tags, ACopyKeepsItsParametersWhenTheOriginalIsGone) {
 TEST(Tokenizer, AVisitorThatThrowsEndsTheParseAndTheNextParseStartsAfresh) {
   THTMLParser parser;
   parser.Lines = {"<a>text<b"};
-  EXPECT_THROW(parser.Parse([](const THTMLNode&) { throw std::runtime_error("stop"); }), std::runtime_error);
+  EXPECT_THROW(parser.Parse([](const THTMLNode&) { throw std::runtime_error("stop"); }),
+               std::runtime_error);
   std::vector<std::string> visited;
   parser.Parse([&](const THTMLNode& node) { visited.push_back(Describe(node)); });
   EXPECT_EQ(visited, (std::vector<std::string>{"T|a|A", "X|text|text", "T|b|B"}));

@@ -18,7 +18,8 @@ namespace {
 using testpeer::Answer;
 using testpeer::HttpScriptServer;
 
-const std::string kDefaultAccept = "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*\r\n";
+const std::string kDefaultAccept =
+    "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*\r\n";
 const std::string kAgent = "User-Agent: Mozilla/3.0 (compatible)\r\n";
 
 // A client with a memory stream and a log of its events.
@@ -31,7 +32,9 @@ struct Client {
 
   Client() {
     http.ReceiveStream = &body;
-    http.OnStateChange = [this](TObject*) { events.push_back("state " + std::to_string(http.State())); };
+    http.OnStateChange = [this](TObject*) {
+      events.push_back("state " + std::to_string(http.State()));
+    };
     http.OnHeaderBegin = [this](TObject*) { events.push_back("header-begin"); };
     http.OnHeaderEnd = [this](TObject*) { events.push_back("header-end"); };
     http.OnDocBegin = [this](TObject*) { events.push_back("doc-begin"); };
@@ -63,12 +66,14 @@ struct Client {
 };
 
 TEST(HttpClient, DefaultRequestIsExactAndBodyLandsInTheStream) {
-  HttpScriptServer server({Answer("HTTP/1.0 200 OK\r\nContent-Type: Text/HTML; charset=x\r\n"
-                                  "Content-Length: 4\r\n\r\nbody")});
+  HttpScriptServer server(
+      {Answer("HTTP/1.0 200 OK\r\nContent-Type: Text/HTML; charset=x\r\n"
+              "Content-Length: 4\r\n\r\nbody")});
   Client client;
   EXPECT_EQ(client.Get(server.Url("/x")), 0);
   ASSERT_EQ(server.Requests().size(), 1u);
-  EXPECT_EQ(server.Requests()[0], "GET /x HTTP/1.0\r\n" + kDefaultAccept + kAgent + "Host: 127.0.0.1\r\n\r\n");
+  EXPECT_EQ(server.Requests()[0],
+            "GET /x HTTP/1.0\r\n" + kDefaultAccept + kAgent + "Host: 127.0.0.1\r\n\r\n");
   EXPECT_EQ(client.body.Data(), "body");
   EXPECT_EQ(client.http.StatusCode(), 200);
   EXPECT_EQ(client.http.ReasonPhrase(), "OK");
@@ -78,15 +83,16 @@ TEST(HttpClient, DefaultRequestIsExactAndBodyLandsInTheStream) {
   EXPECT_EQ(client.http.ResponseHeader().size(), 3u);
   ASSERT_TRUE(client.WaitDone());
   EXPECT_EQ(client.doneError, 0);
-  const std::vector<std::string> expected = {"state 1", "state 3", "state 4", "state 2", "state 5", "header-begin",
-                                             "state 6", "header-end", "doc-begin", "doc-end", "state 0", "done 0"};
+  const std::vector<std::string> expected = {"state 1",   "state 3",      "state 4", "state 2",
+                                             "state 5",   "header-begin", "state 6", "header-end",
+                                             "doc-begin", "doc-end",      "state 0", "done 0"};
   EXPECT_EQ(client.events, expected);
 }
 
 TEST(HttpClient, HeaderLinesEndedByLfAndBodyInManyPieces) {
-  HttpScriptServer server({Answer({"HTTP/1.1 200 Fine\n", "Set-Cookie: a=b\nX-Other: y\n\n", "part1-", "part2-",
-                                   "part3"},
-                                  30)});
+  HttpScriptServer server({Answer(
+      {"HTTP/1.1 200 Fine\n", "Set-Cookie: a=b\nX-Other: y\n\n", "part1-", "part2-", "part3"},
+      30)});
   Client client;
   std::vector<std::string> cookies;
   client.http.OnCookie = [&](TObject*, const std::string& data, bool& accept) {
@@ -107,7 +113,8 @@ TEST(HttpClient, EmptyBodyFiresNoDocumentEvents) {
   EXPECT_EQ(client.Get(server.Url("/")), 0);
   EXPECT_EQ(client.http.DocumentName(), "document.htm");
   ASSERT_TRUE(client.WaitDone());
-  for (const std::string& event : client.events) EXPECT_TRUE(event != "doc-begin" && event != "doc-end") << event;
+  for (const std::string& event : client.events)
+    EXPECT_TRUE(event != "doc-begin" && event != "doc-end") << event;
 }
 
 TEST(HttpClient, HeaderlessPageKeepsItsLineEnds) {
@@ -120,8 +127,9 @@ TEST(HttpClient, HeaderlessPageKeepsItsLineEnds) {
 }
 
 TEST(HttpClient, ExeDocumentNameBecomesHtmOnlyForPlainTextHtml) {
-  HttpScriptServer server({Answer("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\nx"),
-                           Answer("HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=x\r\n\r\nx")});
+  HttpScriptServer server(
+      {Answer("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\nx"),
+       Answer("HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=x\r\n\r\nx")});
   Client client;
   EXPECT_EQ(client.Get(server.Url("/a.EXE")), 0);
   EXPECT_EQ(client.http.DocumentName(), "a.htm");
@@ -130,7 +138,8 @@ TEST(HttpClient, ExeDocumentNameBecomesHtmOnlyForPlainTextHtml) {
 }
 
 TEST(HttpClient, ErrorStatusClosesAtOnceAndGetRaises) {
-  Answer answer(std::string("HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<p>missing</p>"));
+  Answer answer(
+      std::string("HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<p>missing</p>"));
   answer.holdOpen = true;  // the client, not the server, ends the connection
   HttpScriptServer server({answer});
   Client client;
@@ -144,11 +153,12 @@ TEST(HttpClient, ErrorStatusClosesAtOnceAndGetRaises) {
 
 TEST(HttpClient, UnreadableStatusAndOverlongLinesFailTheRequest) {
   // Each arrives in one block with the rest of the response.
-  HttpScriptServer bad({Answer("HTTP/1.0 abc Odd\r\nX-After: y\r\n\r\nbody"),
-                        Answer("HTTP/1.1 20 Short\r\n\r\nbody"),
-                        // A sign is no digit of a status code.
-                        Answer("HTTP/1.0 +20 Signed\r\n\r\nbody"),
-                        Answer("HTTP/1.0 200 OK\r\nX-Long: " + std::string(9000, 'a') + "\r\n\r\nbody")});
+  HttpScriptServer bad(
+      {Answer("HTTP/1.0 abc Odd\r\nX-After: y\r\n\r\nbody"),
+       Answer("HTTP/1.1 20 Short\r\n\r\nbody"),
+       // A sign is no digit of a status code.
+       Answer("HTTP/1.0 +20 Signed\r\n\r\nbody"),
+       Answer("HTTP/1.0 200 OK\r\nX-Long: " + std::string(9000, 'a') + "\r\n\r\nbody")});
   const std::vector<std::pair<std::uint16_t, std::string>> expected = {
       {kHttpErrorBadStatus, "Unreadable status line"},
       {kHttpErrorBadStatus, "Unreadable status line"},
@@ -196,7 +206,8 @@ TEST(HttpClient, ResponsesPastMaxDocSizeFailBeforeTheirBytesReachTheStream) {
   const std::string header = "HTTP/1.0 200 OK\r\n\r\n";  // 15 bytes held of it
   std::string manyLines;
   for (int i = 0; i < 100; ++i) manyLines += "X-Filler: 0123456789\r\n";
-  HttpScriptServer server({Answer(header + std::string(985, 'x')), Answer(header + std::string(986, 'x')),
+  HttpScriptServer server({Answer(header + std::string(985, 'x')),
+                           Answer(header + std::string(986, 'x')),
                            Answer({header, std::string(600, 'x'), std::string(600, 'y')}),
                            Answer("HTTP/1.0 200 OK\r\n" + manyLines + "\r\nbody"),
                            Answer(header + std::string(5000, 'x'))});
@@ -285,8 +296,8 @@ TEST(HttpClient, RelocationChainAbsoluteRootAndBareName) {
   HttpScriptServer second({Answer("HTTP/1.0 200 OK\r\n\r\nfinal")});
   HttpScriptServer first({Answer("HTTP/1.1 302 Found\r\nLocation: /new\r\n\r\nignored body"),
                           Answer("HTTP/1.1 302 Found\r\nLocation: page.htm\r\n\r\n"),
-                          Answer("HTTP/1.1 301 Moved\r\nLocation: http://localhost:" + second.PortText() +
-                                 "/p\r\n\r\n")});
+                          Answer("HTTP/1.1 301 Moved\r\nLocation: http://localhost:" +
+                                 second.PortText() + "/p\r\n\r\n")});
   Client client;
   EXPECT_EQ(client.Get(first.Url("/start")), 0);
   EXPECT_EQ(client.body.Data(), "final");
@@ -335,7 +346,8 @@ TEST(HttpClient, RelativeLocationsResolveAgainstTheFetchedAddress) {
     Client direct;
     EXPECT_EQ(direct.Get(server.Url("/a/b/c.htm")), 0) << row.value;
     ASSERT_EQ(server.Requests().size(), 2u) << row.value;
-    EXPECT_TRUE(server.Requests()[1].starts_with("GET " + row.path + " HTTP/1.0\r\n")) << server.Requests()[1];
+    EXPECT_TRUE(server.Requests()[1].starts_with("GET " + row.path + " HTTP/1.0\r\n"))
+        << server.Requests()[1];
     EXPECT_EQ(direct.http.Location(), server.Url(row.path));
 
     HttpScriptServer proxy({Answer("HTTP/1.0 302 Found\r\nLocation: " + row.value + "\r\n\r\n"),
@@ -344,7 +356,8 @@ TEST(HttpClient, RelativeLocationsResolveAgainstTheFetchedAddress) {
     proxied.http.Proxy = "127.0.0.1:" + proxy.PortText();
     EXPECT_EQ(proxied.Get("http://www.h.test/a/b/c.htm"), 0) << row.value;
     ASSERT_EQ(proxy.Requests().size(), 2u) << row.value;
-    EXPECT_TRUE(proxy.Requests()[1].starts_with("GET http://www.h.test" + row.path + " HTTP/1.0\r\n"))
+    EXPECT_TRUE(
+        proxy.Requests()[1].starts_with("GET http://www.h.test" + row.path + " HTTP/1.0\r\n"))
         << proxy.Requests()[1];
     EXPECT_NE(proxy.Requests()[1].find("\r\nHost: www.h.test\r\n"), std::string::npos);
     EXPECT_EQ(proxied.http.Location(), "http://www.h.test" + row.path);
@@ -352,7 +365,8 @@ TEST(HttpClient, RelativeLocationsResolveAgainstTheFetchedAddress) {
 }
 
 TEST(HttpClient, ARelocationLoopEndsAfterTwentyRelocations) {
-  std::vector<Answer> answers(HttpMaxRelocations + 1, Answer("HTTP/1.0 302 Found\r\nLocation: /again\r\n\r\n"));
+  std::vector<Answer> answers(HttpMaxRelocations + 1,
+                              Answer("HTTP/1.0 302 Found\r\nLocation: /again\r\n\r\n"));
   HttpScriptServer server(answers);
   Client client;
   EXPECT_EQ(client.Get(server.Url("/again")), 404);
@@ -378,7 +392,8 @@ TEST(HttpClient, HttpsThroughAProxyAsksForATunnelAndAnswersOtherThan200EndIt) {
   EXPECT_EQ(client.http.Location(), "https://www.h.test/y");
   ASSERT_EQ(proxy.Requests().size(), 2u);
   EXPECT_EQ(proxy.Requests()[1],
-            "CONNECT www.h.test:443 HTTP/1.0\r\nHost: www.h.test:443\r\nProxy-Authorization: Basic dTpwdw==\r\n\r\n");
+            "CONNECT www.h.test:443 HTTP/1.0\r\nHost: www.h.test:443\r\nProxy-Authorization: Basic "
+            "dTpwdw==\r\n\r\n");
   ASSERT_TRUE(client.WaitDone());
   EXPECT_EQ(client.doneError, kHttpErrorTunnelRefused);
 
@@ -429,11 +444,23 @@ TEST(HttpClient, AbortAtEveryStageEndsTheRequest) {
     std::function<void(Client&)> arm;
   };
   const std::vector<Stage> stages = {
-      {"lookup", [](Client& c) { c.http.OnStateChange = [&c](TObject*) { if (c.http.State() == hsResolving) QTimer::singleShot(0, [&c] { c.http.Abort(); }); }; }},
-      {"resolved", [](Client& c) { c.http.OnStateChange = [&c](TObject*) { if (c.http.State() == hsResolved) c.http.Abort(); }; }},
-      {"connected", [](Client& c) { c.http.OnSessionConnected = [&c](TObject*) { c.http.Abort(); }; }},
+      {"lookup",
+       [](Client& c) {
+         c.http.OnStateChange = [&c](TObject*) {
+           if (c.http.State() == hsResolving) QTimer::singleShot(0, [&c] { c.http.Abort(); });
+         };
+       }},
+      {"resolved",
+       [](Client& c) {
+         c.http.OnStateChange = [&c](TObject*) {
+           if (c.http.State() == hsResolved) c.http.Abort();
+         };
+       }},
+      {"connected",
+       [](Client& c) { c.http.OnSessionConnected = [&c](TObject*) { c.http.Abort(); }; }},
       {"header", [](Client& c) { c.http.OnHeaderData = [&c](TObject*) { c.http.Abort(); }; }},
-      {"body", [](Client& c) { c.http.OnDocData = [&c](TObject*, const void*, int) { c.http.Abort(); }; }},
+      {"body",
+       [](Client& c) { c.http.OnDocData = [&c](TObject*, const void*, int) { c.http.Abort(); }; }},
   };
   for (const Stage& stage : stages) {
     Answer answer({"HTTP/1.0 200 OK\r\n", "X: y\r\n\r\n", "body..."}, 20);
@@ -504,7 +531,9 @@ TEST(HttpClient, RefusedWriteLosesOnlyThatPiece) {
   FullStream full;
   client.http.ReceiveStream = &full;
   std::string seen;
-  client.http.OnDocData = [&](TObject*, const void* data, int len) { seen.append(static_cast<const char*>(data), len); };
+  client.http.OnDocData = [&](TObject*, const void* data, int len) {
+    seen.append(static_cast<const char*>(data), len);
+  };
   EXPECT_EQ(client.Get(server.Url("/")), 0);
   EXPECT_EQ(client.http.ReceivedBytes(), 6);
   EXPECT_EQ(seen, "");  // the event comes after the write, which failed
@@ -539,7 +568,8 @@ TEST(HttpClient, HostileServersNeverHangTheClient) {
   // Binary junk without line ends, then close; junk closing mid-header.
   std::string junk;
   for (int i = 0; i < 20000; ++i) junk += static_cast<char>((i * 37) % 256);
-  HttpScriptServer server({silent, Answer(endless), Answer(junk), Answer("HTTP/1.0 200 OK\r\nX-Half: ab")});
+  HttpScriptServer server(
+      {silent, Answer(endless), Answer(junk), Answer("HTTP/1.0 200 OK\r\nX-Half: ab")});
 
   EXPECT_EQ(client.Get(server.Url("/")), 404);
   server.Release();

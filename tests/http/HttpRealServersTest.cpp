@@ -25,7 +25,8 @@ namespace {
 using testsupport::NginxServer;
 using testsupport::TinyProxy;
 
-const std::string kSmallPage = "<html><head><title>Tirasel</title></head><body>Wortschatz und Worte</body></html>\n";
+const std::string kSmallPage =
+    "<html><head><title>Tirasel</title></head><body>Wortschatz und Worte</body></html>\n";
 const std::string kFinalPage = "<html><body>Ziel erreicht</body></html>\n";
 const std::string kIndexPage = "<html><body>Verzeichnis-Index</body></html>\n";
 const std::string kRelativePage = "<html><body>relativ aufgeloest</body></html>\n";
@@ -170,7 +171,8 @@ TEST_F(HttpNginx, SmallPageArrivesWithItsHeaderFields) {
   ASSERT_TRUE(client.WaitDone());
   EXPECT_EQ(client.doneError, 0);
   // nginx saw an HTTP/1.0 request for the path.
-  EXPECT_NE(testsupport::ReadFile(Web().AccessLog()).find("\"GET /small.html HTTP/1.0\" 200"), std::string::npos);
+  EXPECT_NE(testsupport::ReadFile(Web().AccessLog()).find("\"GET /small.html HTTP/1.0\" 200"),
+            std::string::npos);
 }
 
 TEST_F(HttpNginx, MissingPageRaisesWithTheServersStatus) {
@@ -201,8 +203,9 @@ TEST_F(HttpNginx, RedirectChainAbsoluteThenRootRelative) {
   for (const std::string& line : client.http.ResponseHeader()) {
     if (line.rfind("HTTP/", 0) == 0) statusLines.push_back(line);
   }
-  EXPECT_EQ(statusLines, (std::vector<std::string>{"HTTP/1.1 302 Moved Temporarily", "HTTP/1.1 301 Moved Permanently",
-                                                   "HTTP/1.1 200 OK"}));
+  EXPECT_EQ(statusLines,
+            (std::vector<std::string>{"HTTP/1.1 302 Moved Temporarily",
+                                      "HTTP/1.1 301 Moved Permanently", "HTTP/1.1 200 OK"}));
   ASSERT_TRUE(client.WaitDone());
   EXPECT_EQ(client.doneError, 0);
 }
@@ -211,8 +214,9 @@ TEST_F(HttpNginx, RelativeRelocationsAreFetchedFromTheCurrentDirectory) {
   Client client;
   ASSERT_EQ(client.Get(Web().Url("/bare")), 0) << client.error;
   EXPECT_EQ(client.body.Data(), kFinalPage);
-  EXPECT_NE(std::find(client.requestLines.begin(), client.requestLines.end(), "GET /final.html HTTP/1.0"),
-            client.requestLines.end());
+  EXPECT_NE(
+      std::find(client.requestLines.begin(), client.requestLines.end(), "GET /final.html HTTP/1.0"),
+      client.requestLines.end());
 
   Client relative;
   ASSERT_EQ(relative.Get(Web().Url("/dir/start")), 0) << relative.error;
@@ -259,7 +263,8 @@ TEST_F(HttpNginx, LargeFileArrivesWholeInMemory) {
   // The stream's own growth is the only large allocation (the slack covers
   // the allocator's and the sanitizer's bookkeeping).
   long grownMiB = (PeakResidentKiB() - peakBefore) / 1024;
-  EXPECT_LT(grownMiB, 3 * (kSize >> 20) + 32) << "peak resident size grew by " << grownMiB << " MiB";
+  EXPECT_LT(grownMiB, 3 * (kSize >> 20) + 32)
+      << "peak resident size grew by " << grownMiB << " MiB";
 }
 
 TEST_F(HttpNginx, AbortDuringTheBodyEndsTheRequestAndTheClientGoesOn) {
@@ -283,11 +288,13 @@ TEST_F(HttpNginx, AbortDuringTheBodyEndsTheRequestAndTheClientGoesOn) {
 
 TEST_F(HttpNginx, ManySequentialGetsLeakNoDescriptors) {
   Client client;
-  ASSERT_EQ(client.Get(Web().Url("/small.html")), 0) << client.error;  // first use sets up the machinery
+  ASSERT_EQ(client.Get(Web().Url("/small.html")), 0)
+      << client.error;  // first use sets up the machinery
   int fdsBefore = testpeer::OpenFdCount();
   for (int i = 0; i < 50; ++i) {
     client.body.Clear();
-    ASSERT_EQ(client.Get(Web().Url(i % 2 ? "/small.html" : "/missing")), i % 2 ? 0 : 404) << "request " << i;
+    ASSERT_EQ(client.Get(Web().Url(i % 2 ? "/small.html" : "/missing")), i % 2 ? 0 : 404)
+        << "request " << i;
   }
   EXPECT_EQ(client.body.Data(), kSmallPage);
   EXPECT_EQ(testpeer::OpenFdCount(), fdsBefore);
@@ -337,7 +344,8 @@ TEST_F(HttpTinyproxy, RelocationsStayWithTheProxy) {
   UseProxy(client);
   ASSERT_EQ(client.Get(Web().Url("/start")), 0) << client.error;
   EXPECT_EQ(client.body.Data(), kFinalPage);
-  EXPECT_EQ(client.locations, (std::vector<std::string>{Web().Url("/mid"), Web().Url("/final.html")}));
+  EXPECT_EQ(client.locations,
+            (std::vector<std::string>{Web().Url("/mid"), Web().Url("/final.html")}));
 
   // A relative value resolves against the current address, as a browser would.
   Client relative;
@@ -442,7 +450,8 @@ TEST_F(HttpsNginx, BadCertificatesEndTheRequestWithTheReason) {
   // Not trusting the private CA: the system's store does not know it.
   Client untrusting;
   EXPECT_EQ(untrusting.Get(Web().TlsUrl("/small.html")), 404);
-  EXPECT_NE(untrusting.error.find("unable to get local issuer certificate"), std::string::npos) << untrusting.error;
+  EXPECT_NE(untrusting.error.find("unable to get local issuer certificate"), std::string::npos)
+      << untrusting.error;
 
   Client lax;
   lax.http.SslVerifyPeer = false;
@@ -463,7 +472,8 @@ TEST_F(HttpsNginx, TinyproxyTunnelsHttpsAndItsRefusalEndsTheRequest) {
   Client refused;
   Trust(refused);
   refused.http.Proxy = proxy.HostPort();
-  const int status = refused.Get("https://127.0.0.1:" + std::to_string(Web().Port()) + "/small.html");
+  const int status =
+      refused.Get("https://127.0.0.1:" + std::to_string(Web().Port()) + "/small.html");
   EXPECT_GE(status, 400);
   EXPECT_EQ(refused.http.StatusCode(), status);
   ASSERT_TRUE(refused.WaitDone());
@@ -531,8 +541,8 @@ TEST(HttpsPeers, JunkAnswerStallAndCloseWithoutAlertMidBody) {
       testsupport::TlsStream tls(side, fd);
       if (!tls.Ok()) return;
       tls.ReadHeader();
-      tls.Write(std::string("HTTP/1.0 200 OK\r\n") + (withLength ? "Content-Length: 1000\r\n" : "") +
-                "\r\npart of the body");
+      tls.Write(std::string("HTTP/1.0 200 OK\r\n") +
+                (withLength ? "Content-Length: 1000\r\n" : "") + "\r\npart of the body");
     });
     Client client;
     client.http.SslCAFile = ca;

@@ -20,26 +20,30 @@ struct Answer {
   // Before every piece after the first. Pacing only: the client may still
   // read pieces together, and a test must hold either way.
   int pauseMs = 0;
-  bool holdOpen = false;   // keep the connection open, silent, after sending
-  bool readRequest = true; // wait for the request header before answering
+  bool holdOpen = false;    // keep the connection open, silent, after sending
+  bool readRequest = true;  // wait for the request header before answering
   // Runs on the test's thread, as a queued Qt event, once the request has
   // arrived (before the answer is sent).
   std::function<void()> onRequest;
 
   Answer() = default;
   Answer(std::string whole) : pieces{std::move(whole)} {}  // NOLINT: scripts read better this way
-  Answer(std::vector<std::string> parts, int pause = 0) : pieces(std::move(parts)), pauseMs(pause) {}
+  Answer(std::vector<std::string> parts, int pause = 0)
+      : pieces(std::move(parts)), pauseMs(pause) {}
 };
 
 class HttpScriptServer {
  public:
   explicit HttpScriptServer(std::vector<Answer> answers)
       : answers_(std::move(answers)),
-        peer_([this](int fd, LoopbackPeer& peer) { Serve(fd, peer); }, static_cast<int>(answers_.size())) {}
+        peer_([this](int fd, LoopbackPeer& peer) { Serve(fd, peer); },
+              static_cast<int>(answers_.size())) {}
 
   std::uint16_t Port() const { return peer_.Port(); }
   std::string PortText() const { return peer_.PortText(); }
-  std::string Url(const std::string& path = "/") const { return "http://127.0.0.1:" + PortText() + path; }
+  std::string Url(const std::string& path = "/") const {
+    return "http://127.0.0.1:" + PortText() + path;
+  }
 
   // The request headers received so far, one entry per connection.
   std::vector<std::string> Requests() {
@@ -57,7 +61,8 @@ class HttpScriptServer {
     if (answer.readRequest) RecordRequest(fd, peer);
     if (answer.onRequest) calls_.Post(answer.onRequest);
     for (size_t i = 0; i < answer.pieces.size(); ++i) {
-      if (i > 0 && answer.pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(answer.pauseMs));
+      if (i > 0 && answer.pauseMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(answer.pauseMs));
       if (!LoopbackPeer::SendAll(fd, answer.pieces[i])) return;
     }
     if (answer.holdOpen) peer.WaitReleased(20000);

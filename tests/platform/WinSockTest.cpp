@@ -189,8 +189,8 @@ TEST_F(WinSockTest, LookupsCompleteWithTheirHandleAndCancelSilences) {
 TEST_F(WinSockTest, CancelWithdrawsACompletionStillQueued) {
   Listener l;
   alignas(8) char buf[1025];
-  HANDLE h = WSAAsyncGetHostByAddr(l.wnd, kLookup, "\x7f\x00\x00\x01", 4, AF_INET_W, buf,
-                                   sizeof buf);
+  HANDLE h =
+      WSAAsyncGetHostByAddr(l.wnd, kLookup, "\x7f\x00\x00\x01", 4, AF_INET_W, buf, sizeof buf);
   ASSERT_NE(h, 0u);
   // Wait for the completion without dispatching it.
   auto deadline = testpeer::Clock::now() + std::chrono::seconds(5);

@@ -43,7 +43,8 @@ namespace {
 void ChildProcess::Start(const std::vector<std::string>& argv, const fs::path& log) {
   if (Running()) throw std::logic_error("process already running");
   if (argv.empty() || ::access(argv[0].c_str(), X_OK) != 0) {
-    throw std::runtime_error((argv.empty() ? std::string("(none)") : argv[0]) + " is missing or not executable");
+    throw std::runtime_error((argv.empty() ? std::string("(none)") : argv[0]) +
+                             " is missing or not executable");
   }
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -71,7 +72,8 @@ int ChildProcess::WaitExit(int timeoutMs) {
   while (Running()) {
     if (Expired(deadline)) break;
     if (pidfd >= 0) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       pollfd p{pidfd, POLLIN, 0};
       ::poll(&p, 1, static_cast<int>(std::max<long>(1, left)));
     } else {

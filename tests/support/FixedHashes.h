@@ -40,7 +40,8 @@ uint32_t Word(std::string_view text, Fold fold) {
 
 // `count` keys "prefix<number>" whose hashes agree in the bits of `mask`.
 template <class Hash>
-std::vector<std::string> CollidingKeys(const std::string& prefix, size_t count, uint32_t mask, Hash hash) {
+std::vector<std::string> CollidingKeys(const std::string& prefix, size_t count, uint32_t mask,
+                                       Hash hash) {
   std::vector<std::string> keys;
   for (uint64_t i = 0; keys.size() < count; ++i) {
     std::string key = prefix + std::to_string(i);

@@ -18,16 +18,20 @@ NginxServer::NginxServer() : ServerProcess(kBinary, "nginx-light", "tirasel-ngin
   fs::create_directories(dir_ / "temp");
 }
 
-void NginxServer::AddFile(const std::string& path, const std::string& bytes) { WriteFile(Root() / path.substr(1), bytes); }
+void NginxServer::AddFile(const std::string& path, const std::string& bytes) {
+  WriteFile(Root() / path.substr(1), bytes);
+}
 
-std::uint64_t NginxServer::AddPatternFile(const std::string& path, std::int64_t size, std::uint64_t seed) {
+std::uint64_t NginxServer::AddPatternFile(const std::string& path, std::int64_t size,
+                                          std::uint64_t seed) {
   fs::path file = Root() / path.substr(1);
   fs::create_directories(file.parent_path());
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   std::vector<char> piece(1 << 20);
   std::uint64_t sum = kFnvOffset;
   for (std::int64_t offset = 0; offset < size;) {
-    auto n = static_cast<std::size_t>(std::min<std::int64_t>(size - offset, static_cast<std::int64_t>(piece.size())));
+    auto n = static_cast<std::size_t>(
+        std::min<std::int64_t>(size - offset, static_cast<std::int64_t>(piece.size())));
     FillPattern(piece.data(), n, static_cast<std::uint64_t>(offset), seed);
     sum = Fnv1a(piece.data(), n, sum);
     out.write(piece.data(), static_cast<std::streamsize>(n));
@@ -39,15 +43,17 @@ std::uint64_t NginxServer::AddPatternFile(const std::string& path, std::int64_t 
 
 void NginxServer::AddRedirect(const std::string& path, int status, const std::string& location) {
   if (process_.Running()) throw std::logic_error("nginx redirects must be added before Start");
-  redirects_.push_back("    location = " + path + " { return " + std::to_string(status) + " \"" + location +
-                       "\"; }\n");
+  redirects_.push_back("    location = " + path + " { return " + std::to_string(status) + " \"" +
+                       location + "\"; }\n");
 }
 
-void NginxServer::AddBasicAuth(const std::string& prefix, const std::string& user, const std::string& password) {
+void NginxServer::AddBasicAuth(const std::string& prefix, const std::string& user,
+                               const std::string& password) {
   if (process_.Running()) throw std::logic_error("nginx authorization must be added before Start");
   fs::path users = dir_ / ("htpasswd" + std::to_string(redirects_.size()));
   WriteFile(users, user + ":{PLAIN}" + password + "\n");
-  redirects_.push_back("    location " + prefix + " { auth_basic \"Tirasel\"; auth_basic_user_file " + users.string() +
+  redirects_.push_back("    location " + prefix +
+                       " { auth_basic \"Tirasel\"; auth_basic_user_file " + users.string() +
                        "; }\n");
 }
 
@@ -71,7 +77,13 @@ void NginxServer::Start() { Launch(); }
 
 std::vector<std::string> NginxServer::CommandLine() const {
   // -e: the startup error log, before the configuration is read.
-  return {binary_, "-p", dir_.Path().string() + "/", "-c", ConfigFile().string(), "-e", ErrorLog().string()};
+  return {binary_,
+          "-p",
+          dir_.Path().string() + "/",
+          "-c",
+          ConfigFile().string(),
+          "-e",
+          ErrorLog().string()};
 }
 
 std::string NginxServer::Config(std::uint16_t port) const {
@@ -98,16 +110,20 @@ std::string NginxServer::Config(std::uint16_t port) const {
   conf += "  sendfile on;\n  tcp_nopush on;\n  keepalive_timeout 5;\n";
   // Redirect locations go out exactly as the test wrote them.
   conf += "  absolute_redirect off;\n";
-  conf += "  server {\n    listen 127.0.0.1:" + std::to_string(port) + ";\n    server_name localhost;\n";
+  conf += "  server {\n    listen 127.0.0.1:" + std::to_string(port) +
+          ";\n    server_name localhost;\n";
   if (plainRedirectsToTls_) {
-    conf += "    location / { return 301 https://127.0.0.1:" + std::to_string(tlsPort_) + "$request_uri; }\n";
+    conf += "    location / { return 301 https://127.0.0.1:" + std::to_string(tlsPort_) +
+            "$request_uri; }\n";
   } else {
     conf += ServerBody();
   }
   conf += "  }\n";
   if (!tlsCert_.empty()) {
-    conf += "  server {\n    listen 127.0.0.1:" + std::to_string(tlsPort_) + " ssl;\n    server_name localhost;\n";
-    conf += "    ssl_certificate " + tlsCert_.string() + ";\n    ssl_certificate_key " + tlsKey_.string() + ";\n";
+    conf += "  server {\n    listen 127.0.0.1:" + std::to_string(tlsPort_) +
+            " ssl;\n    server_name localhost;\n";
+    conf += "    ssl_certificate " + tlsCert_.string() + ";\n    ssl_certificate_key " +
+            tlsKey_.string() + ";\n";
     // Sessions resume, as on most real sites.
     conf += "    ssl_session_cache shared:TLS:1m;\n";
     conf += ServerBody();
@@ -118,7 +134,8 @@ std::string NginxServer::Config(std::uint16_t port) const {
 }
 
 std::string NginxServer::ServerBody() const {
-  std::string body = "    root " + Root().string() + ";\n    index index.html;\n    autoindex on;\n";
+  std::string body =
+      "    root " + Root().string() + ";\n    index index.html;\n    autoindex on;\n";
   for (const std::string& r : redirects_) body += r;
   return body;
 }

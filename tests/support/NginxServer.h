@@ -36,7 +36,8 @@ class NginxServer : public ServerProcess {
   // Basic authorization for everything below the path prefix ("/private/"),
   // one user with a plain-text password (nginx reads it up to a colon, so it
   // must hold none); before Start only.
-  void AddBasicAuth(const std::string& prefix, const std::string& user, const std::string& password);
+  void AddBasicAuth(const std::string& prefix, const std::string& user,
+                    const std::string& password);
   // A second server block with TLS on a port of its own (TlsPort), serving
   // the same files and redirects with this certificate; before Start only.
   void UseTls(const std::filesystem::path& cert, const std::filesystem::path& key);

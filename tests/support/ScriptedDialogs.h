@@ -17,20 +17,25 @@ struct TAskedQuestion {
 
 class TScriptedDialogs : public TUserDialogs {
  public:
-  std::deque<TAnswer> Answers;  // used up in order; Cancel when empty
+  std::deque<TAnswer> Answers;                   // used up in order; Cancel when empty
   std::deque<std::optional<std::string>> Files;  // chosen paths; cancelled when empty
   std::vector<TAskedQuestion> Questions;
   std::vector<std::string> Errors;
   std::vector<std::string> OpenedAddresses;
   int ModalDialogs = 0;
 
-  TAnswer Ask(const std::string& caption, const std::string& text, TQuestionButtons buttons) override {
+  TAnswer Ask(const std::string& caption, const std::string& text,
+              TQuestionButtons buttons) override {
     Questions.push_back({caption, text, buttons});
     return Next(Answers, TAnswer::Cancel);
   }
   void ShowError(const std::string& text) override { Errors.push_back(text); }
-  std::optional<std::string> ChooseFileToOpen() override { return Next(Files, std::optional<std::string>()); }
-  std::optional<std::string> ChooseFileToSave() override { return Next(Files, std::optional<std::string>()); }
+  std::optional<std::string> ChooseFileToOpen() override {
+    return Next(Files, std::optional<std::string>());
+  }
+  std::optional<std::string> ChooseFileToSave() override {
+    return Next(Files, std::optional<std::string>());
+  }
   void ShowModal(QDialog&) override { ++ModalDialogs; }
   void OpenWebAddress(const std::string& address) override { OpenedAddresses.push_back(address); }
 

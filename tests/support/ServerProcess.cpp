@@ -54,15 +54,16 @@ bool ServerProcess::TryLaunch(std::string& failure) {
     }
     if (PortAccepts(port_)) {
       std::vector<std::uint16_t> others = OtherPorts();
-      if (std::all_of(others.begin(), others.end(), [](std::uint16_t other) { return PortAccepts(other); })) {
+      if (std::all_of(others.begin(), others.end(),
+                      [](std::uint16_t other) { return PortAccepts(other); })) {
         return true;
       }
     }
     PauseMs(kPollMs);
   }
   process_.Stop();
-  failure = "port " + std::to_string(port_) + " not accepting after " + std::to_string(kStartTimeoutMs) +
-            " ms; log:\n" + Tail(ErrorLog());
+  failure = "port " + std::to_string(port_) + " not accepting after " +
+            std::to_string(kStartTimeoutMs) + " ms; log:\n" + Tail(ErrorLog());
   return false;
 }
 

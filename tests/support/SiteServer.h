@@ -120,9 +120,10 @@ class SiteServer {
       return;
     }
     auto page = pages_.find(target.substr(0, target.find('?')));  // the query selects nothing
-    LoopbackPeer::SendAll(fd, page == pages_.end()
-                                  ? "HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<p>Nicht gefunden</p>"
-                                  : "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n" + page->second);
+    LoopbackPeer::SendAll(
+        fd, page == pages_.end()
+                ? "HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<p>Nicht gefunden</p>"
+                : "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n" + page->second);
   }
 
   // Holds the connection silent until the test releases it, the client
@@ -143,7 +144,8 @@ class SiteServer {
     }();
     std::string chunk = "HTTP/1.0 200 OK\r\n";
     if (body) chunk += "Content-Type: text/html\r\n\r\n";
-    const std::string piece = body ? std::string(4096, 'x') : "X-Filler: " + std::string(50, 'a') + "\r\n";
+    const std::string piece =
+        body ? std::string(4096, 'x') : "X-Filler: " + std::string(50, 'a') + "\r\n";
     std::string next;
     while (next.size() < 65536) next += piece;
     for (; floodSent_ < kFloodLimit; chunk = next) {
@@ -155,8 +157,10 @@ class SiteServer {
       std::function<void()> now;
       {
         std::lock_guard lock(mu_);
-        if (onFlooded_ && floodSent_ >= floodTrigger_) calls_.Post(std::exchange(onFlooded_, nullptr));
-        if (onFloodedOnServer_ && floodSent_ >= floodServerTrigger_) now = std::exchange(onFloodedOnServer_, nullptr);
+        if (onFlooded_ && floodSent_ >= floodTrigger_)
+          calls_.Post(std::exchange(onFlooded_, nullptr));
+        if (onFloodedOnServer_ && floodSent_ >= floodServerTrigger_)
+          now = std::exchange(onFloodedOnServer_, nullptr);
       }
       if (now) now();
     }

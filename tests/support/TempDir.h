@@ -17,8 +17,12 @@ class TTempDir : public testsupport::TempDirectory {
     std::filesystem::permissions(TempDirectory::Path(), std::filesystem::perms::owner_all, ignored);
   }
 
-  std::string Path(const std::string& name = "") const { return (TempDirectory::Path() / name).string(); }
-  void Write(const std::string& name, const std::string& bytes) const { testsupport::WriteFile(Path(name), bytes); }
+  std::string Path(const std::string& name = "") const {
+    return (TempDirectory::Path() / name).string();
+  }
+  void Write(const std::string& name, const std::string& bytes) const {
+    testsupport::WriteFile(Path(name), bytes);
+  }
   std::string Read(const std::string& name) const { return testsupport::ReadFile(Path(name)); }
   bool Exists(const std::string& name) const { return std::filesystem::exists(Path(name)); }
 };

@@ -12,7 +12,8 @@ namespace fs = std::filesystem;
 
 TempDirectory::TempDirectory(const std::string& prefix) {
   std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed for " + pattern);
+  if (::mkdtemp(pattern.data()) == nullptr)
+    throw std::runtime_error("mkdtemp failed for " + pattern);
   path_ = pattern;
 }
 

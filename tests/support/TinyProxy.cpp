@@ -4,7 +4,9 @@ namespace testsupport {
 
 TinyProxy::TinyProxy() : ServerProcess(kBinary, "tinyproxy", "tirasel-tinyproxy") {}
 
-std::vector<std::string> TinyProxy::CommandLine() const { return {binary_, "-d", "-c", ConfigFile().string()}; }
+std::vector<std::string> TinyProxy::CommandLine() const {
+  return {binary_, "-d", "-c", ConfigFile().string()};
+}
 
 std::string TinyProxy::Config(std::uint16_t port) const {
   const std::string d = dir_.Path().string();
@@ -14,7 +16,8 @@ std::string TinyProxy::Config(std::uint16_t port) const {
   conf += "Syslog Off\nLogFile \"" + d + "/tinyproxy.log\"\nLogLevel Info\n";
   conf += "PidFile \"" + d + "/tinyproxy.pid\"\n";
   if (!basicAuth_.empty()) conf += "BasicAuth " + basicAuth_ + "\n";
-  for (std::uint16_t connectPort : connectPorts_) conf += "ConnectPort " + std::to_string(connectPort) + "\n";
+  for (std::uint16_t connectPort : connectPorts_)
+    conf += "ConnectPort " + std::to_string(connectPort) + "\n";
   return conf;
 }
 

@@ -22,7 +22,9 @@ class TinyProxy : public ServerProcess {
   void AllowConnectTo(std::uint16_t port) { connectPorts_.push_back(port); }
   void Start() { Launch(); }
   // Clients must authorize (Basic) as this user; before Start only.
-  void RequireBasicAuth(const std::string& user, const std::string& password) { basicAuth_ = user + " " + password; }
+  void RequireBasicAuth(const std::string& user, const std::string& password) {
+    basicAuth_ = user + " " + password;
+  }
   std::filesystem::path Log() const { return dir_ / "tinyproxy.log"; }
   std::filesystem::path ErrorLog() const override { return Log(); }
 

@@ -23,7 +23,8 @@ void Openssl(std::vector<std::string> args) {
 }
 
 std::vector<std::string> NewKeyArgs(const std::filesystem::path& key) {
-  return {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", key.string()};
+  return {"-newkey", "ec",      "-pkeyopt",  "ec_paramgen_curve:prime256v1",
+          "-nodes",  "-keyout", key.string()};
 }
 
 }  // namespace
@@ -38,7 +39,8 @@ TestCertificates::TestCertificates() {
   caKey_ = dir_ / "ca.key";
   std::vector<std::string> ca = {"req", "-x509"};
   for (auto& a : NewKeyArgs(caKey_)) ca.push_back(a);
-  for (auto a : {"-out", caFile_.c_str(), "-days", "3650", "-subj", "/CN=Tirasel Test CA"}) ca.push_back(a);
+  for (auto a : {"-out", caFile_.c_str(), "-days", "3650", "-subj", "/CN=Tirasel Test CA"})
+    ca.push_back(a);
   Openssl(ca);
 
   valid_ = Issue("valid", kLoopbackNames, 3650);
@@ -50,14 +52,15 @@ TestCertificates::TestCertificates() {
   WriteFile(dir_ / "selfsigned.ext", kLoopbackNames);
   std::vector<std::string> self = {"req", "-x509"};
   for (auto& a : NewKeyArgs(selfSigned_.key)) self.push_back(a);
-  for (auto a : {"-out", selfSigned_.cert.c_str(), "-days", "3650", "-subj", "/CN=localhost", "-addext",
-                 "subjectAltName=DNS:localhost,IP:127.0.0.1"}) {
+  for (auto a : {"-out", selfSigned_.cert.c_str(), "-days", "3650", "-subj", "/CN=localhost",
+                 "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1"}) {
     self.push_back(a);
   }
   Openssl(self);
 }
 
-CertificateFiles TestCertificates::Issue(const std::string& name, const std::string& altNames, int days) {
+CertificateFiles TestCertificates::Issue(const std::string& name, const std::string& altNames,
+                                         int days) {
   CertificateFiles files{dir_ / (name + ".pem"), dir_ / (name + ".key")};
   const std::filesystem::path request = dir_ / (name + ".csr");
   const std::filesystem::path extensions = dir_ / (name + ".ext");
@@ -66,9 +69,9 @@ CertificateFiles TestCertificates::Issue(const std::string& name, const std::str
   for (auto& a : NewKeyArgs(files.key)) req.push_back(a);
   for (auto a : {"-out", request.c_str(), "-subj", "/CN=localhost"}) req.push_back(a);
   Openssl(req);
-  Openssl({"x509", "-req", "-in", request.string(), "-CA", caFile_.string(), "-CAkey", caKey_.string(),
-           "-CAcreateserial", "-out", files.cert.string(), "-days", std::to_string(days), "-extfile",
-           extensions.string()});
+  Openssl({"x509", "-req", "-in", request.string(), "-CA", caFile_.string(), "-CAkey",
+           caKey_.string(), "-CAcreateserial", "-out", files.cert.string(), "-days",
+           std::to_string(days), "-extfile", extensions.string()});
   return files;
 }
 

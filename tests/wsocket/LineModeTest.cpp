@@ -131,8 +131,8 @@ TEST(LineMode, EditingAndEcho) {
   ASSERT_TRUE(WaitUntil([&] { return c.reads.size() == 4; }));
   EXPECT_EQ(c.reads[2], "xz\r\n");
   EXPECT_EQ(c.reads[3], "q\r\n");
-  ASSERT_TRUE(WaitUntil(
-      [&] { return c.peer.Received() == "ab\b \bc\r\nab      Z\r\nxy\b \bz\r\nq\r\n"; }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return c.peer.Received() == "ab\b \bc\r\nab      Z\r\nxy\b \bz\r\nq\r\n"; }));
 
   // Echo without editing sends the bytes back as received.
   c.s.SetLineEdit(false);

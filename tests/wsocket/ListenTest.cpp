@@ -56,7 +56,8 @@ TEST(ListenSocket, AcceptsSeveralClientsAdoptedByOtherComponents) {
   server.SetAddr("127.0.0.1");
   server.SetPort("0");
   server.Listen();
-  EXPECT_EQ(states, (std::vector<std::string>{std::to_string(wsBound), std::to_string(wsListening)}));
+  EXPECT_EQ(states,
+            (std::vector<std::string>{std::to_string(wsBound), std::to_string(wsListening)}));
   const std::string port = server.GetBoundPort();
   ASSERT_NE(port, "error");
   EXPECT_NE(port, "0");
@@ -157,10 +158,9 @@ TEST(DatagramSocket, APairExchangesDatagrams) {
   a.s.SetPort("0");
   a.s.SetProto("udp");
   a.s.Listen();
-  EXPECT_EQ(aEvents, (std::vector<std::string>{"state " + std::to_string(wsBound),
-                                               "state " + std::to_string(wsListening),
-                                               "state " + std::to_string(wsConnected),
-                                               "connected 0"}));
+  EXPECT_EQ(aEvents, (std::vector<std::string>{
+                         "state " + std::to_string(wsBound), "state " + std::to_string(wsListening),
+                         "state " + std::to_string(wsConnected), "connected 0"}));
   const std::string port = a.s.GetBoundPort();
   ASSERT_NE(port, "error");
 
@@ -198,7 +198,8 @@ TEST(PausedSocket, NotificationsAreDroppedUntilResume) {
   client.s.SetAddr("127.0.0.1");
   client.s.SetPort(server.GetBoundPort());
   client.s.Connect();
-  ASSERT_TRUE(WaitUntil([&] { return served.s.State() == wsConnected && client.s.State() == wsConnected; }));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return served.s.State() == wsConnected && client.s.State() == wsConnected; }));
 
   // A read notification already queued when Pause is called is ignored
   // when it arrives, and no new one comes while paused.

@@ -131,13 +131,16 @@ struct Socks5Script {
 LoopbackPeer::Behaviour Socks5Server(Socks5Script script) {
   return [script](int fd, LoopbackPeer& peer) {
     std::string head, methods;
-    if (!ReadN(fd, peer, 2, &head) || !ReadN(fd, peer, static_cast<unsigned char>(head[1]), &methods))
+    if (!ReadN(fd, peer, 2, &head) ||
+        !ReadN(fd, peer, static_cast<unsigned char>(head[1]), &methods))
       return;
     SendReply(fd, script.method, script.oneByte);
-    if (script.method != Bytes({5, 0}) && script.method != Bytes({5, 2})) return DrainUntilClosed(fd, peer);
+    if (script.method != Bytes({5, 0}) && script.method != Bytes({5, 2}))
+      return DrainUntilClosed(fd, peer);
     if (script.method[1] == 2) {
       std::string len, user, pass;
-      if (!ReadN(fd, peer, 2, &len) || !ReadN(fd, peer, static_cast<unsigned char>(len[1]), &user) ||
+      if (!ReadN(fd, peer, 2, &len) ||
+          !ReadN(fd, peer, static_cast<unsigned char>(len[1]), &user) ||
           !ReadN(fd, peer, 1, &len) || !ReadN(fd, peer, static_cast<unsigned char>(len[0]), &pass))
         return;
       SendReply(fd, script.auth, script.oneByte);
@@ -159,7 +162,8 @@ LoopbackPeer::Behaviour Socks4Server(int code) {
     std::string head, c;
     if (!ReadN(fd, peer, 8, &head)) return;
     int zeros = head[4] == 0 && head[5] == 0 && head[6] == 0 && head[7] != 0 ? 2 : 1;
-    for (int guard = 0; zeros > 0 && guard < 600 && ReadN(fd, peer, 1, &c); ++guard) zeros -= c[0] == 0;
+    for (int guard = 0; zeros > 0 && guard < 600 && ReadN(fd, peer, 1, &c); ++guard)
+      zeros -= c[0] == 0;
     LoopbackPeer::SendAll(fd, Bytes({0, code, 0, 80, 127, 0, 0, 1}));
     LoopbackPeer::Echo(fd, peer);
   };
@@ -378,7 +382,8 @@ TEST(Socks4, RequestsAndReplyCodes) {
     s.SetSocksUsercode("ab");
     ConnectVia(s, server.Port(), "4A", 80, "localhost");
     ASSERT_TRUE(WaitUntil([&] { return r.log.back() == "data"; }));
-    EXPECT_EQ(server.Received(), Bytes({4, 1, 0, 80, 0, 0, 0, 1, 'a', 'b', 0}) + "localhost" + Bytes({0}));
+    EXPECT_EQ(server.Received(),
+              Bytes({4, 1, 0, 80, 0, 0, 0, 1, 'a', 'b', 0}) + "localhost" + Bytes({0}));
   }
   const std::vector<std::pair<int, std::string>> failures = {
       {91, "20016 request rejected or failed"},
@@ -392,8 +397,9 @@ TEST(Socks4, RequestsAndReplyCodes) {
     ConnectVia(s, server.Port(), "4", 80);
     ASSERT_TRUE(WaitUntil([&] { return r.Closed(); }));
     const std::string code = expected.substr(0, 5);
-    EXPECT_EQ(Log(r.log.end() - 4, r.log.end()),
-              (Log{"socks error " + expected, "connected " + code, "state closed", "closed " + code}));
+    EXPECT_EQ(
+        Log(r.log.end() - 4, r.log.end()),
+        (Log{"socks error " + expected, "connected " + code, "state closed", "closed " + code}));
   }
 }
 
@@ -403,10 +409,11 @@ TEST(Socks4, UnresolvableDestinationFailsWithoutSessionConnected) {
   SocksRecorder r(s);
   ConnectVia(s, server.Port(), "4", 80, "no-such-host.invalid");
   ASSERT_TRUE(WaitUntil([&] { return r.Closed(); }, 15000));
-  EXPECT_EQ(r.log, (Log{"state opened", "state connecting", "state connected", "socks connected 0",
-                        "socks error 20017 ESocketException WSocketResolveHost: Cannot convert host "
-                        "address 'no-such-host.invalid'",
-                        "state closed", "closed 20017"}));
+  EXPECT_EQ(r.log,
+            (Log{"state opened", "state connecting", "state connected", "socks connected 0",
+                 "socks error 20017 ESocketException WSocketResolveHost: Cannot convert host "
+                 "address 'no-such-host.invalid'",
+                 "state closed", "closed 20017"}));
   server.Release();
 }
 
@@ -445,8 +452,9 @@ TEST(SocksBadInput, GarbageTooLongTooShortAndClosingServersFailCleanly) {
     ConnectVia(s, server.Port(), "5", 80);
     ASSERT_TRUE(WaitUntil([&] { return r.Closed(); }));
     const std::string code = c.expected.substr(0, 5);
-    EXPECT_EQ(Log(r.log.end() - 4, r.log.end()),
-              (Log{"socks error " + c.expected, "connected " + code, "state closed", "closed " + code}));
+    EXPECT_EQ(
+        Log(r.log.end() - 4, r.log.end()),
+        (Log{"socks error " + c.expected, "connected " + code, "state closed", "closed " + code}));
   }
 }
 
@@ -457,7 +465,7 @@ TEST(SocksBadInput, RequestsThatDoNotFitFailBeforeSending) {
     bool auth;
   };
   const std::vector<Case> cases = {
-      {"5", std::string(122, 'h'), "", false},   // 7 + 122 bytes
+      {"5", std::string(122, 'h'), "", false},  // 7 + 122 bytes
       {"4A", std::string(60, 'h'), std::string(60, 'u'), false},
       {"5", "127.0.0.1", std::string(130, 'u'), true},
   };

@@ -46,10 +46,15 @@ struct TlsClient {
       int n = s.Receive(buf.data(), readSize);
       if (n > 0) data.append(buf.data(), static_cast<size_t>(n));
     };
-    s.OnDataSent = [this](TObject*, std::uint16_t e) { log.push_back("sent " + std::to_string(e)); };
-    s.OnSessionClosed = [this](TObject*, std::uint16_t e) { log.push_back("closed " + std::to_string(e)); };
+    s.OnDataSent = [this](TObject*, std::uint16_t e) {
+      log.push_back("sent " + std::to_string(e));
+    };
+    s.OnSessionClosed = [this](TObject*, std::uint16_t e) {
+      log.push_back("closed " + std::to_string(e));
+    };
   }
-  void Connect(std::uint16_t port, const std::string& serverName = "localhost", bool trustTestCa = true) {
+  void Connect(std::uint16_t port, const std::string& serverName = "localhost",
+               bool trustTestCa = true) {
     s.SetSslEnable(true);
     s.SetSslServerName(serverName);
     if (trustTestCa) s.SetSslCAFile(Certs().CaFile().string());
@@ -66,7 +71,9 @@ struct TlsClient {
   }
 };
 
-std::string Get(const std::string& path) { return "GET " + path + " HTTP/1.0\r\nHost: localhost\r\n\r\n"; }
+std::string Get(const std::string& path) {
+  return "GET " + path + " HTTP/1.0\r\nHost: localhost\r\n\r\n";
+}
 
 testsupport::NginxServer& TlsNginx() {
   static testsupport::NginxServer* web = [] {
@@ -107,10 +114,13 @@ TEST(TlsSocket, CertificateVerdictsAreCodesWithTheLibrarysReason) {
   const std::vector<Row> rows = {
       {&Certs().Expired(), "localhost", true, TlsCertificateExpired, "certificate has expired"},
       {&Certs().WrongHost(), "localhost", true, TlsCertificateNameMismatch, "hostname mismatch"},
-      {&Certs().SelfSigned(), "localhost", true, TlsCertificateSelfSigned, "self-signed certificate"},
-      {&Certs().Valid(), "localhost", false, TlsCertificateIssuerUnknown, "unable to get local issuer"},
+      {&Certs().SelfSigned(), "localhost", true, TlsCertificateSelfSigned,
+       "self-signed certificate"},
+      {&Certs().Valid(), "localhost", false, TlsCertificateIssuerUnknown,
+       "unable to get local issuer"},
       // An address is checked against the certificate's addresses.
-      {&Certs().WrongHost(), "127.0.0.1", true, TlsCertificateAddressMismatch, "IP address mismatch"},
+      {&Certs().WrongHost(), "127.0.0.1", true, TlsCertificateAddressMismatch,
+       "IP address mismatch"},
       {&Certs().Valid(), "127.0.0.1", true, 0, "No Error"},
       // Names are compared without letter case.
       {&Certs().Valid(), "LocalHost", true, 0, "No Error"},
@@ -123,7 +133,8 @@ TEST(TlsSocket, CertificateVerdictsAreCodesWithTheLibrarysReason) {
     c.Connect(web.TlsPort(), row.serverName, row.trustTestCa);
     ASSERT_TRUE(WaitUntil([&] { return !c.log.empty(); }, 10000)) << row.files->cert;
     EXPECT_EQ(c.log.front(), "connected " + std::to_string(row.code)) << row.files->cert;
-    EXPECT_NE(WSocketErrorText(row.code).find(row.reason), std::string::npos) << WSocketErrorText(row.code);
+    EXPECT_NE(WSocketErrorText(row.code).find(row.reason), std::string::npos)
+        << WSocketErrorText(row.code);
     if (row.code != 0) {
       ASSERT_TRUE(WaitUntil([&] { return c.Closed(); }));
       EXPECT_EQ(c.log, (std::vector<std::string>{"connected " + std::to_string(row.code),
@@ -171,7 +182,8 @@ TEST(TlsSocket, PeersThatSpeakNoTlsOrCloseInTheHandshakeFailWithTheirCodes) {
   // Junk in answer to the ClientHello; the connection stays open.
   rows.push_back({[](int fd, LoopbackPeer& p) {
                     p.WaitReadable(fd, 5000);
-                    LoopbackPeer::SendAll(fd, "HTTP/1.0 400 Bad Request\r\n\r\n<html>no</html>\r\n");
+                    LoopbackPeer::SendAll(fd,
+                                          "HTTP/1.0 400 Bad Request\r\n\r\n<html>no</html>\r\n");
                     p.WaitReleased(20000);
                   },
                   TlsPeerSpeaksNoTls});
@@ -225,7 +237,8 @@ TEST(TlsSocket, TheEndOfTheStreamIsReportedAfterAllDataAndTellsAlertFromTruncati
     bool keepTcpOpen;
     int code;
   };
-  for (const Row row : {Row{true, false, 0}, Row{true, true, 0}, Row{false, false, TlsClosedWithoutAlert}}) {
+  for (const Row row :
+       {Row{true, false, 0}, Row{true, true, 0}, Row{false, false, TlsClosedWithoutAlert}}) {
     LoopbackPeer peer([&](int fd, LoopbackPeer& p) {
       TlsStream tls(side, fd);
       if (!tls.Ok()) return;
@@ -238,7 +251,8 @@ TEST(TlsSocket, TheEndOfTheStreamIsReportedAfterAllDataAndTellsAlertFromTruncati
     c.Connect(peer.Port());
     ASSERT_TRUE(WaitUntil([&] { return c.Closed(); }, 10000)) << row.alert << row.keepTcpOpen;
     EXPECT_EQ(c.data, std::string(5000, 'x') + "end");
-    EXPECT_EQ(c.log, (std::vector<std::string>{"connected 0", "closed " + std::to_string(row.code)}));
+    EXPECT_EQ(c.log,
+              (std::vector<std::string>{"connected 0", "closed " + std::to_string(row.code)}));
     peer.Release();
   }
 }
@@ -284,7 +298,8 @@ TEST(TlsSocket, LineModeSeesDecryptedLines) {
   };
   c.Connect(peer.Port());
   ASSERT_TRUE(WaitUntil([&] { return lines.size() >= 5; }, 10000));
-  EXPECT_EQ(lines, (std::vector<std::string>{"one\r\n", "two\r\n", "three\r\n", "hello\r\n", "\r\n"}));
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{"one\r\n", "two\r\n", "three\r\n", "hello\r\n", "\r\n"}));
   c.s.Close();
   peer.Release();
 }
@@ -313,7 +328,8 @@ TEST(TlsSocket, RunsInsideASocksTunnelAndResumesTheSessionNextTime) {
     c.log.clear();
     c.data.clear();
     c.s.OnSessionConnected = [&](TObject*, std::uint16_t e) {
-      c.log.push_back("connected " + std::to_string(e) + (c.s.SslSessionReused() ? " resumed" : ""));
+      c.log.push_back("connected " + std::to_string(e) +
+                      (c.s.SslSessionReused() ? " resumed" : ""));
       if (e == 0) c.s.SendStr(Get("/a.txt"));
     };
     c.Connect(TlsNginx().TlsPort());
@@ -353,7 +369,8 @@ TEST(TlsSocket, ArbitraryBytesFromThePeerEndTheConnectionWithACode) {
     // A peer that closes with our bytes unread resets the connection.
     EXPECT_TRUE(IsTlsErrorCode(code) || code == winsock::WSAECONNRESET) << round << " " << closed;
     EXPECT_EQ(c.Count("closed"), 1);
-    EXPECT_EQ(c.log.front(), afterHandshake ? "connected 0" : "connected " + std::to_string(code)) << round;
+    EXPECT_EQ(c.log.front(), afterHandshake ? "connected 0" : "connected " + std::to_string(code))
+        << round;
     peer.Release();
   }
 }

@@ -17,8 +17,8 @@ using testpeer::WaitUntil;
 
 namespace {
 
-using sockettest::StateName;
 using sockettest::ErrorOf;
+using sockettest::StateName;
 
 // Records every event of a socket as a line of text, and keeps what
 // OnDataAvailable reads.
@@ -44,7 +44,9 @@ struct Recorder {
       int n = s.Receive(buf, sizeof buf);
       if (n > 0) data.append(buf, static_cast<size_t>(n));
     };
-    s.OnDataSent = [this](TObject*, std::uint16_t e) { log.push_back("sent " + std::to_string(e)); };
+    s.OnDataSent = [this](TObject*, std::uint16_t e) {
+      log.push_back("sent " + std::to_string(e));
+    };
     s.OnSessionClosed = [this](TObject*, std::uint16_t e) {
       log.push_back("closed " + std::to_string(e) + " in " + StateName(s.State()));
     };
@@ -117,10 +119,10 @@ TEST(WSocketClient, RefusedConnectFiresConnectedWithTheCodeThenTheCloseSequence)
   Recorder r(s);
   ConnectTo(s, testpeer::UnusedPort());
   ASSERT_TRUE(WaitUntil([&] { return r.Has("closed 0 in closed"); }));
-  EXPECT_EQ(r.log, (std::vector<std::string>{"state closed>opened", "state opened>connecting",
-                                             "state connecting>connected",
-                                             "connected 10061 in connected",
-                                             "state connected>closed", "closed 0 in closed"}));
+  EXPECT_EQ(r.log,
+            (std::vector<std::string>{"state closed>opened", "state opened>connecting",
+                                      "state connecting>connected", "connected 10061 in connected",
+                                      "state connected>closed", "closed 0 in closed"}));
   testpeer::PumpFor(50);
   EXPECT_EQ(r.log.size(), 6u);
   EXPECT_EQ(s.State(), wsClosed);
@@ -247,7 +249,8 @@ TEST(WSocketErrors, PreconditionsReportThroughOnErrorOrException) {
   s.SetAddr("1.2.3.400");
   EXPECT_EQ(ErrorOf([&] { s.Connect(); }),
             "connect: WSocketResolveHost: '1.2.3.400' Invalid IP address.");
-  EXPECT_EQ(ErrorOf([&] { s.SendStr("x"); }), "Error 10057 in function Send\r\nSocket is not connected");
+  EXPECT_EQ(ErrorOf([&] { s.SendStr("x"); }),
+            "Error 10057 in function Send\r\nSocket is not connected");
   EXPECT_EQ(s.State(), wsClosed);
 
   int errors = 0;
@@ -538,7 +541,8 @@ TEST(WSocketQtLoop, EventsFlowFromTheQtEventLoopAndIdleCostsNoCpu) {
   QCoreApplication::exec();
   getrusage(RUSAGE_SELF, &after);
   auto cpuUs = [](const rusage& u) {
-    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000000L + u.ru_utime.tv_usec + u.ru_stime.tv_usec;
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000000L + u.ru_utime.tv_usec +
+           u.ru_stime.tv_usec;
   };
   EXPECT_LT(cpuUs(after) - cpuUs(before), 100000L);
   EXPECT_EQ(s.State(), wsConnected);

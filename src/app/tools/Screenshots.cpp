@@ -25,8 +25,20 @@ bool Shoot(QWidget& window, const QString& path) {
 }
 
 void FillExample(TMainForm& form) {
-  const char* words[] = {"Willkommen", "bei", "Brennick", "Web", "Programme", "f\xFCr", "W\xF6rter",
-                         "und", "Listen", "Sprache", "Stra\xDF" "e", "\xC4pfel", "Wortschatz"};
+  const char* words[] = {"Willkommen",
+                         "bei",
+                         "Brennick",
+                         "Web",
+                         "Programme",
+                         "f\xFCr",
+                         "W\xF6rter",
+                         "und",
+                         "Listen",
+                         "Sprache",
+                         "Stra\xDF"
+                         "e",
+                         "\xC4pfel",
+                         "Wortschatz"};
   for (const char* word : words) form.Words().AddWord(word);
   form.SetCountLabel(WordCountLabel(std::size(words)));
   form.AppendLog("http://www.brennick.example/");
@@ -34,7 +46,8 @@ void FillExample(TMainForm& form) {
   form.AppendLog("Done! (2 html files found...)...");
   form.ListView1->WordModel()->FlushAppends();  // the rows exist before one is selected
   QItemSelectionModel* selection = form.ListView1->selectionModel();
-  selection->select(form.ListView1->model()->index(6, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  selection->select(form.ListView1->model()->index(6, 0),
+                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 
 }  // namespace
