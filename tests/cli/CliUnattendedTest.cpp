@@ -366,15 +366,11 @@ TEST(CliProgress, ShownOnATerminalAtMostTenTimesASecondAndNeverOnAPipe) {
 class StalledListener {
  public:
   StalledListener() {
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listen_ = testpeer::ListenOnLoopback(port_, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    ::listen(listen_, 0);
+    a.sin_port = htons(port_);
     for (int& fd : fillers_) {
       fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
       ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
