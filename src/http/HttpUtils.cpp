@@ -1,6 +1,7 @@
 #include "HttpUtils.h"
 
 #include <QString>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -95,6 +96,33 @@ TUrlParts SplitUrl(const std::string& Url) {
   TUrlParts p;
   SplitUrl(Url, p.Proto, p.User, p.Pass, p.Host, p.Port, p.Path);
   return p;
+}
+
+std::optional<std::uint16_t> PortNumber(std::string_view Text) {
+  if (Text.empty() || Text.size() > 5) return std::nullopt;
+  unsigned value = 0;
+  for (char c : Text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value == 0 || value > 65535) return std::nullopt;
+  return static_cast<std::uint16_t>(value);
+}
+
+std::string OriginOf(bool Tls, std::string_view Host, std::string_view Port) {
+  std::optional<std::uint16_t> port = PortNumber(Port);
+  const std::uint16_t number = port ? *port : (Tls ? 443 : 80);
+  return std::string(Tls ? "https://" : "http://") + LowerAscii(Host) + ":" +
+         std::to_string(number);
+}
+
+std::string UrlOrigin(const std::string& Url) {
+  TUrlParts parts = SplitUrl(Url);
+  return OriginOf(EqualIgnoringAsciiCase(parts.Proto, "https"), parts.Host, parts.Port);
+}
+
+bool IsSafeHeaderText(std::string_view Text) {
+  return Text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
 std::size_t LastPos(const std::string& Sub, const std::string& Text) {
@@ -207,11 +235,36 @@ std::string DocumentNameOf(const std::string& Path) {
   return name;
 }
 
+std::optional<char32_t> NumericCharReference(std::string_view text, std::size_t at,
+                                             std::size_t& length) {
+  if (text.substr(at, 2) != "&#") return std::nullopt;
+  size_t pos = at + 2;
+  const bool hex = pos < text.size() && (text[pos] == 'x' || text[pos] == 'X');
+  if (hex) ++pos;
+  const size_t digitsStart = pos;
+  std::uint32_t value = 0;
+  for (; pos < text.size(); ++pos) {
+    const char c = text[pos];
+    int digit = -1;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    if (hex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    if (hex && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    if (digit < 0) break;
+    // Past the last code point the number stays above it.
+    value = std::min<std::uint32_t>(value * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit),
+                                    0x110000);
+  }
+  if (pos == digitsStart || pos >= text.size() || text[pos] != ';') return std::nullopt;
+  length = pos + 1 - at;
+  const bool named = value > 0 && value < 0x110000 && (value < 0xD800 || value > 0xDFFF);
+  return named ? static_cast<char32_t>(value) : U'\uFFFD';
+}
+
 std::size_t FragmentStart(std::string_view address) {
   for (size_t at = address.find('#'); at != std::string_view::npos;
        at = address.find('#', at + 1)) {
     size_t length = 0;
-    if (at == 0 || !UnheldCharReference(address, at - 1, length)) return at;
+    if (at == 0 || !NumericCharReference(address, at - 1, length)) return at;
   }
   return std::string_view::npos;
 }
@@ -240,8 +293,12 @@ std::string RequestTargetOf(std::string_view target) {
   for (size_t at = 0; at < target.size(); ++at) {
     size_t length = 0;
     auto byte = static_cast<unsigned char>(target[at]);
-    if (std::optional<char32_t> ch = UnheldCharReference(target, at, length)) {
-      AppendPercentEncoded(out, *ch);
+    if (std::optional<char32_t> ch = NumericCharReference(target, at, length)) {
+      if (*ch < 0x80 && *ch != '#' && IsAllowedInTarget(static_cast<unsigned char>(*ch))) {
+        out.push_back(static_cast<char>(*ch));
+      } else {
+        AppendPercentEncoded(out, *ch);
+      }
       at += length - 1;
     } else if (IsAllowedInTarget(byte)) {
       out.push_back(static_cast<char>(byte));

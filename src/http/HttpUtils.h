@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +18,19 @@ struct TUrlParts {
 void SplitUrl(const std::string& Url, std::string& Proto, std::string& User, std::string& Pass,
               std::string& Host, std::string& Port, std::string& Path);
 TUrlParts SplitUrl(const std::string& Url);
+
+// The port of an address: decimal digits only, from 1 to 65535; nullopt
+// for anything else (a name, a sign, trailing bytes, zero, too large).
+std::optional<std::uint16_t> PortNumber(std::string_view Text);
+
+// The origin an address belongs to, "scheme://host:port": the scheme and
+// host in lower case, an empty scheme read as http, the scheme's default
+// port filled in. Anything but https travels as http.
+std::string OriginOf(bool Tls, std::string_view Host, std::string_view Port);
+std::string UrlOrigin(const std::string& Url);
+
+// Whether a text may stand in a request header: no CR, LF or NUL.
+bool IsSafeHeaderText(std::string_view Text);
 
 // Position of the last occurrence of Sub in Text, or 0.
 std::size_t LastPos(const std::string& Sub, const std::string& Text);
@@ -42,15 +57,24 @@ std::string DocumentNameOf(const std::string& Path);
 // gives "", a piece running past the end stops there.
 std::string Copy(const std::string& Text, long Start, long Count);
 
+// A numeric character reference at `at`, "&#N;" (decimal) or "&#xH;"
+// (hexadecimal): the character it names, U+FFFD for a number that names
+// none, and its length in `length`; nullopt for anything else. Link values
+// keep these as written, as a page wrote them.
+std::optional<char32_t> NumericCharReference(std::string_view text, std::size_t at,
+                                             std::size_t& length);
+
 // Position (from 0) of the "#" that begins the fragment of an address, or
-// npos. The "#" of a reference "&#N;" that stands for a character without a
-// Windows-1252 byte (Windows1252.h) belongs to the text.
+// npos. The "#" of a numeric character reference ("k&#228;se.html",
+// "?a=1&#38;b=2") belongs to the text.
 std::size_t FragmentStart(std::string_view address);
 
 // The request target sent for a path or an absolute address. The fragment is
-// cut off (it names a place inside the document and is never sent). Each
-// character HTTP does not allow in a target (space, control bytes, '"', '<',
-// '>', the bytes 128 to 255 and the characters written "&#N;") is sent as
-// the percent-encoded bytes of its UTF-8 form, as browsers send them;
-// everything else, "%XX" already written included, stays as it is.
+// cut off (it names a place inside the document and is never sent). A
+// numeric character reference is the character it names, as a browser reads
+// the attribute. Each character HTTP does not allow in a target (space,
+// control bytes, '"', '<', '>', the bytes 128 to 255 and what is not ASCII,
+// and a "#" that a reference names) is sent as the percent-encoded bytes of
+// its UTF-8 form, as browsers send them; everything else, "%XX" already
+// written included, stays as it is.
 std::string RequestTargetOf(std::string_view target);

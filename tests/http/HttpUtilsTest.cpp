@@ -113,7 +113,15 @@ TEST(RequestTargetOf, CutsTheFragmentAndPercentEncodesWhatHttpDoesNotAllow) {
   EXPECT_EQ(RequestTargetOf("/\x80"), "/%E2%82%AC");
   // A character written "&#N;" is one character, and its "#" no fragment.
   EXPECT_EQ(RequestTargetOf("/&#1084;&#1080;.html#x"), "/%D0%BC%D0%B8.html");
-  EXPECT_EQ(RequestTargetOf("/a&#228;b"), "/a&");
+  // So is one the page wrote for a character with a Windows-1252 byte: it
+  // once cut the address at its "#".
+  EXPECT_EQ(RequestTargetOf("/a&#228;b"), "/a%C3%A4b");
+  EXPECT_EQ(RequestTargetOf("/list.php?a=1&#38;b=2&#x26;c=3"), "/list.php?a=1&b=2&c=3");
+  EXPECT_EQ(RequestTargetOf("/k&#X0E4;se.html#x"), "/k%C3%A4se.html");
+  // A "#" named by a reference is no fragment on the wire either; a number
+  // that names no character is U+FFFD.
+  EXPECT_EQ(RequestTargetOf("/a&#35;b&#0;&#xD800;&#99999999999;"),
+            "/a%23b%EF%BF%BD%EF%BF%BD%EF%BF%BD");
   // Percent signs, encoded or not, stay as written.
   EXPECT_EQ(RequestTargetOf("/a%20b%zz%"), "/a%20b%zz%");
   EXPECT_EQ(RequestTargetOf(""), "");
@@ -125,4 +133,8 @@ TEST(FragmentStart, FirstHashOutsideACharacterReference) {
   EXPECT_EQ(FragmentStart("abc"), std::string_view::npos);
   EXPECT_EQ(FragmentStart("&#1084;#x"), 7u);
   EXPECT_EQ(FragmentStart("&#1084"), 1u);  // unfinished: a plain "#"
+  EXPECT_EQ(FragmentStart("list.php?a=1&#38;b=2"), std::string_view::npos);
+  EXPECT_EQ(FragmentStart("k&#228;se.html#teil"), 14u);
+  EXPECT_EQ(FragmentStart("&#x1F600;#a"), 9u);
+  EXPECT_EQ(FragmentStart("&#x;#a"), 1u);  // no digits: a plain "#"
 }
