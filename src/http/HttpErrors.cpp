@@ -18,6 +18,14 @@ std::string HttpErrorText(std::uint16_t Code) {
       return "Too many relocations (more than " + std::to_string(HttpMaxRelocations) + ")";
     case kHttpErrorTunnelRefused:
       return "Proxy refused the tunnel";
+    case kHttpErrorBadPort:
+      return "Invalid port number";
+    case kHttpErrorUnsafeHeader:
+      return "Line break or NUL in a request header";
+    case kHttpErrorNoStatus:
+      return "Answer without a status line";
+    case kHttpErrorShortBody:
+      return "Connection closed before the whole document came";
     default:
       return "HTTP error #" + std::to_string(Code);
   }

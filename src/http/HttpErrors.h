@@ -19,6 +19,13 @@ constexpr std::uint16_t kHttpErrorBadStatus = 5;
 constexpr std::uint16_t kHttpErrorDocTooLarge = 6;         // past MaxDocSize
 constexpr std::uint16_t kHttpErrorTooManyRelocations = 7;  // more than HttpMaxRelocations
 constexpr std::uint16_t kHttpErrorTunnelRefused = 8;  // the proxy did not answer CONNECT with 200
+constexpr std::uint16_t kHttpErrorBadPort = 9;        // a port that is no number from 1 to 65535
+constexpr std::uint16_t kHttpErrorUnsafeHeader = 10;  // a request line would carry CR, LF or NUL
+constexpr std::uint16_t kHttpErrorNoStatus = 11;      // the answer ended without a status line
+constexpr std::uint16_t kHttpErrorShortBody = 12;     // closed before Content-Length bytes came
+
+// The status a failure found by the client reports (see above).
+constexpr int kHttpFailureStatus = 404;
 
 // Relocations followed in one request; the next one ends it with
 // kHttpErrorTooManyRelocations.

@@ -91,6 +91,19 @@ std::string ResolveRelativeUrl(const std::string& base, const std::string& ref) 
 
 std::string DefaultPort(bool tls) { return tls ? "443" : "80"; }
 
+const char* const kUnresolvableText = "can't resolve hostname to IP address";
+
+// A host name the client may look up and name in a request: not empty, no
+// blank or control byte (a CR in it would end the Host line early).
+bool IsHostText(const std::string& host) {
+  if (host.empty()) return false;
+  for (char c : host) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte == 0x7F) return false;
+  }
+  return true;
+}
+
 // The length of a leading "scheme:" (letters, digits, "+", "-", "." after a
 // first letter), or 0 when the text has none.
 size_t SchemePrefixLength(const std::string& text) {
@@ -174,7 +187,12 @@ void THttpCli::StartRequest(THttpRequest RqType) {
   }
 
   ++FRequestSerial;
-  FResponseHeader.clear();
+  // Nothing of an earlier answer's header stays: its memory neither.
+  FResponseHeader = {};
+  FAuthChallenges = {};
+  FReasonPhrase.clear();
+  FAcceptRanges.clear();
+  FAnswerEnded = false;
   FRequestType = RqType;
   FDoneError = 0;
   InstallConnectionClosed();
@@ -201,12 +219,17 @@ void THttpCli::StartRequest(THttpRequest RqType) {
 
   std::string proto, user, pass, host, port, path;
   SplitUrl(URL, proto, user, pass, host, port, path);
+  RouteTo(proto, host, port, path);
   if (!user.empty()) Username = user;
   if (!pass.empty()) Password = pass;
-  RouteTo(proto, host, port, path);
+  if (!user.empty() || !pass.empty() || (!Username.empty() && AuthOrigin.empty())) {
+    AuthOrigin = TargetOrigin();
+  }
   FDocumentName = DocumentNameOf(path);
   StartLookup();
 }
+
+std::string THttpCli::TargetOrigin() const { return OriginOf(FUseTls, FTargetHost, FTargetPort); }
 
 void THttpCli::RouteTo(const std::string& Scheme, const std::string& Host,
                        const std::string& PortText, const std::string& Path) {
@@ -239,7 +262,41 @@ void THttpCli::StartLookup() {
   FResolvedAddr.clear();
   SetState(hsResolving);
   if (FState != hsResolving) return;  // a state-change handler aborted
-  FSocket->DnsLookup(FConnectHost);
+  if (!CheckRoute()) return;
+  try {
+    FSocket->DnsLookup(FConnectHost);
+  } catch (const std::exception&) {
+    // A name the resolver will not even start on is a name that cannot be
+    // resolved; the client must not stay in its lookup for ever.
+    if (FState == hsResolving) FailBeforeConnect(winsock::WSAHOST_NOT_FOUND, kUnresolvableText);
+  }
+}
+
+// An address without a host, with a host no name can have, or with a port
+// that is no number fails before anything is looked up or sent.
+bool THttpCli::CheckRoute() {
+  if (!IsHostText(FTargetHost) || !IsHostText(FConnectHost)) {
+    FailBeforeConnect(winsock::WSAHOST_NOT_FOUND, kUnresolvableText);
+    return false;
+  }
+  if (!PortNumber(FTargetPort) || !PortNumber(FConnectPort)) {
+    FailBeforeConnect(kHttpErrorBadPort, HttpErrorText(kHttpErrorBadPort));
+    return false;
+  }
+  return true;
+}
+
+// Ends a request that has no connection yet; OnRequestDone follows from the
+// message loop, as after a failed lookup.
+void THttpCli::FailBeforeConnect(std::uint16_t Code, const std::string& Reason) {
+  EndWithFailure(Code, Reason);
+  HandleConnectionClosed(FSocket, 0);
+}
+
+void THttpCli::EndWithFailure(std::uint16_t Code, const std::string& Reason) {
+  FDoneError = Code;
+  FStatusCode = kHttpFailureStatus;
+  FReasonPhrase = Reason;
 }
 
 void THttpCli::InstallConnectionClosed() {
@@ -251,9 +308,7 @@ void THttpCli::HandleDnsLookupDone(TObject*, std::uint16_t Error) {
   // late result after a failed cancel, is ignored.
   if (FState != hsResolving) return;
   if (Error != 0) {
-    FDoneError = Error;
-    FStatusCode = 404;
-    FReasonPhrase = "can't resolve hostname to IP address";
+    EndWithFailure(Error, kUnresolvableText);
     HandleConnectionClosed(FSocket, Error);
     return;
   }
@@ -268,9 +323,8 @@ void THttpCli::HandleDnsLookupDone(TObject*, std::uint16_t Error) {
     FSocket->Connect();
   } catch (const std::exception&) {
     int code = FSocket->LastError();
-    FDoneError = code;
-    FStatusCode = 404;
-    FReasonPhrase = "can't connect: " + WSocketErrorText(code) + ErrorSuffix(code);
+    EndWithFailure(static_cast<std::uint16_t>(code),
+                   "can't connect: " + WSocketErrorText(code) + ErrorSuffix(code));
     FSocket->Close();
     HandleConnectionClosed(FSocket, 0);
   }
@@ -289,9 +343,7 @@ void THttpCli::PrepareSocket() {
 void THttpCli::HandleConnectDone(TObject*, std::uint16_t Error) {
   if (Error != 0) {
     FTunnelPhase = tnNone;
-    FDoneError = Error;
-    FStatusCode = 404;
-    FReasonPhrase = WSocketErrorText(Error) + ErrorSuffix(Error);
+    EndWithFailure(Error, WSocketErrorText(Error) + ErrorSuffix(Error));
     HandleConnectionClosed(FSocket, Error);
     return;
   }
@@ -364,7 +416,7 @@ void THttpCli::HandleTunnelAnswer() {
   if (end == std::string::npos) end = FTunnelAnswer.find("\n\n");
   if (end == std::string::npos) {
     if (FTunnelAnswer.size() > HttpLineBufferSize)
-      FailTunnel(404, "Proxy answer to CONNECT too long");
+      FailTunnel(kHttpFailureStatus, "Proxy answer to CONNECT too long");
     return;
   }
   std::string statusLine = FTunnelAnswer.substr(0, FTunnelAnswer.find_first_of("\r\n"));
@@ -386,14 +438,15 @@ void THttpCli::HandleTunnelAnswer() {
 // reason (a status below 400 would let Get pass as a success: it becomes 404).
 void THttpCli::FailTunnel(int Status, const std::string& Reason) {
   FTunnelPhase = tnNone;
-  FDoneError = kHttpErrorTunnelRefused;
-  FStatusCode = Status >= 400 ? Status : 404;
-  FReasonPhrase = Status >= 400 ? Reason : "Proxy refused the tunnel: " + Reason;
+  EndWithFailure(kHttpErrorTunnelRefused,
+                 Status >= 400 ? Reason : "Proxy refused the tunnel: " + Reason);
+  if (Status >= 400) FStatusCode = Status;
   CloseConnection();
 }
 
 void THttpCli::SendRequestHeader(const std::string& Method, const std::string& Version) {
   FRequestBuffer.clear();
+  FUnsafeHeader = false;
   DoRequestHeaderBegin();
   WriteRequestLine(Method + " " + RequestTargetOf(FRequestPath) + " HTTP/" + Version);
   if (!Sender.empty()) WriteRequestLine("From: " + Sender);
@@ -408,9 +461,11 @@ void THttpCli::SendRequestHeader(const std::string& Method, const std::string& V
     WriteRequestLine("Content-Length: " + std::to_string(PostStream ? PostStream->Size() : 0));
   if (ModifiedSince != 0)
     WriteRequestLine("If-Modified-Since: " + FormatHttpDate(ModifiedSince) + " GMT");
-  if (!Username.empty())
+  if (!Username.empty() && TargetOrigin() == AuthOrigin)
     WriteRequestLine("Authorization: Basic " + EncodeBase64(Username + ":" + Password));
-  if (!Proxy.empty() && !ProxyUsername.empty()) {
+  // Inside a tunnel the request goes to the https server, not the proxy:
+  // the proxy's password has no business there.
+  if (!Proxy.empty() && !ProxyUsername.empty() && !FTunnelWanted) {
     WriteRequestLine("Proxy-Authorization: Basic " +
                      EncodeBase64(ProxyUsername + ":" + ProxyPassword));
   }
@@ -420,9 +475,15 @@ void THttpCli::SendRequestHeader(const std::string& Method, const std::string& V
     ContentRangeBegin.clear();
     ContentRangeEnd.clear();
   }
-  FAcceptRanges.clear();
   DoRequestHeaderEnd();
   WriteRequestLine("");
+  if (FUnsafeHeader) {
+    // A line break inside a value would start a header line of the value's
+    // choosing: nothing of such a request is sent.
+    FRequestBuffer.clear();
+    FailResponse(kHttpErrorUnsafeHeader);
+    return;
+  }
   FSocket->Send(FRequestBuffer.data(), static_cast<int>(FRequestBuffer.size()));
   FRequestBuffer.clear();
 }
@@ -430,6 +491,7 @@ void THttpCli::SendRequestHeader(const std::string& Method, const std::string& V
 void THttpCli::WriteRequestLine(const std::string& Line) {
   std::string s = Line;
   if (OnCommand) OnCommand(this, s);
+  if (!IsSafeHeaderText(s)) FUnsafeHeader = true;
   FRequestBuffer += s;
   FRequestBuffer += "\r\n";
 }
@@ -448,19 +510,61 @@ void THttpCli::HandleDataSent(TObject*, std::uint16_t) {
 }
 
 void THttpCli::HandleConnectionClosed(TObject*, std::uint16_t Error) {
-  if (FDoneError == 0 && FTunnelPhase == tnAwaitingAnswer) {
-    FDoneError = kHttpErrorTunnelRefused;
-    FStatusCode = 404;
-    FReasonPhrase = "Proxy closed the connection without answering CONNECT";
-  } else if (FDoneError == 0 && IsTruncatedEnd(Error)) {
-    FDoneError = Error;
-    FStatusCode = 404;
-    FReasonPhrase = WSocketErrorText(Error) + ErrorSuffix(Error);
-  }
+  if (FDoneError == 0) TakeUnendedPageLine();
+  if (FDoneError == 0) CheckAnswerComplete(Error);
   FTunnelPhase = tnNone;
   FConnected = false;
   if (FBodyChunkCount > 0) DoDocEnd();
   SetReady();
+}
+
+// A header-less page of one line without a line end is complete only at the
+// close: its bytes are the page.
+void THttpCli::TakeUnendedPageLine() {
+  if (FState != hsAwaitingHeader || FLineBufferLen == 0) return;
+  const std::string_view rest(FLineBuffer, static_cast<size_t>(FLineBufferLen));
+  if (!StartsWithIgnoringAsciiCase(rest, "<HTML>")) return;
+  FCurrentLine.assign(rest);
+  FCurrentLineEnd.clear();
+  FLineBufferLen = 0;
+  FLineBuffer[0] = 0;
+  HandleHeaderLine();
+}
+
+// The connection closed while the request still ran: what was missing of
+// the answer makes it a failure. A body without a length ends with the
+// connection; a header-less page ("<HTML>" first) needs no status line.
+void THttpCli::CheckAnswerComplete(std::uint16_t Error) {
+  if (FTunnelPhase == tnAwaitingAnswer) {
+    EndWithFailure(kHttpErrorTunnelRefused,
+                   "Proxy closed the connection without answering CONNECT");
+    return;
+  }
+  if (IsTruncatedEnd(Error)) {
+    EndWithFailure(Error, WSocketErrorText(Error) + ErrorSuffix(Error));
+    return;
+  }
+  if (FAnswerEnded || FState == hsIdle || FState == hsAborting) return;
+  std::uint16_t code = 0;
+  if (FState != hsReceivingBody && FStatusCode == 0) {
+    code = kHttpErrorNoStatus;
+  } else if (BodyExpected() && FContentLength >= 0 && FReceivedBytes < FContentLength) {
+    code = kHttpErrorShortBody;
+  }
+  if (code == 0) return;
+  // A reset says more than "missing": its code is the one reported.
+  if (Error != 0) {
+    EndWithFailure(Error, WSocketErrorText(Error) + ErrorSuffix(Error));
+  } else {
+    EndWithFailure(code, HttpErrorText(code));
+  }
+}
+
+// HEAD answers and the statuses 1xx, 204 and 304 never carry a body,
+// whatever their Content-Length says.
+bool THttpCli::BodyExpected() const {
+  if (FRequestType == rqHead) return false;
+  return FStatusCode >= 200 && FStatusCode != 204 && FStatusCode != 304;
 }
 
 // A TLS stream that ended badly: a fatal error, or a close without the
@@ -524,9 +628,7 @@ void THttpCli::Abort() {
       // longer resolving: HandleDnsLookupDone ignores it.
     }
   }
-  FStatusCode = 404;
-  FReasonPhrase = HttpErrorText(kHttpErrorAborted);
-  FDoneError = kHttpErrorAborted;
+  EndWithFailure(kHttpErrorAborted, HttpErrorText(kHttpErrorAborted));
   if (lookupRunning) {
     HandleConnectionClosed(FSocket, 0);
   } else {
@@ -541,9 +643,7 @@ void THttpCli::Abort() {
 // Ends the request as failed (see kHttpErrorBusy): closing the connection
 // runs HandleConnectionClosed, and nothing more of the response is handled.
 void THttpCli::FailResponse(std::uint16_t Code) {
-  FStatusCode = 404;
-  FReasonPhrase = HttpErrorText(Code);
-  FDoneError = Code;
+  EndWithFailure(Code, HttpErrorText(Code));
   FSocket->Close();
 }
 
@@ -554,6 +654,8 @@ bool THttpCli::HoldBytes(size_t Count) {
   FailResponse(kHttpErrorDocTooLarge);
   return false;
 }
+
+bool THttpCli::HoldHeaderLine(size_t Length) { return HoldBytes(Length + HttpStoredLineCost); }
 
 void THttpCli::HandleDataAvailable(TObject*, std::uint16_t) {
   if (FTunnelPhase == tnAwaitingAnswer) {
@@ -622,13 +724,14 @@ void THttpCli::HandleHeaderLine() {
     DoHeaderEnd();
     FCurrentLine += FCurrentLineEnd;
     HandleBodyData();
+    DeliverBufferedBody();
     return;
   }
   if (FCurrentLine.empty()) {
     HandleHeaderEnd();
     return;
   }
-  if (!HoldBytes(FCurrentLine.size())) return;
+  if (!HoldHeaderLine(FCurrentLine.size())) return;
   FResponseHeader.push_back(FCurrentLine);
 
   std::string version = FCurrentLine.substr(0, 8);
@@ -647,7 +750,10 @@ void THttpCli::HandleHeaderLine() {
     HandleHeaderField(LowerAscii(FCurrentLine.substr(0, colon)), FCurrentLine.substr(valueStart));
   }
   if (OnHeaderData) OnHeaderData(this);
-  if (FStatusCode >= 400) FSocket->Close();
+  if (FDoneError == 0 && FStatusCode >= 400) {
+    FAnswerEnded = true;
+    FSocket->Close();
+  }
 }
 
 void THttpCli::HandleHeaderField(const std::string& Name, const std::string& Value) {
@@ -658,20 +764,12 @@ void THttpCli::HandleHeaderField(const std::string& Name, const std::string& Val
     // The length is only recorded; an unreadable one leaves it unknown.
     std::optional<std::int64_t> length = DecimalValue(Value);
     if (length && *length >= 0) FContentLength = *length;
-  } else if (Name == "content-range") {
-    // "bytes a-b/c": a and b.
-    size_t dash = Value.find('-');
-    size_t slash = Value.find('/');
-    int d = dash == std::string::npos ? 0 : static_cast<int>(dash) + 1;
-    int s = slash == std::string::npos ? 0 : static_cast<int>(slash) + 1;
-    ContentRangeBegin = Copy(Value, 7, d - 7);
-    ContentRangeEnd = Copy(Value, d + 1, s - d - 1);
   } else if (Name == "accept-ranges") {
     FAcceptRanges = Value;
   } else if (Name == "content-type") {
     FContentType = LowerAscii(Value);
   } else if (Name == "www-authenticate") {
-    FAuthChallenges.push_back(Value);
+    if (HoldHeaderLine(Value.size())) FAuthChallenges.push_back(Value);
   } else if (Name == "set-cookie") {
     bool accept = true;
     DoCookie(Value, accept);
@@ -679,22 +777,13 @@ void THttpCli::HandleHeaderField(const std::string& Name, const std::string& Val
 }
 
 void THttpCli::HandleHeaderEnd() {
+  if (FStatusCode == 0) {
+    // Header lines without a status line: nobody can tell what follows.
+    FailResponse(kHttpErrorNoStatus);
+    return;
+  }
   if (FRelocationPending) {
-    DoHeaderEnd();
-    FLineBufferLen = 0;
-    FLineBuffer[0] = 0;
-    FHeaderLineCount = 0;
-    FBodyChunkCount = 0;
-    if (++FRelocationCount > HttpMaxRelocations) {
-      // A server that keeps relocating would keep the client busy forever.
-      FRelocationPending = false;
-      FailResponse(kHttpErrorTooManyRelocations);
-      return;
-    }
-    FSocket->OnSessionClosed = [this](TObject* s, std::uint16_t e) {
-      HandleRelocationClosed(s, e);
-    };
-    FSocket->Close();
+    HandleRelocationHeaderEnd();
     return;
   }
   size_t dot = FDocumentName.rfind('.');
@@ -706,12 +795,16 @@ void THttpCli::HandleHeaderEnd() {
   SetState(hsReceivingBody);
   FNextLineHandler = lhBody;
   DoHeaderEnd();
-  if (FLineBufferLen > 0) {
-    FCurrentLine.assign(FLineBuffer, static_cast<size_t>(FLineBufferLen));
-    FLineBufferLen = 0;
-    FLineBuffer[0] = 0;
-    HandleBodyData();
-  }
+  DeliverBufferedBody();
+}
+
+// Bytes that came in one piece with the header's end are the body's first.
+void THttpCli::DeliverBufferedBody() {
+  if (FLineBufferLen == 0 || FDoneError != 0 || FState != hsReceivingBody) return;
+  FCurrentLine.assign(FLineBuffer, static_cast<size_t>(FLineBufferLen));
+  FLineBufferLen = 0;
+  FLineBuffer[0] = 0;
+  HandleBodyData();
 }
 
 void THttpCli::HandleBodyData() {
@@ -752,9 +845,35 @@ void THttpCli::ComputeRelocation(const std::string& Value) {
   FLocation = proto + "://" + host + (port.empty() ? "" : ":" + port) + FTargetPath;
 }
 
+// The header of a relocation has ended: the old connection is closed and
+// the request goes on at the new address, unless OnRelocate said otherwise.
+void THttpCli::HandleRelocationHeaderEnd() {
+  bool follow = true;
+  if (OnRelocate) OnRelocate(this, follow);
+  if (FState != hsAwaitingHeader) return;  // a handler aborted
+  FRelocationPending = false;
+  DoHeaderEnd();
+  if (!follow) {
+    // The relocation's answer is the request's: done, without a body.
+    FAnswerEnded = true;
+    FSocket->Close();
+    return;
+  }
+  FLineBufferLen = 0;
+  FLineBuffer[0] = 0;
+  FHeaderLineCount = 0;
+  FBodyChunkCount = 0;
+  if (++FRelocationCount > HttpMaxRelocations) {
+    // A server that keeps relocating would keep the client busy forever.
+    FailResponse(kHttpErrorTooManyRelocations);
+    return;
+  }
+  FSocket->OnSessionClosed = [this](TObject* s, std::uint16_t e) { HandleRelocationClosed(s, e); };
+  FSocket->Close();
+}
+
 void THttpCli::HandleRelocationClosed(TObject*, std::uint16_t) {
   FConnected = false;
-  FRelocationPending = false;
   InstallConnectionClosed();
   if (OnLocationChange) OnLocationChange(this);
   PostMessage(FWindowHandle, WM_HTTP_RELOCATE, FRequestSerial, 0);

@@ -55,6 +55,7 @@ using TCookieRcvdEvent =
     std::function<void(TObject* Sender, const std::string& Data, bool& Accept)>;
 using THttpRequestDone =
     std::function<void(TObject* Sender, THttpRequest RqType, std::uint16_t Error)>;
+using TRelocateEvent = std::function<void(TObject* Sender, bool& Follow)>;
 
 constexpr unsigned WM_HTTP_REQUEST_DONE = WM_USER + 1;
 constexpr unsigned WM_HTTP_SET_READY = WM_USER + 2;
@@ -62,6 +63,11 @@ constexpr unsigned WM_HTTP_RELOCATE = WM_USER + 3;
 
 // Size of the receive buffer: at most this many bytes of a header line.
 constexpr int HttpLineBufferSize = 8192;
+// What a stored header line counts against MaxDocSize besides its bytes: the
+// string object, the list's spare room and the allocation's bookkeeping.
+// Counting only the bytes let a header of one-byte lines take twenty times
+// the limit.
+constexpr int HttpStoredLineCost = 64;
 
 class THttpCli : public TComponent {
  public:
@@ -95,12 +101,20 @@ class THttpCli : public TComponent {
   std::string Agent = "Mozilla/3.0 (compatible)";
   std::string Accept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
   std::string Reference;  // "Referer: " line
+  // Site credentials, sent as Basic authorization only to the origin
+  // ("scheme://host:port", see UrlOrigin) in AuthOrigin: a followed link or a
+  // relocation to another origin never sees them. An address with user
+  // information sets all three as its request starts; a request that starts
+  // with Username set and AuthOrigin empty binds them to its own origin.
   std::string Username, Password;
+  std::string AuthOrigin;
   std::string ProxyUsername, ProxyPassword;
   bool NoCache = false;
   double ModifiedSince = 0;  // days since 30 December 1899, GMT; 0: not set
   std::string Cookie;
   std::string ContentTypePost = "application/x-www-form-urlencoded";
+  // "Range: bytes=Begin-End" on the next request only (both are cleared when
+  // it is sent); an answer's Content-Range never sets them.
   std::string ContentRangeBegin, ContentRangeEnd;
   TStream* ReceiveStream = nullptr;  // not owned; must outlive the request
   TStream* PostStream = nullptr;     // not owned; must outlive the request
@@ -109,7 +123,8 @@ class THttpCli : public TComponent {
   std::string SslCAFile;
   bool SslVerifyPeer = true;
   // The most bytes one request may receive, header lines and body together
-  // (the caller holds them in memory); more end the request with
+  // (the caller holds them in memory; each stored header line counts
+  // HttpStoredLineCost more); more end the request with
   // kHttpErrorDocTooLarge before they reach ReceiveStream. 0: no limit.
   std::int64_t MaxDocSize = kDefaultMaxDocSize;
 
@@ -167,6 +182,11 @@ class THttpCli : public TComponent {
   // hsIdle: also after a failure or Abort. Error: 0 (a status >= 400 from
   // the server included), a socket code, or a code of HttpErrors.h.
   THttpRequestDone OnRequestDone;
+  // Once per relocation, when its answer's header has ended, before the
+  // old connection closes; Location holds the new address. Follow (true when
+  // called) set to false ends the request there, as done, with the
+  // relocation's status and no body.
+  TRelocateEvent OnRelocate;
   // Once per relocation followed, when the old connection has closed;
   // Location holds the new address.
   TNotifyEvent OnLocationChange;
@@ -199,14 +219,21 @@ class THttpCli : public TComponent {
   void SetReady();
   void SendRequestHeader(const std::string& Method, const std::string& Version);
   void WaitForIdle();
+  void EndWithFailure(std::uint16_t Code, const std::string& Reason);
   void FailResponse(std::uint16_t Code);
+  void FailBeforeConnect(std::uint16_t Code, const std::string& Reason);
   bool HoldBytes(size_t Count);
+  bool HoldHeaderLine(size_t Length);
+  std::string TargetOrigin() const;
 
   // Socket events.
   void HandleDnsLookupDone(TObject* Sender, std::uint16_t Error);
   void HandleConnectDone(TObject* Sender, std::uint16_t Error);
   void HandleDataSent(TObject* Sender, std::uint16_t Error);
   void HandleConnectionClosed(TObject* Sender, std::uint16_t Error);
+  void TakeUnendedPageLine();
+  void CheckAnswerComplete(std::uint16_t Error);
+  bool BodyExpected() const;
   void HandleDataAvailable(TObject* Sender, std::uint16_t Error);
   void InstallConnectionClosed();
 
@@ -215,12 +242,15 @@ class THttpCli : public TComponent {
   void HandleHeaderLine();
   void HandleHeaderField(const std::string& Name, const std::string& Value);
   void HandleHeaderEnd();
+  void HandleRelocationHeaderEnd();
   void HandleBodyData();
+  void DeliverBufferedBody();
   void ComputeRelocation(const std::string& Value);
   // Routes the request to the address Scheme://Host[:PortText]Path: what is
   // connected to, the request line's target and Host, TLS and the tunnel.
   void RouteTo(const std::string& Scheme, const std::string& Host, const std::string& PortText,
                const std::string& Path);
+  bool CheckRoute();
   void PrepareSocket();
   void SendRequest();
   void SendTunnelRequest();
@@ -262,6 +292,9 @@ class THttpCli : public TComponent {
   int FBodyChunkCount = 0;
   bool FRelocationPending = false;
   int FRelocationCount = 0;
+  // The answer was ended on purpose before the connection closed (a status
+  // of 400 or more, a relocation not followed): nothing more is missing.
+  bool FAnswerEnded = false;
 
   // The address being fetched: its scheme decides TLS, through a proxy an
   // https address needs a CONNECT tunnel first.
@@ -274,6 +307,7 @@ class THttpCli : public TComponent {
   bool FPostSending = false;
   char FPostChunkBuffer[HttpLineBufferSize + 1] = {};
   std::string FRequestBuffer;
+  bool FUnsafeHeader = false;  // a line of FRequestBuffer holds CR, LF or NUL
 
   // Numbers each request, so that a message posted for an earlier request
   // (an aborted relocation, a late "ready") cannot act on a later one.

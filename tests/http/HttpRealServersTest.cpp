@@ -464,9 +464,15 @@ TEST_F(HttpsNginx, TinyproxyTunnelsHttpsAndItsRefusalEndsTheRequest) {
   Client client;
   Trust(client);
   client.http.Proxy = proxy.HostPort();
+  client.http.ProxyUsername = "proxyuser";
+  client.http.ProxyPassword = "proxysecret";
   ASSERT_EQ(client.Get(Web().TlsUrl("/small.html")), 0) << client.error;
   EXPECT_EQ(client.body.Data(), kSmallPage);
   EXPECT_EQ(client.requestLines.front(), "GET /small.html HTTP/1.0");
+  // The proxy's password is for the CONNECT request only, never for the
+  // https server at the tunnel's end.
+  for (const std::string& line : client.requestLines)
+    EXPECT_FALSE(line.starts_with("Proxy-Authorization")) << line;
 
   // Port not allowed for CONNECT: the proxy's own status and reason.
   Client refused;

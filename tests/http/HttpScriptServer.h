@@ -50,6 +50,13 @@ class HttpScriptServer {
     std::lock_guard lock(mu_);
     return requests_;
   }
+  // Replaces a scripted answer before its connection comes: for an answer
+  // that names another server made after this one.
+  void SetAnswer(size_t index, Answer answer) {
+    std::lock_guard lock(mu_);
+    answers_.at(index) = std::move(answer);
+  }
+
   int Connections() const { return peer_.accepted; }
   int Closed() const { return peer_.closed; }
   void Release() { peer_.Release(); }
@@ -57,7 +64,11 @@ class HttpScriptServer {
  private:
   void Serve(int fd, LoopbackPeer& peer) {
     size_t index = static_cast<size_t>(peer.accepted - 1);
-    const Answer& answer = answers_.at(index);
+    Answer answer;
+    {
+      std::lock_guard lock(mu_);
+      answer = answers_.at(index);
+    }
     if (answer.readRequest) RecordRequest(fd, peer);
     if (answer.onRequest) calls_.Post(answer.onRequest);
     for (size_t i = 0; i < answer.pieces.size(); ++i) {
