@@ -39,12 +39,21 @@ bool IsOneOf(std::string_view name, const std::array<std::string_view, N>& names
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
+// UTF-7 writes "<" as "+ADw-": markup in it is hidden from everything that
+// reads the bytes, and browsers refuse it. ICU knows it under several names,
+// and a variant of it for mail folder names.
+bool IsUtf7(const QStringDecoder& decoder, const std::string& name) {
+  const char* decoderName = decoder.name();
+  return name == "imap-mailbox-name" || (decoderName && std::string_view(decoderName) == "UTF-7");
+}
+
 // The decoder name for a declared set: "" for Windows-1252 and for names no
-// decoder knows.
+// decoder knows or that name UTF-7.
 std::string DecoderFor(const std::string& name) {
   if (IsOneOf(name, kWindows1252Names)) return "";
   if (IsOneOf(name, kUtf8Names)) return "utf-8";
-  return QStringDecoder(name.c_str()).isValid() ? name : "";
+  QStringDecoder decoder(name.c_str());
+  return decoder.isValid() && !IsUtf7(decoder, name) ? name : "";
 }
 
 std::optional<std::string> BomCharset(std::string_view document) {

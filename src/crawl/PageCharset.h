@@ -6,7 +6,8 @@
 // (<meta charset=...> or the content of <meta http-equiv="Content-Type">) in
 // the first 1,024 bytes; UTF-8 when the bytes are valid UTF-8 and hold a
 // multi-byte sequence; else Windows-1252. ISO-8859-1 and US-ASCII count as
-// Windows-1252, as browsers treat them, and so does a name no decoder knows.
+// Windows-1252, as browsers treat them, and so does a name no decoder knows
+// and UTF-7, which browsers refuse (it can write markup without its bytes).
 //
 // Windows-1252 pages are not decoded at all: their bytes stay byte for byte.
 // Other pages are decoded by Qt's decoders (ICU behind the less common sets);

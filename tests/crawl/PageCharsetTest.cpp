@@ -77,6 +77,19 @@ TEST(PageCharset, Windows1252NamesAndUnknownNamesTakeTheBytesAsTheyAre) {
   EXPECT_EQ(PageCharset("text/html; charset=UTF8", ""), "utf-8");
 }
 
+// "+ADw-" is "<" in UTF-7: decoded, the page would gain markup that no byte shows.
+TEST(PageCharset, Utf7UnderAnyNameIsAnUnknownSet) {
+  const std::string page = "+ADw-script+AD4-alert(1)+ADw-/script+AD4-";
+  for (const char* name : {"utf-7", "UTF-7", "utf7", "unicode-1-1-utf-7", "unicode-2-0-utf-7",
+                           "x-unicode20utf7", "csunicode11utf7", "imap-mailbox-name"}) {
+    const std::string header = std::string("text/html; charset=") + name;
+    const std::string meta = std::string("<meta charset=") + name + ">";
+    EXPECT_EQ(PageCharset(header, page), "") << name;
+    EXPECT_EQ(PageCharset("", meta + page), "") << name;
+    EXPECT_EQ(DecodePage(header, page), std::nullopt) << name;
+  }
+}
+
 TEST(DecodePage, GermanWordsComeOutAsTheirWindows1252Twins) {
   EXPECT_EQ(Decoded("text/html; charset=utf-8", kUtf8Words), kCp1252Words);
   EXPECT_EQ(Decoded("text/html", "<meta charset=utf-8>" + kUtf8Words),
