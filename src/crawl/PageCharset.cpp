@@ -186,8 +186,8 @@ bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) 
 // The end of the UTF-8 piece that begins at `at`, a byte from 128 up: the end
 // of its run of such bytes or, in a run longer than `pieceBytes`, a cut where
 // the decoder starts afresh anyway: before a byte that cannot continue a
-// sequence, or after three that can, which no sequence spans (it would need
-// five bytes).
+// sequence, or else after three that can (a sequence spanning that cut would
+// need five bytes).
 const char* Utf8PieceEnd(const char* at, const char* end, size_t pieceBytes) {
   const char* limit = at + std::min(pieceBytes, static_cast<size_t>(end - at));
   const char* runEnd = std::find_if_not(at, limit, IsHighByte);
@@ -199,9 +199,10 @@ const char* Utf8PieceEnd(const char* at, const char* end, size_t pieceBytes) {
 }
 
 // UTF-8 pages: ASCII bytes are the same in UTF-8 and Windows-1252 and are
-// copied as they stand; only the runs of other bytes go through the decoder,
-// cut where decoding starts afresh, so that each piece is decoded on its own
-// and the text is that of decoding the whole at once.
+// copied as they stand; only the runs of other bytes go through the decoder.
+// A malformed sequence costs the decoder its first byte only (one U+FFFD),
+// so it comes to every byte that cannot continue a sequence with nothing
+// held: pieces cut there decode on their own as the whole text would.
 void DecodeUtf8(std::string_view bytes, size_t pieceBytes, TCp1252Sink& sink) {
   // A byte-order mark is dropped at the start of the text only; the decoder
   // would drop one at the start of every piece.

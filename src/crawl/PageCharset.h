@@ -40,7 +40,8 @@ std::string PageCharset(std::string_view contentType, std::string_view document)
 std::optional<std::string> DecodePage(std::string_view contentType, std::string_view document);
 
 // Decodes bytes in a set that PageCharset named (an initial byte-order mark
-// is dropped; malformed bytes become U+FFFD, written "&#65533;").
+// is dropped; malformed bytes become U+FFFD, written "&#65533;", except that
+// ICU's decoders drop a sequence cut short by the end of the text).
 std::string DecodeToCp1252(std::string_view bytes, const std::string& charset);
 
 // The same, decoding `pieceBytes` bytes at a time (16 at least); the text

@@ -248,3 +248,18 @@ TEST(DecodePage, PieceByPieceMatchesDecodingTheWholeText) {
     EXPECT_EQ(DecodeToCp1252(large, charset), DecodedInOnePiece(large, charset)) << charset;
   }
 }
+
+// The end of a text of many pieces is the end of the text: what is cut short
+// there does not wait for more.
+TEST(DecodePage, ASequenceCutByTheEndOfALongTextIsMalformed) {
+  const std::string words(100'000, 'a');
+  std::string wordsUtf16;
+  for (char c : words) wordsUtf16 += {c, '\0'};
+  EXPECT_EQ(DecodeToCp1252(words + "\xE2\x82", "utf-8"), words + "&#65533;&#65533;");
+  // Half a pair.
+  EXPECT_EQ(DecodeToCp1252(wordsUtf16 + "\x3D\xD8", "utf-16le"), words + "&#55357;");
+  EXPECT_EQ(DecodeToCp1252(wordsUtf16 + "a", "utf-16le"), words + "&#65533;");
+  // ICU's decoders drop what is left.
+  EXPECT_EQ(DecodeToCp1252(words + "\x93", "shift_jis"), words);
+  EXPECT_EQ(DecodeToCp1252(words + "\x81\x30\x81", "gb18030"), words);
+}
