@@ -3,11 +3,6 @@
 // of the same size; lookups with keys that all collide under a fixed hash;
 // and many SetWordAt / DeleteWordAt calls on a large word list.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <ctime>
 #include <random>
 #include <string>
 #include <vector>
@@ -16,6 +11,7 @@
 #include "CrawlLists.h"
 #include "CrawlRun.h"
 #include "FixedHashes.h"
+#include "MeasureInChild.h"
 #include "WordHarvest.h"
 
 namespace {
@@ -75,19 +71,6 @@ class TQuietHost : public TLinkFollowHost {
   bool AskYesNo(const std::string&, const std::string&) override { return false; }
 };
 
-long MaxRssKiB() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
-
-// Processor time rather than wall time: the benchmarks share the machine.
-double CpuSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
 struct TPageFigures {
   double seconds = 0;
   double pageBytes = 0;
@@ -98,11 +81,7 @@ struct TPageFigures {
 // the page, holds it as the run's page buffer would, cuts it into lines and
 // runs the run's page processing on it.
 TPageFigures MeasurePage(int kind, size_t size) {
-  int pipeEnds[2];
-  if (pipe(pipeEnds) != 0) return {};
-  pid_t child = fork();
-  if (child == 0) {
-    close(pipeEnds[0]);
+  return MeasureInChild<TPageFigures>([&] {
     long before = MaxRssKiB();
     TPageFigures figures;
     std::string page = HostilePage(kind, size);
@@ -120,16 +99,8 @@ TPageFigures MeasurePage(int kind, size_t size) {
     HarvestPageLines(parser, follower, harvest);
     figures.seconds = CpuSeconds() - start;
     figures.peakBytes = static_cast<double>(MaxRssKiB() - before) * 1024;
-    ssize_t written = write(pipeEnds[1], &figures, sizeof figures);
-    _exit(written == sizeof figures ? 0 : 1);
-  }
-  close(pipeEnds[1]);
-  TPageFigures figures;
-  ssize_t got = read(pipeEnds[0], &figures, sizeof figures);
-  close(pipeEnds[0]);
-  waitpid(child, nullptr, 0);
-  if (got != sizeof figures) return {};
-  return figures;
+    return figures;
+  });
 }
 
 // range(0): 0 ">" pages, 1 "<a>" pages, 2 realistic markup, 3 the links

@@ -4,6 +4,7 @@
 #include <QStringDecoder>
 #include <algorithm>
 #include <array>
+#include <utility>
 #include <vector>
 
 #include "AsciiCase.h"
@@ -14,6 +15,13 @@
 namespace {
 
 constexpr size_t kMetaScanBytes = 1024;
+
+// Pages are decoded this many bytes at a time (the last piece up to twice
+// as many), so that no UTF-16 copy of a whole page is made.
+constexpr size_t kDecodePieceBytes = 16 * 1024;
+// A piece of a byte or two can leave a sequence cut twice, which ICU's
+// decoders do not always join as in one piece.
+constexpr size_t kMinDecodePieceBytes = 16;
 
 // Names browsers read as Windows-1252 (lower case).
 constexpr std::array<std::string_view, 17> kWindows1252Names = {
@@ -31,12 +39,21 @@ bool IsOneOf(std::string_view name, const std::array<std::string_view, N>& names
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
+// UTF-7 writes "<" as "+ADw-": markup in it is hidden from everything that
+// reads the bytes, and browsers refuse it. ICU knows it under several names,
+// and a variant of it for mail folder names.
+bool IsUtf7(const QStringDecoder& decoder, const std::string& name) {
+  const char* decoderName = decoder.name();
+  return name == "imap-mailbox-name" || (decoderName && std::string_view(decoderName) == "UTF-7");
+}
+
 // The decoder name for a declared set: "" for Windows-1252 and for names no
-// decoder knows.
+// decoder knows or that name UTF-7.
 std::string DecoderFor(const std::string& name) {
   if (IsOneOf(name, kWindows1252Names)) return "";
   if (IsOneOf(name, kUtf8Names)) return "utf-8";
-  return QStringDecoder(name.c_str()).isValid() ? name : "";
+  QStringDecoder decoder(name.c_str());
+  return decoder.isValid() && !IsUtf7(decoder, name) ? name : "";
 }
 
 std::optional<std::string> BomCharset(std::string_view document) {
@@ -87,71 +104,175 @@ std::optional<std::string> DeclaredByMeta(std::string_view tag, size_t at) {
 
 bool HasOwnByte(char16_t unit) { return unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF); }
 
-// Decoded text as Windows-1252 bytes. Most characters of a page are one
-// byte each: the output is sized for that and written directly; only a
-// character without its own byte takes the slower way.
-std::string ToCp1252(const char16_t* chars, size_t size) {
-  std::string out(size, '\0');
-  size_t used = 0;
-  for (size_t i = 0; i < size; ++i) {
-    char16_t unit = chars[i];
-    if (HasOwnByte(unit)) {
-      out[used++] = static_cast<char>(unit);
-      continue;
-    }
-    char32_t ch = unit;
-    if (QChar::isHighSurrogate(unit) && i + 1 < size && QChar::isLowSurrogate(chars[i + 1])) {
-      ch = QChar::surrogateToUcs4(unit, chars[++i]);
-    }
-    out.resize(used);
-    AppendAsCp1252(out, ch);
-    used = out.size();
-    out.resize(used + (size - i - 1));
+// Decoded text, piece by piece, as Windows-1252 bytes: appended to the page's
+// text, or only counted, so that the text can first be given its exact size.
+// Counting writes each piece into a scratch string and clears it, so that the
+// one notation of AppendAsCp1252 also decides the count.
+class TCp1252Sink {
+ public:
+  // Appends to *text (not owned); only counts when `text` is null.
+  explicit TCp1252Sink(std::string* text) : text_(text) {}
+
+  // Bytes that are Windows-1252 already.
+  void AppendBytes(std::string_view bytes) {
+    Finish();
+    if (text_) text_->append(bytes);
+    size_ += bytes.size();
   }
-  out.resize(used);
-  return out;
-}
 
-// One buffer for the decoded text of every page: a run decodes page after page.
-std::vector<char16_t>& DecodeBuffer() {
-  static std::vector<char16_t> buffer;
-  return buffer;
-}
+  // A high surrogate waits for the next unit, which may come with the next
+  // piece: decoding in pieces can cut a pair in two.
+  void AppendUnits(std::u16string_view units) {
+    std::string& out = Target();
+    size_t before = out.size();
+    for (char16_t unit : units) {
+      if (high_ != 0) {
+        char16_t high = std::exchange(high_, 0);
+        if (QChar::isLowSurrogate(unit)) {
+          AppendAsCp1252(out, QChar::surrogateToUcs4(high, unit));
+          continue;
+        }
+        AppendAsCp1252(out, high);
+      }
+      if (HasOwnByte(unit)) {
+        out.push_back(static_cast<char>(unit));
+      } else if (QChar::isHighSurrogate(unit)) {
+        high_ = unit;
+      } else {
+        AppendAsCp1252(out, unit);
+      }
+    }
+    size_ += out.size() - before;
+  }
 
-// Decodes bytes into DecodeBuffer(); returns the number of UTF-16 units.
-size_t DecodeIntoBuffer(QStringDecoder& decoder, std::string_view bytes) {
+  // The end of the text, or of a piece that no later unit continues: a high
+  // surrogate still waiting stands alone.
+  void Finish() {
+    if (high_ == 0) return;
+    std::string& out = Target();
+    size_t before = out.size();
+    AppendAsCp1252(out, std::exchange(high_, 0));
+    size_ += out.size() - before;
+  }
+
+  size_t Size() const { return size_; }
+
+ private:
+  std::string& Target() {
+    if (text_) return *text_;
+    scratch_.clear();
+    return scratch_;
+  }
+
+  std::string* text_;
+  std::string scratch_;  // one piece's bytes while counting
+  size_t size_ = 0;
+  char16_t high_ = 0;  // a high surrogate waiting for its low half
+};
+
+// Decodes one piece into `buffer`, which grows to the largest piece's size.
+std::u16string_view DecodePiece(QStringDecoder& decoder, std::string_view bytes,
+                                std::vector<char16_t>& buffer) {
   QByteArrayView in(bytes.data(), static_cast<qsizetype>(bytes.size()));
-  std::vector<char16_t>& buffer = DecodeBuffer();
-  buffer.resize(static_cast<size_t>(decoder.requiredSpace(in.size())));
+  size_t space = static_cast<size_t>(decoder.requiredSpace(in.size()));
+  if (buffer.size() < space) buffer.resize(space);
   QChar* begin = reinterpret_cast<QChar*>(buffer.data());
-  return static_cast<size_t>(decoder.appendToBuffer(begin, in) - begin);
+  return {buffer.data(), static_cast<size_t>(decoder.appendToBuffer(begin, in) - begin)};
+}
+
+bool IsHighByte(char c) { return static_cast<unsigned char>(c) >= 0x80; }
+bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The end of the UTF-8 piece that begins at `at`, a byte from 128 up: the end
+// of its run of such bytes or, in a run longer than `pieceBytes`, a cut where
+// the decoder starts afresh anyway: before a byte that cannot continue a
+// sequence, or else after three that can (a sequence spanning that cut would
+// need five bytes).
+const char* Utf8PieceEnd(const char* at, const char* end, size_t pieceBytes) {
+  const char* limit = at + std::min(pieceBytes, static_cast<size_t>(end - at));
+  const char* runEnd = std::find_if_not(at, limit, IsHighByte);
+  if (runEnd < limit || limit == end) return runEnd;
+  for (const char* cut = limit; cut >= limit - 3; --cut) {
+    if (!IsContinuationByte(*cut)) return cut;
+  }
+  return limit;
 }
 
 // UTF-8 pages: ASCII bytes are the same in UTF-8 and Windows-1252 and are
-// copied as they stand; only each run of other bytes goes through the
-// decoder. A run of bytes from 128 up holds whole sequences (or malformed
-// ones), so cutting at ASCII bytes changes nothing of the result.
-std::string Utf8PageToCp1252(std::string_view bytes) {
+// copied as they stand; only the runs of other bytes go through the decoder.
+// A malformed sequence costs the decoder its first byte only (one U+FFFD),
+// so it comes to every byte that cannot continue a sequence with nothing
+// held: pieces cut there decode on their own as the whole text would.
+void DecodeUtf8(std::string_view bytes, size_t pieceBytes, TCp1252Sink& sink) {
   // A byte-order mark is dropped at the start of the text only; the decoder
-  // would drop one at the start of every run.
+  // would drop one at the start of every piece.
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
   QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
                                                      QStringConverter::Flag::ConvertInitialBom);
-  std::string out;
-  out.reserve(bytes.size());
+  std::vector<char16_t> buffer;
   const char* at = bytes.data();
   const char* end = at + bytes.size();
   while (at < end) {
     const char* high = FindFirstHighByte(at, end);
-    out.append(at, high);
-    const char* runEnd = high;
-    while (runEnd < end && static_cast<unsigned char>(*runEnd) >= 0x80) ++runEnd;
-    if (high == runEnd) break;
-    size_t units = DecodeIntoBuffer(decoder, std::string_view(high, runEnd - high));
-    out += ToCp1252(DecodeBuffer().data(), units);
-    at = runEnd;
+    sink.AppendBytes(std::string_view(at, high - at));
+    for (at = high; at < end && IsHighByte(*at);) {
+      const char* pieceEnd = Utf8PieceEnd(at, end, pieceBytes);
+      sink.AppendUnits(DecodePiece(decoder, std::string_view(at, pieceEnd - at), buffer));
+      at = pieceEnd;
+    }
   }
-  return out;
+  sink.Finish();
+}
+
+// A decoder that keeps a sequence cut at the end of one piece for the next,
+// told before the last piece that the text ends there: what is left
+// unfinished then is malformed, as when the whole text is decoded at once.
+// Qt has no call for that; the flag lives in the converter's state, which a
+// subclass may reach.
+class TPieceDecoder : public QStringDecoder {
+ public:
+  explicit TPieceDecoder(const char* name) : QStringDecoder(name, Flag::Default) {}
+  void MarkLastPiece() { state.flags |= Flag::Stateless; }
+};
+
+// Pages in the other sets, a piece at a time. The last piece is at least
+// `pieceBytes` long: given only a byte or two after a cut sequence, Qt's
+// decoders keep them instead of finishing it (UTF-16 and UTF-32 even at the
+// end of the text, where it is malformed).
+void DecodeInPieces(std::string_view bytes, const std::string& charset, size_t pieceBytes,
+                    TCp1252Sink& sink) {
+  TPieceDecoder decoder(charset.c_str());
+  std::vector<char16_t> buffer;
+  while (!bytes.empty()) {
+    size_t take = bytes.size() < 2 * pieceBytes ? bytes.size() : pieceBytes;
+    if (take == bytes.size()) decoder.MarkLastPiece();
+    sink.AppendUnits(DecodePiece(decoder, bytes.substr(0, take), buffer));
+    bytes.remove_prefix(take);
+  }
+  sink.Finish();
+}
+
+// Names of Qt's own UTF-8 decoder, which cannot take a text in pieces (a
+// sequence cut between two is not always finished as in one piece); Qt's
+// local 8-bit set on Unix is UTF-8 too.
+bool IsQtUtf8(const std::string& charset) {
+  std::optional<QStringConverter::Encoding> encoding =
+      QStringConverter::encodingForName(charset.c_str());
+  return encoding == QStringConverter::Utf8 || encoding == QStringConverter::System;
+}
+
+// Runs `decode` twice: counting, then writing into a string of exactly that
+// size. Growing the text as it comes would leave up to twice its size
+// allocated, and a page of Cyrillic writes seven bytes a letter.
+template <class Decode>
+std::string CountedThenWritten(Decode decode) {
+  TCp1252Sink counter(nullptr);
+  decode(counter);
+  std::string text;
+  text.reserve(counter.Size());
+  TCp1252Sink writer(&text);
+  decode(writer);
+  return text;
 }
 
 }  // namespace
@@ -216,10 +337,14 @@ std::optional<std::string> DecodePage(std::string_view contentType, std::string_
 }
 
 std::string DecodeToCp1252(std::string_view bytes, const std::string& charset) {
-  // Stateless: the end of the bytes is the end of the text, so a sequence
-  // cut short there is malformed rather than kept for more input.
-  if (charset == "utf-8") return Utf8PageToCp1252(bytes);
-  QStringDecoder decoder(charset.c_str(), QStringConverter::Flag::Stateless);
-  size_t units = DecodeIntoBuffer(decoder, bytes);
-  return ToCp1252(DecodeBuffer().data(), units);
+  return DecodeToCp1252(bytes, charset, kDecodePieceBytes);
+}
+
+std::string DecodeToCp1252(std::string_view bytes, const std::string& charset, size_t pieceBytes) {
+  pieceBytes = std::max(pieceBytes, kMinDecodePieceBytes);
+  if (charset == "utf-8" || IsQtUtf8(charset)) {
+    return CountedThenWritten([&](TCp1252Sink& sink) { DecodeUtf8(bytes, pieceBytes, sink); });
+  }
+  return CountedThenWritten(
+      [&](TCp1252Sink& sink) { DecodeInPieces(bytes, charset, pieceBytes, sink); });
 }
