@@ -273,8 +273,12 @@ std::string CliUsage() {
       "Ctrl+C ends the run like \"Abbrechen\" (after the page in work); a\n"
       "second Ctrl+C ends it at once. Either way the words found so far are written.\n"
       "\n"
+      "Each output FILE is tried before the first request; one that cannot be\n"
+      "written (a missing directory, a pipe nobody reads) is a usage error.\n"
+      "\n"
       "Exit status: 0 after a run that fetched at least one page, 3 after a run that\n"
-      "fetched none, 1 when an output file cannot be written, 2 for a usage error.\n";
+      "fetched none, 1 when an output file cannot be written at the end, 2 for a\n"
+      "usage error.\n";
   return text;
 }
 

@@ -68,6 +68,8 @@ class TOutFile {
   TOutFile& operator=(const TOutFile&) = delete;
 
   bool IsOpen() const { return fd_ >= 0; }
+  // The target itself is open (no regular file): no temporary file.
+  bool WritesInPlace() const { return IsOpen() && temporary_.empty(); }
   // Why opening failed: the system's text.
   std::string OpenErrorText() const { return ErrorText(openError_); }
   // Writes all bytes. Throws EInOutError.
