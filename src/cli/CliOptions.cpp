@@ -7,6 +7,8 @@
 #include <limits>
 #include <string_view>
 
+#include <re2/re2.h>
+
 #include "AsciiCase.h"
 
 namespace {
@@ -85,14 +87,16 @@ TSetter Flag(bool TCliOptions::*field) {
 
 TSetter Pattern(std::vector<TAddressPattern> TCliOptions::*field) {
   return [field](TCliOptions& options, const std::string& value, std::string& error) {
-    try {
-      (options.*field)
-          .push_back({value, std::regex(value, std::regex::ECMAScript | std::regex::optimize)});
-      return true;
-    } catch (const std::regex_error& e) {
-      error = "bad regular expression \"" + value + "\": " + e.what();
+    RE2::Options settings;
+    settings.set_encoding(RE2::Options::EncodingLatin1);  // one byte, one character
+    settings.set_log_errors(false);  // the usage error tells it, once
+    auto pattern = std::make_shared<const RE2>(value, settings);
+    if (!pattern->ok()) {
+      error = "bad regular expression \"" + value + "\": " + pattern->error();
       return false;
     }
+    (options.*field).push_back({value, std::move(pattern)});
+    return true;
   };
 }
 
@@ -263,9 +267,11 @@ std::string CliUsage() {
   for (const TOptionSpec& spec : OptionSpecs()) text += OptionLine(spec);
   text +=
       "\n"
-      "REGEX is an ECMAScript regular expression, searched for anywhere in the full\n"
-      "address (anchor it with ^ and $ to match the whole address). Lengths count\n"
-      "characters: a reference such as &#8364; is one character.\n"
+      "REGEX is an ECMAScript regular expression without backreferences (\\1) and\n"
+      "lookaround ((?=, (?!, (?<=, (?<!), as RE2 reads it; it is searched for\n"
+      "anywhere in the full address (anchor it with ^ and $ to match the whole\n"
+      "address). Lengths count characters: a reference such as &#8364; is one\n"
+      "character.\n"
       "\n"
       "Progress and the status log go to standard error. The word list is written\n"
       "one word per line: in UTF-8 each ended by LF; in Windows-1252 each ended by\n"
