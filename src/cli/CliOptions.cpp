@@ -88,8 +88,10 @@ TSetter Flag(bool TCliOptions::*field) {
 TSetter Pattern(std::vector<TAddressPattern> TCliOptions::*field) {
   return [field](TCliOptions& options, const std::string& value, std::string& error) {
     RE2::Options settings;
-    settings.set_encoding(RE2::Options::EncodingLatin1);  // one byte, one character
-    settings.set_log_errors(false);  // the usage error tells it, once
+    // One byte of the address, one character; the usage error tells what is
+    // wrong, once, instead of RE2's own log.
+    settings.set_encoding(RE2::Options::EncodingLatin1);
+    settings.set_log_errors(false);
     auto pattern = std::make_shared<const RE2>(value, settings);
     if (!pattern->ok()) {
       error = "bad regular expression \"" + value + "\": " + pattern->error();
@@ -114,6 +116,19 @@ TSetter Credentials(std::string TCliOptions::*user, std::string TCliOptions::*pa
   };
 }
 
+// For a value that goes into a request's header lines: a CR or LF would end
+// its line and start one of the caller's making, a NUL would cut it short.
+TSetter InRequest(TSetter set) {
+  return
+      [set = std::move(set)](TCliOptions& options, const std::string& value, std::string& error) {
+        if (value.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+          error = "CR, LF and NUL cannot go into a request";
+          return false;
+        }
+        return set(options, value, error);
+      };
+}
+
 TSetter Encoding() {
   return [](TCliOptions& options, const std::string& value, std::string& error) {
     const std::string name = LowerAscii(value);
@@ -133,13 +148,13 @@ const std::vector<TOptionSpec>& OptionSpecs() {
   static const std::vector<TOptionSpec> specs = {
       {"--proxy", "HOST[:PORT]",
        "fetch through this HTTP proxy, port 80 when none is given (default: none)",
-       Text(&TCliOptions::Proxy)},
+       InRequest(Text(&TCliOptions::Proxy))},
       {"--proxy-auth", "USER:PASSWORD", "Basic authorization towards the proxy (default: none)",
-       Credentials(&TCliOptions::ProxyUser, &TCliOptions::ProxyPassword)},
+       InRequest(Credentials(&TCliOptions::ProxyUser, &TCliOptions::ProxyPassword))},
       {"--auth", "USER:PASSWORD", "Basic authorization towards the site (default: none)",
-       Credentials(&TCliOptions::AuthUser, &TCliOptions::AuthPassword)},
+       InRequest(Credentials(&TCliOptions::AuthUser, &TCliOptions::AuthPassword))},
       {"--user-agent", "TEXT", "the User-Agent header (default: \"Mozilla/3.0 (compatible)\")",
-       Text(&TCliOptions::UserAgent)},
+       InRequest(Text(&TCliOptions::UserAgent))},
       {"--ca-file", "FILE",
        "trust the certificates in FILE (PEM) for https too, besides the system's; SSL_CERT_FILE is "
        "honoured "
@@ -280,7 +295,9 @@ std::string CliUsage() {
       "second Ctrl+C ends it at once. Either way the words found so far are written.\n"
       "\n"
       "Each output FILE is tried before the first request; one that cannot be\n"
-      "written (a missing directory, a pipe nobody reads) is a usage error.\n"
+      "written (a missing directory, a pipe nobody reads) is a usage error, and so\n"
+      "is a CR, LF or NUL in a value that goes into a request (--proxy, --auth,\n"
+      "--proxy-auth, --user-agent).\n"
       "\n"
       "Exit status: 0 after a run that fetched at least one page, 3 after a run that\n"
       "fetched none, 1 when an output file cannot be written at the end, 2 for a\n"

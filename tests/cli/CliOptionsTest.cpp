@@ -111,13 +111,26 @@ TEST(CliOptions, UsageErrorsNameTheOption) {
   EXPECT_EQ(ErrorOf({"--version"}), "");
 }
 
+// A line break would end the header line the value goes into and start one
+// of the caller's making.
+TEST(CliOptions, ValuesThatGoIntoARequestHoldNoLineBreak) {
+  for (const char* option : {"--user-agent", "--proxy", "--auth", "--proxy-auth"}) {
+    for (const char* value : {"a:b\r\nX-Injected: 1", "a:b\nX: 1", "a:b\r"}) {
+      EXPECT_EQ(ErrorOf({option, value, "http://x/"}),
+                std::string(option) + ": CR, LF and NUL cannot go into a request")
+          << value;
+    }
+  }
+  EXPECT_EQ(ErrorOf({"--user-agent=Bot/1.0 (a:b)", "--proxy=p:81", "http://x/"}), "");
+}
+
 // Searched anywhere in the address; each byte (Windows-1252) is one character.
 TEST(CliOptions, IncludePatternsAreSearchedInTheAddressBytes) {
   auto accepts = [](const char* pattern, std::string_view address) {
     std::optional<TCliOptions> options = Parse({"--include", pattern, "http://x/"});
     EXPECT_TRUE(options) << pattern;
-    return options && TCliObserver(options->Include, options->Exclude, false)
-                          .AcceptAddress(address);
+    return options &&
+           TCliObserver(options->Include, options->Exclude, false).AcceptAddress(address);
   };
   EXPECT_TRUE(accepts("docs", "http://h/docs/a.html"));
   EXPECT_FALSE(accepts("^docs", "http://h/docs/a.html"));

@@ -53,6 +53,14 @@ TEST(Cli, UsageErrorsAndHelp) {
   EXPECT_TRUE(Contains(help.out, "--proxy HOST[:PORT]"));
 }
 
+TEST(Cli, ALineBreakInAHeaderValueEndsTheRunBeforeTheFirstRequest) {
+  SiteServer site(Site());
+  Result run = RunCli({"--user-agent", "x\r\nX-Injected: 1", site.Root() + "s/index.html"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(Contains(run.err, "tirasel-cli: --user-agent: ")) << run.err;
+  EXPECT_EQ(site.Requested(), std::vector<std::string>{});
+}
+
 TEST(Cli, CrawlsInAutomaticModeAndWritesTheListAsTheWindowSavesIt) {
   SiteServer site(Site());
   Result run = RunCli({"--encoding", "windows-1252", site.Root() + "s/index.html"});

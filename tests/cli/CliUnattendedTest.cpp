@@ -225,9 +225,9 @@ TEST(CliCrawl, IncludeAndExcludePatternsFilterTheQueue) {
 // per character of the address.
 TEST(CliCrawl, PatternsCopeWithAVeryLongAddress) {
   const std::string longName = std::string(200'000, 'a') + ".html";
-  NginxSite site(Pages{
-      {"/s/index.html", "<a href=\"" + longName + "\">l</a><a href=\"keep1.html\">k</a>"},
-      {"/s/keep1.html", "<p>eins</p>"}});
+  NginxSite site(
+      Pages{{"/s/index.html", "<a href=\"" + longName + "\">l</a><a href=\"keep1.html\">k</a>"},
+            {"/s/keep1.html", "<p>eins</p>"}});
   const std::string root = site.web.Url("/s/");
   Result run =
       RunCli({"--include", "/s/.*\\.html$", "--exclude", "/s/a+\\.html", root + "index.html"});
