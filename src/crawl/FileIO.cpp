@@ -170,8 +170,10 @@ void TOutFile::ApplyPermissions() {
     // owner goes first: changing it clears the set-id bits.
     [[maybe_unused]] int owned = ::fchown(fd_, old_.st_uid, old_.st_gid);
   }
+  // A file system without permissions (FAT) may refuse: the file then stays
+  // its owner's alone, the safe side, and the words are saved all the same.
   const mode_t mode = oldExists_ ? old_.st_mode & 07777 : newFileMode_ & ~CurrentUmask();
-  if (::fchmod(fd_, mode) != 0) throw EInOutError(ErrorText(errno));
+  [[maybe_unused]] int moded = ::fchmod(fd_, mode);
 }
 
 TOutFile::~TOutFile() {

@@ -86,6 +86,13 @@ TEST(OutFile, TheNewFileKeepsPermissionsAndLinks) {
   EXPECT_EQ(status.st_mode & 07777, 0640u);
   EXPECT_TRUE(std::filesystem::is_symlink(dir.Path("link.txt")));
   EXPECT_EQ(dir.Read("list.txt"), "new");
+  // A dangling link stays too, and its file is created, as opening it would.
+  std::filesystem::create_symlink("later.txt", dir.Path("dangling.txt"));
+  TOutFile later(dir.Path("dangling.txt"));
+  later.Write("made");
+  later.Close();
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.Path("dangling.txt")));
+  EXPECT_EQ(dir.Read("later.txt"), "made");
 
   // A new file gets the usual permissions of new files.
   mode_t mask = ::umask(022);
