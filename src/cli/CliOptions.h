@@ -23,11 +23,11 @@ namespace re2 {
 class RE2;
 }
 
-// A regular expression as given, with its compiled form. RE2 matches in
-// time and stack linear in the address, where a backtracking matcher
-// recursed per character and crashed on one long link; its syntax is
-// ECMAScript's for all but backreferences and lookaround. Each byte of the
-// address (Windows-1252) is one character.
+// A regular expression as given, with its compiled form. RE2 needs time in
+// proportion to the address and a stack that does not grow with it, so a
+// page's one huge link cannot end the run; its syntax is ECMAScript's but
+// for backreferences and lookaround. Each byte of the address
+// (Windows-1252) is one character.
 struct TAddressPattern {
   std::string Text;
   std::shared_ptr<const re2::RE2> Pattern;  // shared by the copies of the options
