@@ -49,7 +49,9 @@ std::string EncodeOptions(bool autoMode, std::string_view address, std::string_v
 }
 
 bool WriteOptionsFile(const std::string& path, std::string_view contents) {
-  TOutFile file(path);
+  // The proxy may be given as "user:password@host": a new file is the
+  // user's alone. One whose permissions the user chose keeps them.
+  TOutFile file(path, kPrivateFileMode);
   if (!file.IsOpen()) return false;
   file.Write(contents);
   file.Close();

@@ -42,6 +42,7 @@ class TOptionsReader {
 std::string EncodeOptions(bool autoMode, std::string_view address, std::string_view proxy);
 
 // Replaces the file with one of these contents, the old one staying as it
-// was until the new one is complete (see TOutFile). Returns false when the
-// file cannot be created; throws EInOutError when writing fails.
+// was until the new one is complete (see TOutFile); a new file may be read
+// by its owner only. Returns false when the file cannot be created; throws
+// EInOutError when writing fails.
 bool WriteOptionsFile(const std::string& path, std::string_view contents);

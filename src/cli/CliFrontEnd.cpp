@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <poll.h>
 #include <unistd.h>
 
@@ -155,29 +156,69 @@ void OnInterrupt(int) {
   [[maybe_unused]] ssize_t ignored = ::write(g_interruptPipe[1], &byte, 1);
 }
 
+// A file named by --output or --emails.
+struct TCliOutput {
+  std::string file;  // empty: standard output
+  const char* what;
+  // A target written in place (a pipe, a terminal), open since the check:
+  // closing a pipe in between would end its reader's input.
+  std::unique_ptr<TOutFile> held;
+
+  void ReportFailure(const std::string& reason) const {
+    std::fprintf(stderr, "tirasel-cli: cannot write %s %s: %s\n", what, file.c_str(),
+                 reason.c_str());
+  }
+};
+
+// Whether the output can be written, telling why not on standard error. A
+// regular file's temporary file goes again at once: the list is written at
+// the end, as one new version of the file.
+bool CheckOutput(TCliOutput& output) {
+  if (output.file.empty()) return true;
+  auto file = std::make_unique<TOutFile>(output.file);
+  if (!file->IsOpen()) {
+    output.ReportFailure(file->OpenErrorText());
+    return false;
+  }
+  if (file->WritesInPlace()) output.held = std::move(file);
+  return true;
+}
+
 // Writes the bytes to the file, or to standard output when the name is
 // empty; false after telling why on standard error.
-bool WriteOutput(const std::string& bytes, const std::string& file, const char* what) {
-  if (!file.empty()) {
+bool WriteOutput(const std::string& bytes, TCliOutput& output) {
+  if (!output.file.empty()) {
     try {
-      TOutFile out(file);
-      if (!out.IsOpen()) throw EInOutError(out.OpenErrorText());
-      out.Write(bytes);
-      out.Close();
+      std::unique_ptr<TOutFile> out =
+          output.held ? std::move(output.held) : std::make_unique<TOutFile>(output.file);
+      if (!out->IsOpen()) throw EInOutError(out->OpenErrorText());
+      out->Write(bytes);
+      out->Close();
       return true;
     } catch (const std::exception& e) {
-      std::fprintf(stderr, "tirasel-cli: cannot write %s %s: %s\n", what, file.c_str(), e.what());
+      output.ReportFailure(e.what());
       return false;
     }
   }
   if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() ||
       std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "tirasel-cli: cannot write %s to standard output: %s\n", what,
+    std::fprintf(stderr, "tirasel-cli: cannot write %s to standard output: %s\n", output.what,
                  std::strerror(errno));
     return false;
   }
   return true;
 }
+
+// Where the results go: each output is checked before the first request,
+// so that a long run does not end in "cannot write" with every word lost.
+struct TCliOutputs {
+  TCliOutput list, emails;
+
+  explicit TCliOutputs(const TCliOptions& options)
+      : list{options.OutputFile, "the word list", nullptr},
+        emails{options.EmailsFile, "the e-mail addresses", nullptr} {}
+  bool Check() { return CheckOutput(list) && CheckOutput(emails); }
+};
 
 TOutputRules OutputRulesOf(const TCliOptions& options) {
   TOutputRules rules;
@@ -240,14 +281,12 @@ std::string EmailList(const TCliObserver& observer, TListEncoding encoding) {
 // when an output could not be written.
 bool WriteResults(const TCliOptions& options, const WordList& words,
                   const std::vector<std::uint32_t>& counts, const TCliObserver& observer,
-                  const TCliWindow& window) {
+                  const TCliWindow& window, TCliOutputs& outputs) {
   const TListEncoding encoding = ListEncodingOf(options.Encoding);
   std::string list = FormatWordList(words, counts, OutputRulesOf(options), encoding);
-  bool written = WriteOutput(list, options.OutputFile, "the word list");
+  bool written = WriteOutput(list, outputs.list);
   if (!options.EmailsFile.empty()) {
-    written =
-        WriteOutput(EmailList(observer, encoding), options.EmailsFile, "the e-mail addresses") &&
-        written;
+    written = WriteOutput(EmailList(observer, encoding), outputs.emails) && written;
   }
   if (options.Stats) PrintStats(window, LineCount(list));
   return written;
@@ -271,6 +310,8 @@ void InstallInterrupt(QCoreApplication& app, TCliWindow& window, TCrawlRun& run,
 // The run itself, after the arguments were read: the exit status.
 int RunCrawl(const TCliOptions& options, int argc, char** argv) {
   QCoreApplication app(argc, argv);
+  TCliOutputs outputs(options);
+  if (!outputs.Check()) return 2;
   WordList words;
   if (!options.ListFile.empty()) {
     try {
@@ -311,7 +352,7 @@ int RunCrawl(const TCliOptions& options, int argc, char** argv) {
   InstallInterrupt(app, window, run, [&] {
     window.AppendLog("tirasel-cli: ended at once, the page in work is left unfinished");
     window.EndProgress();
-    const int status = WriteResults(options, words, counts, observer, window) ? 0 : 1;
+    const int status = WriteResults(options, words, counts, observer, window, outputs) ? 0 : 1;
     std::fflush(stderr);
     std::_Exit(status);  // from inside the run: nothing of it may run on
   });
@@ -323,7 +364,7 @@ int RunCrawl(const TCliOptions& options, int argc, char** argv) {
   // A Ctrl+C from here on still reaches only the pipe: the words are being
   // written either way.
 
-  if (!WriteResults(options, words, counts, observer, window)) return 1;
+  if (!WriteResults(options, words, counts, observer, window, outputs)) return 1;
   return window.LastProgress().Fetched > 0 ? 0 : 3;
 }
 

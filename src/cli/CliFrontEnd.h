@@ -79,6 +79,7 @@ class TCliWindow : public TCrawlWindow {
 };
 
 // The whole program: returns the exit status (0 after a run that fetched a
-// page, 3 after one that fetched none, 1 when an output cannot be written,
-// 2 for a usage error).
+// page, 3 after one that fetched none, 1 when an output cannot be written
+// at the end, 2 for a usage error, an output that cannot be written at the
+// start included).
 int RunCli(int argc, char** argv);

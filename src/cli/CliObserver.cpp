@@ -1,6 +1,6 @@
 #include "CliObserver.h"
 
-#include <regex>
+#include <re2/re2.h>
 
 #include "AsciiCase.h"
 #include "HTMLPars.h"
@@ -40,7 +40,7 @@ std::string_view MailtoAddress(std::string_view value) {
 
 bool TCliObserver::AcceptAddress(std::string_view address) {
   auto found = [address](const TAddressPattern& pattern) {
-    return std::regex_search(address.begin(), address.end(), pattern.Pattern);
+    return RE2::PartialMatch(re2::StringPiece(address.data(), address.size()), *pattern.Pattern);
   };
   for (const TAddressPattern& pattern : exclude_) {
     if (found(pattern)) return false;

@@ -7,6 +7,8 @@
 #include <limits>
 #include <string_view>
 
+#include <re2/re2.h>
+
 #include "AsciiCase.h"
 
 namespace {
@@ -85,14 +87,18 @@ TSetter Flag(bool TCliOptions::*field) {
 
 TSetter Pattern(std::vector<TAddressPattern> TCliOptions::*field) {
   return [field](TCliOptions& options, const std::string& value, std::string& error) {
-    try {
-      (options.*field)
-          .push_back({value, std::regex(value, std::regex::ECMAScript | std::regex::optimize)});
-      return true;
-    } catch (const std::regex_error& e) {
-      error = "bad regular expression \"" + value + "\": " + e.what();
+    RE2::Options settings;
+    // One byte of the address, one character; the usage error tells what is
+    // wrong, once, instead of RE2's own log.
+    settings.set_encoding(RE2::Options::EncodingLatin1);
+    settings.set_log_errors(false);
+    auto pattern = std::make_shared<const RE2>(value, settings);
+    if (!pattern->ok()) {
+      error = "bad regular expression \"" + value + "\": " + pattern->error();
       return false;
     }
+    (options.*field).push_back({value, std::move(pattern)});
+    return true;
   };
 }
 
@@ -108,6 +114,19 @@ TSetter Credentials(std::string TCliOptions::*user, std::string TCliOptions::*pa
     options.*password = value.substr(colon + 1);
     return true;
   };
+}
+
+// For a value that goes into a request's header lines: a CR or LF would end
+// its line and start one of the caller's making, a NUL would cut it short.
+TSetter InRequest(TSetter set) {
+  return
+      [set = std::move(set)](TCliOptions& options, const std::string& value, std::string& error) {
+        if (value.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+          error = "CR, LF and NUL cannot go into a request";
+          return false;
+        }
+        return set(options, value, error);
+      };
 }
 
 TSetter Encoding() {
@@ -129,13 +148,13 @@ const std::vector<TOptionSpec>& OptionSpecs() {
   static const std::vector<TOptionSpec> specs = {
       {"--proxy", "HOST[:PORT]",
        "fetch through this HTTP proxy, port 80 when none is given (default: none)",
-       Text(&TCliOptions::Proxy)},
+       InRequest(Text(&TCliOptions::Proxy))},
       {"--proxy-auth", "USER:PASSWORD", "Basic authorization towards the proxy (default: none)",
-       Credentials(&TCliOptions::ProxyUser, &TCliOptions::ProxyPassword)},
+       InRequest(Credentials(&TCliOptions::ProxyUser, &TCliOptions::ProxyPassword))},
       {"--auth", "USER:PASSWORD", "Basic authorization towards the site (default: none)",
-       Credentials(&TCliOptions::AuthUser, &TCliOptions::AuthPassword)},
+       InRequest(Credentials(&TCliOptions::AuthUser, &TCliOptions::AuthPassword))},
       {"--user-agent", "TEXT", "the User-Agent header (default: \"Mozilla/3.0 (compatible)\")",
-       Text(&TCliOptions::UserAgent)},
+       InRequest(Text(&TCliOptions::UserAgent))},
       {"--ca-file", "FILE",
        "trust the certificates in FILE (PEM) for https too, besides the system's; SSL_CERT_FILE is "
        "honoured "
@@ -263,9 +282,11 @@ std::string CliUsage() {
   for (const TOptionSpec& spec : OptionSpecs()) text += OptionLine(spec);
   text +=
       "\n"
-      "REGEX is an ECMAScript regular expression, searched for anywhere in the full\n"
-      "address (anchor it with ^ and $ to match the whole address). Lengths count\n"
-      "characters: a reference such as &#8364; is one character.\n"
+      "REGEX is an ECMAScript regular expression without backreferences (\\1) and\n"
+      "lookaround ((?=, (?!, (?<=, (?<!), as RE2 reads it; it is searched for\n"
+      "anywhere in the full address (anchor it with ^ and $ to match the whole\n"
+      "address). Lengths count characters: a reference such as &#8364; is one\n"
+      "character.\n"
       "\n"
       "Progress and the status log go to standard error. The word list is written\n"
       "one word per line: in UTF-8 each ended by LF; in Windows-1252 each ended by\n"
@@ -273,8 +294,14 @@ std::string CliUsage() {
       "Ctrl+C ends the run like \"Abbrechen\" (after the page in work); a\n"
       "second Ctrl+C ends it at once. Either way the words found so far are written.\n"
       "\n"
+      "Each output FILE is tried before the first request; one that cannot be\n"
+      "written (a missing directory, a pipe nobody reads) is a usage error, and so\n"
+      "is a CR, LF or NUL in a value that goes into a request (--proxy, --auth,\n"
+      "--proxy-auth, --user-agent).\n"
+      "\n"
       "Exit status: 0 after a run that fetched at least one page, 3 after a run that\n"
-      "fetched none, 1 when an output file cannot be written, 2 for a usage error.\n";
+      "fetched none, 1 when an output file cannot be written at the end, 2 for a\n"
+      "usage error.\n";
   return text;
 }
 

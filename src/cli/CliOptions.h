@@ -6,8 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -19,10 +19,18 @@ inline constexpr size_t kDefaultParallel = 4;
 inline constexpr size_t kMaxParallel = 64;
 inline constexpr const char* kDefaultUserAgent = "Mozilla/3.0 (compatible)";
 
-// A regular expression as given, with its compiled form (ECMAScript syntax).
+namespace re2 {
+class RE2;
+}
+
+// A regular expression as given, with its compiled form. RE2 needs time in
+// proportion to the address and a stack that does not grow with it, so a
+// page's one huge link cannot end the run; its syntax is ECMAScript's but
+// for backreferences and lookaround. Each byte of the address
+// (Windows-1252) is one character.
 struct TAddressPattern {
   std::string Text;
-  std::regex Pattern;
+  std::shared_ptr<const re2::RE2> Pattern;  // shared by the copies of the options
 };
 
 // How the word list, the log and the questions are written.

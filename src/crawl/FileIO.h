@@ -36,17 +36,31 @@ class TInFile {
   int fd_ = -1;
 };
 
+// The permissions a new file is created with, before the umask: the usual
+// ones, and those of a file with secrets (passwords) in it.
+inline constexpr mode_t kNewFileMode = 0666;
+inline constexpr mode_t kPrivateFileMode = 0600;
+
 // Writes a new version of a file. The bytes go to a temporary file beside
 // the target, which takes the target's place only in Close(), once every
 // byte has been written: a write that fails (a full disk) or is cut short
-// (the process killed) leaves the old file as it was. The new file keeps the
-// old one's permissions; a symbolic link stays and its file is replaced. A
-// target that exists and is no regular file (a device, a pipe) is written
-// directly, as there is nothing to keep.
+// (the process killed) leaves the old file as it was. Until then only its
+// owner may read it; then it gets the old file's permissions and owner, or
+// for a new file `newFileMode` less the umask.
+//
+// A file is saved exactly when opening its path for writing would be
+// allowed. A symbolic link stays and its file is replaced (a dangling one:
+// its file is created), but a link in a sticky directory that everyone may
+// write (/tmp) is followed only when it belongs to this process's user or to
+// the directory's owner, as the kernel's protected-symlink rule has it even
+// where that rule is switched off: otherwise anyone could plant a link that
+// makes root's save replace a file of their choosing. A target that exists
+// and is no regular file (a device, a pipe) is written directly, as there is
+// nothing to keep.
 class TOutFile {
  public:
   // Creates the temporary file; IsOpen() is false when that fails.
-  explicit TOutFile(const std::string& path);
+  explicit TOutFile(const std::string& path, mode_t newFileMode = kNewFileMode);
   // Without a successful Close(), removes the temporary file: the target
   // stays untouched.
   ~TOutFile();
@@ -54,6 +68,8 @@ class TOutFile {
   TOutFile& operator=(const TOutFile&) = delete;
 
   bool IsOpen() const { return fd_ >= 0; }
+  // The target itself is open (no regular file): no temporary file.
+  bool WritesInPlace() const { return IsOpen() && temporary_.empty(); }
   // Why opening failed: the system's text.
   std::string OpenErrorText() const { return ErrorText(openError_); }
   // Writes all bytes. Throws EInOutError.
@@ -63,11 +79,15 @@ class TOutFile {
   void Close();
 
  private:
-  void OpenTarget();
-  void OpenTemporary(const struct stat& old, bool oldExists);
+  void OpenTarget(const std::string& path);
+  void OpenTemporary();
+  void ApplyPermissions();
 
   std::string target_;
   std::string temporary_;  // empty when the target is written directly
   int fd_ = -1;
   int openError_ = 0;
+  mode_t newFileMode_;
+  bool oldExists_ = false;
+  struct stat old_ {};  // the target's status when oldExists_
 };

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "FileIO.h"
 #include "TempDir.h"
 
@@ -52,4 +54,21 @@ TEST(OptionsFile, ReadsOnlyTheLongestPossibleContents) {
   ASSERT_TRUE(bytes);
   EXPECT_EQ(bytes->size(), 513u);
   EXPECT_FALSE(ReadOptionsBytes(dir.Path("missing.dat")));
+}
+
+// Proxy addresses may carry "user:password@": a new file is the user's
+// alone, while one the user opened up on purpose stays as it is.
+TEST(OptionsFile, ANewFileIsPrivateAndAnOldOneKeepsItsMode) {
+  TTempDir dir;
+  mode_t mask = ::umask(022);
+  ASSERT_TRUE(WriteOptionsFile(dir.Path("options.dat"), EncodeOptions(false, "a", "u:pw@p")));
+  dir.Write("shared.dat", "");
+  ASSERT_EQ(::chmod(dir.Path("shared.dat").c_str(), 0644), 0);
+  ASSERT_TRUE(WriteOptionsFile(dir.Path("shared.dat"), EncodeOptions(false, "a", "p")));
+  ::umask(mask);
+  struct stat status {};
+  ASSERT_EQ(::stat(dir.Path("options.dat").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0600u);
+  ASSERT_EQ(::stat(dir.Path("shared.dat").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0644u);
 }

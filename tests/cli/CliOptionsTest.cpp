@@ -1,5 +1,7 @@
 #include "CliOptions.h"
 
+#include "CliObserver.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -89,6 +91,9 @@ TEST(CliOptions, UsageErrorsNameTheOption) {
       0u);
   EXPECT_EQ(ErrorOf({"--exclude=[a", "http://x/"}).rfind("--exclude: bad regular expression", 0),
             0u);
+  // Backreferences and lookaround are beyond linear-time matching.
+  EXPECT_EQ(ErrorOf({"--include=(a)\\1", "http://x/"}).rfind("--include: bad regular", 0), 0u);
+  EXPECT_EQ(ErrorOf({"--include=a(?=b)", "http://x/"}).rfind("--include: bad regular", 0), 0u);
   EXPECT_EQ(ErrorOf({"--timeout", "x", "http://x/"}),
             "--timeout: not a number from 0 to 86400: \"x\"");
   EXPECT_EQ(ErrorOf({"--depth", "-1", "http://x/"}).rfind("--depth: not a number", 0), 0u);
@@ -104,6 +109,36 @@ TEST(CliOptions, UsageErrorsNameTheOption) {
   EXPECT_EQ(ErrorOf({"http://x/", "--emails"}), "--emails needs a value");
   EXPECT_EQ(ErrorOf({"--stats"}), "no URL given");
   EXPECT_EQ(ErrorOf({"--version"}), "");
+}
+
+// A line break would end the header line the value goes into and start one
+// of the caller's making.
+TEST(CliOptions, ValuesThatGoIntoARequestHoldNoLineBreak) {
+  for (const char* option : {"--user-agent", "--proxy", "--auth", "--proxy-auth"}) {
+    for (const char* value : {"a:b\r\nX-Injected: 1", "a:b\nX: 1", "a:b\r"}) {
+      EXPECT_EQ(ErrorOf({option, value, "http://x/"}),
+                std::string(option) + ": CR, LF and NUL cannot go into a request")
+          << value;
+    }
+  }
+  EXPECT_EQ(ErrorOf({"--user-agent=Bot/1.0 (a:b)", "--proxy=p:81", "http://x/"}), "");
+}
+
+// Searched anywhere in the address; each byte (Windows-1252) is one character.
+TEST(CliOptions, IncludePatternsAreSearchedInTheAddressBytes) {
+  auto accepts = [](const char* pattern, std::string_view address) {
+    std::optional<TCliOptions> options = Parse({"--include", pattern, "http://x/"});
+    EXPECT_TRUE(options) << pattern;
+    return options &&
+           TCliObserver(options->Include, options->Exclude, false).AcceptAddress(address);
+  };
+  EXPECT_TRUE(accepts("docs", "http://h/docs/a.html"));
+  EXPECT_FALSE(accepts("^docs", "http://h/docs/a.html"));
+  EXPECT_TRUE(accepts("\\/\\d{4}\\/(?:a|b)\\.html$", "http://h/2024/a.html"));
+  EXPECT_FALSE(accepts("\\/\\d{4}\\/(?:a|b)\\.html$", "http://h/2024/a.html?x"));
+  EXPECT_TRUE(accepts("/m.ll\\.", "http://h/m\xFCll.html"));
+  EXPECT_FALSE(accepts("/m..ll\\.", "http://h/m\xFCll.html"));
+  EXPECT_TRUE(accepts("[\xE0-\xFF]", "http://h/m\xFCll.html"));
 }
 
 TEST(CliOptions, HelpListsEveryOptionWithItsDefault) {

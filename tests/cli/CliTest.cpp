@@ -4,8 +4,13 @@
 
 #include <atomic>
 #include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 #include "CharsetSite.h"
 #include "CliProcess.h"
@@ -46,6 +51,14 @@ TEST(Cli, UsageErrorsAndHelp) {
   Result help = RunCli({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(Contains(help.out, "--proxy HOST[:PORT]"));
+}
+
+TEST(Cli, ALineBreakInAHeaderValueEndsTheRunBeforeTheFirstRequest) {
+  SiteServer site(Site());
+  Result run = RunCli({"--user-agent", "x\r\nX-Injected: 1", site.Root() + "s/index.html"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(Contains(run.err, "tirasel-cli: --user-agent: ")) << run.err;
+  EXPECT_EQ(site.Requested(), std::vector<std::string>{});
 }
 
 TEST(Cli, CrawlsInAutomaticModeAndWritesTheListAsTheWindowSavesIt) {
@@ -91,10 +104,6 @@ TEST(Cli, ListFileIsContinuedAndOutputFileWritten) {
   EXPECT_EQ(again.out, "welt\nalt\nZweite\nSeite\nsch\xC3\xB6n\n");
 
   EXPECT_EQ(RunCli({"--list", dir.Path("missing.txt"), site.Root() + "s/two.html"}).status, 2);
-  Result unwritable =
-      RunCli({"--output", dir.Path("no/such/dir/out.txt"), site.Root() + "s/two.html"});
-  EXPECT_EQ(unwritable.status, 1);
-  EXPECT_TRUE(Contains(unwritable.err, "cannot write"));
 }
 
 // Its own UTF-8 output of ASCII words only has no CR and no multi-byte
@@ -325,4 +334,71 @@ TEST(Cli, AListThatIsNoRegularFileIsRefusedAndWriteErrorsNameTheFile) {
   const std::string output = dir.Path("no/such/dir/out.txt");
   Result unwritable = RunCli({"--output", output, site.Root() + "s/two.html"});
   EXPECT_TRUE(Contains(unwritable.err, output + ": No such file or directory")) << unwritable.err;
+}
+
+// Each output is tried before the first request: a long run must not end
+// in "cannot write" with every word lost.
+TEST(Cli, AnOutputThatCannotBeWrittenEndsTheRunBeforeTheFirstRequest) {
+  SiteServer site(Site());
+  TTempDir dir;
+  dir.Write("sub/list.txt", "");
+  ASSERT_EQ(::mkfifo(dir.Path("pipe").c_str(), 0600), 0);
+  struct Row {
+    std::vector<std::string> args;
+    std::string named;  // the file the message names, and why
+  };
+  const std::vector<Row> rows = {
+      {{"--output", dir.Path("no/such/out.txt")},
+       dir.Path("no/such/out.txt") + ": No such file or directory"},
+      {{"--output", dir.Path("sub")}, "the word list " + dir.Path("sub") + ": Is a directory"},
+      // Nobody reads the pipe: waiting for a reader could last for ever.
+      {{"--emails", dir.Path("pipe")},
+       "the e-mail addresses " + dir.Path("pipe") + ": No such device or address"},
+      // The word list could be written, the addresses not; nothing is left of the first check.
+      {{"--output", dir.Path("sub/out.txt"), "--emails", dir.Path("sub/no/mail.txt")},
+       dir.Path("sub/no/mail.txt") + ": No such file or directory"},
+  };
+  for (const Row& row : rows) {
+    std::vector<std::string> args = row.args;
+    args.push_back(site.Root() + "s/index.html");
+    Result run = RunCli(args);
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_TRUE(Contains(run.err, "tirasel-cli: cannot write ")) << run.err;
+    EXPECT_TRUE(Contains(run.err, row.named)) << run.err;
+  }
+  EXPECT_EQ(site.Requested(), std::vector<std::string>{});
+  auto names = std::filesystem::directory_iterator(dir.Path("sub"));
+  EXPECT_EQ(std::distance(names, {}), 1);  // list.txt alone
+}
+
+// What a pipe brings until its writer closes it; bounded by 30 s.
+std::string ReadPipeToItsEnd(int fd) {
+  std::string bytes;
+  for (int round = 0; round < 300; ++round) {
+    pollfd ready = {fd, POLLIN, 0};
+    if (::poll(&ready, 1, 100) <= 0) continue;  // no writer yet, or nothing new
+    char buffer[4096];
+    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got <= 0) break;
+    bytes.append(buffer, static_cast<size_t>(got));
+  }
+  return bytes;
+}
+
+// A pipe is written in place, through the descriptor that its check opened:
+// opening it again would first close it, and its reader would take that
+// for the end.
+TEST(Cli, APipeWithAReaderGetsTheWholeList) {
+  SiteServer site(Site());
+  TTempDir dir;
+  ASSERT_EQ(::mkfifo(dir.Path("pipe").c_str(), 0600), 0);
+  int reader = ::open(dir.Path("pipe").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  std::string received;
+  std::thread drain([&] { received = ReadPipeToItsEnd(reader); });
+  Result run = RunCli({"--output", dir.Path("pipe"), site.Root() + "s/two.html"});
+  drain.join();
+  ::close(reader);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(received, "Zweite\nSeite\nsch\xC3\xB6n\n");
 }

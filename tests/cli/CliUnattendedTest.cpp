@@ -156,7 +156,7 @@ TEST(CliOutput, EmailsFromMailtoLinksAndTextEachOnce) {
 
   Result unwritable =
       RunCli({"--emails", dir.Path("no/dir/mail.txt"), site.web.Url("/index.html")});
-  EXPECT_EQ(unwritable.status, 1);
+  EXPECT_EQ(unwritable.status, 2);  // found before the run
   EXPECT_TRUE(Contains(unwritable.err, "cannot write the e-mail addresses"));
 }
 
@@ -219,6 +219,20 @@ TEST(CliCrawl, IncludeAndExcludePatternsFilterTheQueue) {
   Result bad = RunCli({"--exclude", "a[", root + "index.html"});
   EXPECT_EQ(bad.status, 2);
   EXPECT_TRUE(Contains(bad.err, "tirasel-cli: --exclude: bad regular expression \"a[\""));
+}
+
+// A single long link must not end the run: matching takes no recursion
+// per character of the address.
+TEST(CliCrawl, PatternsCopeWithAVeryLongAddress) {
+  const std::string longName = std::string(200'000, 'a') + ".html";
+  NginxSite site(
+      Pages{{"/s/index.html", "<a href=\"" + longName + "\">l</a><a href=\"keep1.html\">k</a>"},
+            {"/s/keep1.html", "<p>eins</p>"}});
+  const std::string root = site.web.Url("/s/");
+  Result run =
+      RunCli({"--include", "/s/.*\\.html$", "--exclude", "/s/a+\\.html", root + "index.html"});
+  EXPECT_EQ(run.status, 0) << run.err.substr(0, 300);
+  EXPECT_EQ(FetchLog(run.err, root), (Strings{"index.html", "keep1.html"}));
 }
 
 TEST(CliCrawl, MaxPagesEndsTheRunLikeAbbrechen) {

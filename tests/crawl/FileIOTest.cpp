@@ -27,6 +27,11 @@ Lines Names(const TTempDir& dir) {
   return names;
 }
 
+mode_t ModeOf(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
 }  // namespace
 
 TEST(OutFile, TheOldFileStaysWholeUntilTheNewOneIsComplete) {
@@ -81,6 +86,13 @@ TEST(OutFile, TheNewFileKeepsPermissionsAndLinks) {
   EXPECT_EQ(status.st_mode & 07777, 0640u);
   EXPECT_TRUE(std::filesystem::is_symlink(dir.Path("link.txt")));
   EXPECT_EQ(dir.Read("list.txt"), "new");
+  // A dangling link stays too, and its file is created, as opening it would.
+  std::filesystem::create_symlink("later.txt", dir.Path("dangling.txt"));
+  TOutFile later(dir.Path("dangling.txt"));
+  later.Write("made");
+  later.Close();
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.Path("dangling.txt")));
+  EXPECT_EQ(dir.Read("later.txt"), "made");
 
   // A new file gets the usual permissions of new files.
   mode_t mask = ::umask(022);
@@ -159,4 +171,78 @@ TEST(OutFile, AReadOnlyFileIsNotReplaced) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(dir.Read("list.txt"), "old");
   EXPECT_EQ(dir.Read("free.txt"), "new");
+}
+
+// A link in a sticky directory that everyone may write (/tmp) is followed
+// only when it belongs to the writer or to the directory's owner, as the
+// kernel's protected-symlink rule has it: otherwise anyone could make root's
+// save replace a file of their choosing. Root's own exemption from
+// permissions must not lift it, so the tests run as root.
+TEST(OutFile, ALinkOfAStrangerInASharedStickyDirectoryIsNotFollowed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to plant links of other users";
+  constexpr uid_t kNobody = 65534;
+  TTempDir dir;
+  dir.Write("victim.txt", "secret");
+  dir.Write("shared/.keep", "");
+  const std::string shared = dir.Path("shared");
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  auto plant = [&](const std::string& name, const std::string& to, uid_t owner) {
+    std::filesystem::create_symlink(to, shared + "/" + name);
+    ASSERT_EQ(::lchown((shared + "/" + name).c_str(), owner, owner), 0);
+  };
+  auto save = [&](const std::string& name) {
+    TOutFile file(shared + "/" + name);
+    if (!file.IsOpen()) return file.OpenErrorText();
+    file.Write("replaced");
+    file.Close();
+    return std::string("saved");
+  };
+  plant("stranger", "../victim.txt", kNobody);
+  plant("mine", "../victim.txt", 0);
+  plant("chain", "stranger", 0);  // every link on the way counts
+  EXPECT_EQ(save("stranger"), ErrorText(EACCES));
+  EXPECT_EQ(save("chain"), ErrorText(EACCES));
+  EXPECT_EQ(dir.Read("victim.txt"), "secret");
+  EXPECT_EQ(Names(dir), (Lines{"shared", "victim.txt"}));
+  EXPECT_TRUE(std::filesystem::is_symlink(shared + "/stranger"));
+
+  EXPECT_EQ(save("mine"), "saved");
+  EXPECT_EQ(dir.Read("victim.txt"), "replaced");
+  EXPECT_TRUE(std::filesystem::is_symlink(shared + "/mine"));
+
+  // The directory's owner may plant links in it; without the sticky bit,
+  // whoever may write the directory could replace the file anyway.
+  ASSERT_EQ(::chown(shared.c_str(), kNobody, kNobody), 0);
+  EXPECT_EQ(save("stranger"), "saved");
+  ASSERT_EQ(::chown(shared.c_str(), 0, 0), 0);
+  ASSERT_EQ(::chmod(shared.c_str(), 0777), 0);
+  EXPECT_EQ(save("stranger"), "saved");
+}
+
+// The new contents are readable by the owner only until they are complete
+// and in place (options.dat holds passwords of proxy addresses); then the
+// file has the old file's permissions, or those of a plainly created one.
+TEST(OutFile, TheTemporaryFileIsPrivateUntilTheNewFileIsInPlace) {
+  TTempDir dir;
+  dir.Write("list.txt", "old");
+  ASSERT_EQ(::chmod(dir.Path("list.txt").c_str(), 0644), 0);
+  {
+    TOutFile file(dir.Path("list.txt"));
+    file.Write("new");
+    Lines names = Names(dir);
+    ASSERT_EQ(names.size(), 2u);
+    const std::string& temporary = names[0] == "list.txt" ? names[1] : names[0];
+    EXPECT_EQ(ModeOf(dir.Path(temporary)), 0600u);
+    file.Close();
+  }
+  EXPECT_EQ(ModeOf(dir.Path("list.txt")), 0644u);
+
+  mode_t mask = ::umask(027);
+  TOutFile fresh(dir.Path("fresh.txt"));
+  fresh.Close();
+  TOutFile secret(dir.Path("secret.txt"), kPrivateFileMode);
+  secret.Close();
+  ::umask(mask);
+  EXPECT_EQ(ModeOf(dir.Path("fresh.txt")), 0640u);
+  EXPECT_EQ(ModeOf(dir.Path("secret.txt")), 0600u);
 }
