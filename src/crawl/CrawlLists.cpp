@@ -1,5 +1,6 @@
 #include "CrawlLists.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -47,4 +48,16 @@ uint32_t TStringPool::Intern(std::string_view text) {
 void TFetchedPages::Add(std::string_view address) {
   pool_.Intern(address);
   ++count_;
+}
+
+void TFailedPages::Add(std::string_view address, bool final) {
+  const uint32_t id = pool_.Intern(address);
+  if (id >= tries_.size()) tries_.resize(id + 1, 0);
+  std::uint8_t& tries = tries_[id];
+  tries = final ? kMaxTries : static_cast<std::uint8_t>(std::min<int>(tries + 1, kMaxTries));
+}
+
+bool TFailedPages::GivenUp(std::string_view address) const {
+  const std::optional<uint32_t> id = pool_.Find(address);
+  return id && tries_[*id] >= kMaxTries;
 }

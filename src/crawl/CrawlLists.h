@@ -74,9 +74,28 @@ class TDeclinedSites {
   size_t count_ = 0;
 };
 
+// Addresses whose fetch failed in this run, and whether they are tried
+// again: after a final failure (the server's own error status, an answer
+// that cannot be used) never; after a failure of the connection at most
+// kMaxTries times in all. A site that links one missing page from every
+// page must not be asked for it on every page.
+class TFailedPages {
+ public:
+  static constexpr std::uint8_t kMaxTries = 3;
+
+  void Add(std::string_view address, bool final);
+  // No further request for the address in this run.
+  bool GivenUp(std::string_view address) const;
+
+ private:
+  TStringPool pool_;
+  std::vector<std::uint8_t> tries_;  // by id; kMaxTries once final
+};
+
 struct TCrawlLists {
   TPageQueue PageQueue;
   TFetchedPages FetchedPages;
+  TFailedPages FailedPages;
   // Entry 0: the base (directory of the page in work); entries 1 and later:
   // the site directories whose links are followed.
   std::vector<std::string> SiteBases;

@@ -29,6 +29,7 @@ struct TCrawlRun::TRunState {
   TCodeSkipper codeSkip;
   std::uint64_t bytesReceived = 0;
   size_t position = 0;                          // of the entry in work
+  std::uint16_t doneError = 0;                  // the request-done code of the entry's fetch
   std::optional<std::int64_t> prefetchedBytes;  // what the entry's prefetched request received
 
   // Last: it refers to the lists and goes before them.
@@ -45,6 +46,7 @@ void ConfigureHttpCli1(THttpCli& http, TCrawlRun& run) {
   http.OnRequestDone = [&run](TObject* sender, THttpRequest type, std::uint16_t error) {
     run.HttpCli1RequestDone(sender, type, error);
   };
+  http.OnRelocate = [&run](TObject* sender, bool& follow) { run.HttpCli1Relocate(sender, follow); };
 }
 
 TCrawlRun::TCrawlRun(TCrawlWindow& window, WordList& words, THttpCli& http)
@@ -68,13 +70,17 @@ void TCrawlRun::GoBtnClick() {
   // The queue grows while the run works; both tests are made anew each time.
   while (position < lists.PageQueue.Count() && !StopRequested) {
     std::string entry(lists.PageQueue.At(position));
-    if (!lists.FetchedPages.Contains(entry)) {
+    if (!lists.FetchedPages.Contains(entry) && !lists.FailedPages.GivenUp(entry)) {
       if (!PauseBeforeRequest(position)) break;
       window_.AppendLog(entry);
       BeginEntry(position, entry);
       try {
         ProcessPage(entry);
+      } catch (const EHttpException& failure) {
+        NoteFailure(entry, failure.ErrorCode);
+        window_.AppendLog("Error...");
       } catch (...) {
+        NoteFailure(entry, 0);
         window_.AppendLog("Error...");
       }
       EndEntry();
@@ -83,6 +89,14 @@ void TCrawlRun::GoBtnClick() {
     ReportProgress(position, entry);
   }
   FinishRun();
+}
+
+// A page that failed before it was fetched is tried again only where that
+// may help (TFailedPages); one that failed while it was harvested is done.
+void TCrawlRun::NoteFailure(const std::string& entry, int status) {
+  TCrawlLists& lists = run_->lists;
+  if (lists.FetchedPages.Contains(entry)) return;
+  lists.FailedPages.Add(entry, HttpFailureIsFinal(run_->doneError, status));
 }
 
 void TCrawlRun::StartRun(const std::string& address) {
@@ -117,7 +131,7 @@ void TCrawlRun::ApplyOptions() {
   run_->harvest.CountOccurrencesInto(Options.Occurrences);
   if (Options.Parallel > 1) {
     run_->prefetch = std::make_unique<TPrefetchPool>(
-        run_->lists.PageQueue, run_->lists.FetchedPages, http_, Options.Parallel, Options.DelayMs,
+        run_->lists, http_, Options.Parallel, Options.DelayMs, Options.MaxPages,
         [this] { return window_.Proxy(); }, [this] { return StopRequested; });
   }
 }
@@ -146,6 +160,7 @@ bool TCrawlRun::PauseBeforeRequest(size_t position) {
 void TCrawlRun::BeginEntry(size_t position, const std::string& address) {
   ++requests_;
   run_->position = position;
+  run_->doneError = 0;
   run_->prefetchedBytes.reset();
   if (run_->filter) run_->filter->EnterEntry(position);
   ReportProgress(position, address);
@@ -182,6 +197,7 @@ void TCrawlRun::FetchPage(const std::string& address) {
   parser.Lines.clear();
   TLinkFollower& follower = run_->follower;
   follower.Link = ResolveLink(address, run_->lists.SiteBases.at(0));
+  follower.PageOffSite = false;
   run_->lists.SiteBases[0] = follower.Link.LinkDir;
 
   const std::string proxy = window_.Proxy();
@@ -214,6 +230,7 @@ void TCrawlRun::FetchPage(const std::string& address) {
 // request-done event's line, then the failure of a status of 400 or more.
 void TCrawlRun::TakePrefetched(const TPrefetchedPage& page) {
   run_->prefetchedBytes = page.ReceivedBytes;
+  run_->doneError = page.Error;
   if (page.Error != 0) HttpCli1RequestDone(&http_, rqGet, page.Error);
   if (page.StatusCode >= 400) {
     throw EHttpException(page.ReasonPhrase, static_cast<std::uint16_t>(page.StatusCode));
@@ -234,7 +251,9 @@ void TCrawlRun::CutPage(const std::string& address, const std::string& location,
 // A relocated page is the page at its final address: its links resolve
 // against that directory. A relocated start page makes its final directory
 // a site directory too, so a site that moved to another scheme or host name
-// is still harvested whole without questions. The final address counts as
+// is still harvested whole without questions. Any other page that moved off
+// the site extends nothing: only its links into the site are followed
+// without asking (TLinkFollower::PageOffSite). The final address counts as
 // fetched, so that links to it do not fetch the same page again.
 void TCrawlRun::TakeFinalAddress(const std::string& location) {
   std::vector<std::string>& bases = run_->lists.SiteBases;
@@ -242,10 +261,15 @@ void TCrawlRun::TakeFinalAddress(const std::string& location) {
   run_->lists.FetchedPages.AddAlias(address);
   std::string finalDir = ResolveLink(address, bases.at(0)).LinkDir;
   bases[0] = finalDir;
-  bool startPage = run_->lists.FetchedPages.Count() == 1;
-  if (startPage && std::find(bases.begin() + 1, bases.end(), finalDir) == bases.end()) {
-    bases.push_back(finalDir);
+  if (run_->lists.FetchedPages.Count() == 1) {
+    if (std::find(bases.begin() + 1, bases.end(), finalDir) == bases.end()) {
+      bases.push_back(finalDir);
+    }
+    return;
   }
+  run_->follower.PageOffSite = std::none_of(bases.begin() + 1, bases.end(), [&](const auto& site) {
+    return IsUnderBase(finalDir, site);
+  });
 }
 
 void TCrawlRun::ProcessPage(const std::string& address) {
@@ -329,5 +353,15 @@ void TCrawlRun::BreakLocalBtnClick() {
 }
 
 void TCrawlRun::HttpCli1RequestDone(TObject*, THttpRequest, std::uint16_t Error) {
+  if (run_) run_->doneError = Error;
   if (Error != 0) window_.AppendLog("HTTP Fehler: " + std::to_string(Error));
+}
+
+// A page fetched already is not fetched again through a relocation onto it:
+// the page in work ends at the relocation, as the page at that address.
+void TCrawlRun::HttpCli1Relocate(TObject*, bool& Follow) {
+  if (!run_) return;
+  const std::string& location = http_.Location();
+  Follow = !run_->lists.FetchedPages.Contains(
+      std::string_view(location).substr(0, FragmentStart(location)));
 }

@@ -62,7 +62,8 @@ class TWordHarvest;
 void HarvestPageLines(THTMLParser& parser, TLinkFollower& follower, TWordHarvest& harvest);
 
 // Sets the HTTP client up as the crawl needs it (agent, accept, proxy port,
-// no cache, synchronous pumping) and routes its request-done event to `run`.
+// no cache, synchronous pumping) and routes its request-done and relocation
+// events to `run`.
 class TCrawlRun;
 struct TPrefetchedPage;
 void ConfigureHttpCli1(THttpCli& http, TCrawlRun& run);
@@ -82,6 +83,9 @@ class TCrawlRun {
   void BreakLocalBtnClick();
   // The HTTP client's request-done event: logs failures.
   void HttpCli1RequestDone(TObject* Sender, THttpRequest RqType, std::uint16_t Error);
+  // The HTTP client's relocation event: a relocation onto a page fetched
+  // already in this run is not followed.
+  void HttpCli1Relocate(TObject* Sender, bool& Follow);
 
   bool Running() const { return running_; }
   bool StopRequested = false;
@@ -103,6 +107,7 @@ class TCrawlRun {
   struct TRunState;
 
   void StartRun(const std::string& address);
+  void NoteFailure(const std::string& entry, int status);
   void FinishRun();
   void FetchPage(const std::string& address);
   void TakePrefetched(const TPrefetchedPage& page);

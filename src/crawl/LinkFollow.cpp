@@ -64,12 +64,14 @@ void TLinkFollower::HandleRefresh(const THTMLTag& tag) {
   std::optional<std::string_view> target = FollowableLinkValue(address);
   if (!target) return;
   Link = ResolveAgainstBase(*target, Base());
-  if (IsUnderBase(Link.LinkDir, Base())) Enqueue();
+  if (IsUnderBase(Link.LinkDir, Base()) && (!PageOffSite || IsOnKnownSite())) Enqueue();
 }
 
+// Under the base (unless the page moved off the site) or a site directory.
 bool TLinkFollower::IsOnKnownSite() const {
-  for (const std::string& entry : lists_.SiteBases) {
-    if (IsUnderBase(Link.LinkDir, entry)) return true;
+  const std::vector<std::string>& bases = lists_.SiteBases;
+  for (size_t at = PageOffSite ? 1 : 0; at < bases.size(); ++at) {
+    if (IsUnderBase(Link.LinkDir, bases[at])) return true;
   }
   return false;
 }
@@ -80,7 +82,7 @@ void TLinkFollower::FollowLink(std::string_view written) {
   std::string_view value = *followable;
   if (!PassesExtensionFilter(value)) return;
   Link = ResolveAgainstBase(value, Base());
-  if (IsOnKnownSite() || value.starts_with("../")) {
+  if (IsOnKnownSite() || (value.starts_with("../") && !PageOffSite)) {
     Enqueue();
     return;
   }

@@ -49,6 +49,11 @@ class TLinkFollower {
   TLinkParts Link;  // the link in work; every resolution overwrites it
   // Empty: every address is queued, as the run specifies.
   std::function<bool(std::string_view address)> QueueFilter;
+  // The page in work was relocated off the site: its final directory (the
+  // base) lies under no site directory. Its links are then followed without
+  // a question only where they lie under a site directory; its own
+  // directory and "../" links lead onto the other site.
+  bool PageOffSite = false;
 
  private:
   void HandleRefresh(const THTMLTag& tag);

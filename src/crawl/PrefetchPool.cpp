@@ -19,16 +19,22 @@ bool CarriesCredentials(const std::string& address) {
   return !parts.User.empty() || !parts.Pass.empty();
 }
 
+std::string WithoutFragment(const std::string& address) {
+  return address.substr(0, FragmentStart(address));
+}
+
 }  // namespace
 
-TPrefetchPool::TPrefetchPool(const TPageQueue& queue, const TFetchedPages& fetched,
-                             const THttpCli& model, size_t parallel, int delayMs,
-                             std::function<std::string()> proxy, std::function<bool()> stopped)
-    : queue_(queue),
-      fetched_(fetched),
+TPrefetchPool::TPrefetchPool(const TCrawlLists& lists, const THttpCli& model, size_t parallel,
+                             int delayMs, size_t maxPages, std::function<std::string()> proxy,
+                             std::function<bool()> stopped)
+    : queue_(lists.PageQueue),
+      fetched_(lists.FetchedPages),
+      failed_(lists.FailedPages),
       model_(model),
       parallel_(std::max<size_t>(parallel, 1)),
       delayMs_(std::max(delayMs, 0)),
+      maxPages_(maxPages),
       proxy_(std::move(proxy)),
       stopped_(std::move(stopped)) {}
 
@@ -60,6 +66,35 @@ TPrefetchPool::TSlot* TPrefetchPool::SlotFor(std::string_view address) {
     if (slot->address == address) return slot.get();
   }
   return nullptr;
+}
+
+TPrefetchPool::TSlot* TPrefetchPool::SlotOf(const THttpCli* client) {
+  for (auto& slot : slots_) {
+    if (slot->client == client && slot->state == TSlotState::Running) return slot.get();
+  }
+  return nullptr;
+}
+
+// A request of the pool went there through a relocation: the run counts the
+// address as fetched once it takes that request's document.
+bool TPrefetchPool::IsRelocationTarget(std::string_view address) const {
+  for (const auto& slot : slots_) {
+    if (std::find(slot->hops.begin(), slot->hops.end(), address) != slot->hops.end()) return true;
+  }
+  return false;
+}
+
+// Pages the run may still take before it ends.
+size_t TPrefetchPool::PagesLeft() const {
+  if (maxPages_ == 0) return SIZE_MAX;
+  return maxPages_ > fetched_.Count() ? maxPages_ - fetched_.Count() : 0;
+}
+
+// Requests started for entries the run has yet to take.
+size_t TPrefetchPool::Unfinished() const {
+  return static_cast<size_t>(std::count_if(slots_.begin(), slots_.end(), [](const auto& slot) {
+    return slot->state == TSlotState::Running || slot->state == TSlotState::Done;
+  }));
 }
 
 // Entries the run has passed: it found them fetched meanwhile (a relocation
@@ -96,15 +131,20 @@ void TPrefetchPool::EnsureSlot(size_t position) {
             [](const auto& a, const auto& b) { return a->position < b->position; });
 }
 
-// The next distinct entries after `position` that are not fetched, each
-// looked at once, until `parallel_ - 1` wait ahead of the run.
+// The next distinct entries after `position` that are neither fetched, given
+// up nor on their way, each looked at once, until `parallel_ - 1` wait ahead
+// of the run, and never more than the run may still take.
 void TPrefetchPool::FillAhead(size_t position) {
   size_t ahead = static_cast<size_t>(std::count_if(
       slots_.begin(), slots_.end(), [&](const auto& slot) { return slot->position > position; }));
   scanned_ = std::max(scanned_, position + 1);
-  for (; ahead + 1 < parallel_ && scanned_ < queue_.Count(); ++scanned_) {
+  const size_t room = std::min(parallel_, PagesLeft());
+  for (; ahead + 1 < room && scanned_ < queue_.Count(); ++scanned_) {
     const std::string_view address = queue_.At(scanned_);
-    if (fetched_.Contains(address) || SlotFor(address)) continue;
+    if (fetched_.Contains(address) || failed_.GivenUp(address) || SlotFor(address) ||
+        IsRelocationTarget(address)) {
+      continue;
+    }
     auto slot = std::make_unique<TSlot>();
     slot->position = scanned_;
     slot->address = address;
@@ -126,6 +166,7 @@ int TPrefetchPool::MsUntilStartAllowed() const {
 void TPrefetchPool::StartDue() {
   for (auto& slot : slots_) {
     if (aborted_ || InFlight() >= parallel_ || !StartAllowedNow()) return;
+    if (Unfinished() >= PagesLeft()) return;
     if (slot->state == TSlotState::Waiting && !slot->held) Start(*slot);
   }
 }
@@ -144,6 +185,9 @@ void TPrefetchPool::Start(TSlot& slot) {
   slot.proxy = client->Proxy;
   slot.username = client->Username;
   slot.password = client->Password;
+  slot.authOrigin = client->AuthOrigin;
+  slot.hops.clear();
+  slot.borrow.clear();
   slot.page->Body.Clear();
   try {
     client->StartRequest(rqGet);
@@ -184,32 +228,110 @@ bool TPrefetchPool::Reach(size_t position) {
 std::unique_ptr<TPrefetchedPage> TPrefetchPool::Take(size_t position, const std::string& proxy) {
   TSlot* slot = SlotAt(position);
   if (!slot) return nullptr;
-  awaited_ = slot;
-  slot->watchedBytes = -1;  // the timeout counts from here
-  for (;;) {
-    StartDue();
-    if (slot->state == TSlotState::Waiting && aborted_) {
-      TPrefetchedPage& page = *slot->page;
-      page.StatusCode = 404;
-      page.ReasonPhrase = HttpErrorText(kHttpErrorAborted);
-      page.Error = kHttpErrorAborted;
-      slot->state = TSlotState::Done;
-    }
-    if (slot->state == TSlotState::Done || slot->state == TSlotState::Unstartable) break;
-    ProcessMessages();
-    if (slot->state == TSlotState::Done) break;
-    WaitBriefly(slot->state == TSlotState::Waiting ? MsUntilStartAllowed() : kWaitSliceMs);
-  }
+  std::unique_ptr<TPrefetchedPage> page = TakeSlot(*slot, proxy, 0);
   awaited_ = nullptr;
   ProcessMessages();  // as Get ends: events that came with the request's end are handled first
-
-  std::unique_ptr<TPrefetchedPage> page;
-  const bool usable = slot->state == TSlotState::Done && slot->proxy == proxy &&
-                      slot->username == model_.Username && slot->password == model_.Password &&
-                      !slot->credentialsChanged;
-  if (usable) page = std::move(slot->page);
-  std::erase_if(slots_, [&](const std::unique_ptr<TSlot>& s) { return s.get() == slot; });
   return page;
+}
+
+// Waits for the slot's request to end, processing messages; a slot not yet
+// started is started as the delay allows.
+void TPrefetchPool::AwaitSlot(TSlot& slot) {
+  awaited_ = &slot;
+  slot.held = false;
+  slot.watchedBytes = -1;  // the timeout counts from here
+  for (;;) {
+    StartDue();
+    if (slot.state == TSlotState::Waiting && !aborted_ && StartAllowedNow()) Start(slot);
+    if (slot.state == TSlotState::Waiting && aborted_) {
+      TPrefetchedPage& page = *slot.page;
+      page.StatusCode = kHttpFailureStatus;
+      page.ReasonPhrase = HttpErrorText(kHttpErrorAborted);
+      page.Error = kHttpErrorAborted;
+      slot.state = TSlotState::Done;
+    }
+    if (slot.state == TSlotState::Done || slot.state == TSlotState::Unstartable) break;
+    ProcessMessages();
+    if (slot.state == TSlotState::Done) break;
+    WaitBriefly(slot.state == TSlotState::Waiting ? MsUntilStartAllowed() : kWaitSliceMs);
+  }
+}
+
+// The slot's document, once its request has ended, and the slot gone; a
+// document it borrows comes from the slot that holds it.
+std::unique_ptr<TPrefetchedPage> TPrefetchPool::TakeSlot(TSlot& slot, const std::string& proxy,
+                                                         int depth) {
+  AwaitSlot(slot);
+  const bool usable = slot.state == TSlotState::Done && slot.proxy == proxy &&
+                      slot.username == model_.Username && slot.password == model_.Password &&
+                      slot.authOrigin == model_.AuthOrigin && !slot.credentialsChanged;
+  std::unique_ptr<TPrefetchedPage> page;
+  std::string borrow;
+  if (usable) {
+    page = std::move(slot.page);
+    if (!EndAtFetchedHop(*page, slot.hops)) borrow = slot.borrow;
+  }
+  Erase(&slot);
+  if (borrow.empty()) return page;
+  return TakeBorrowed(std::move(page), borrow, proxy, depth);
+}
+
+// The request of an entry stopped at a relocation onto `target`, which
+// another slot fetches. While that slot is there, its document is the
+// entry's; once the run has taken it, the page is fetched and the entry ends
+// at the relocation (`own`). Otherwise (that fetch failed and was passed)
+// the run fetches the entry itself, following the relocation as one request
+// would.
+std::unique_ptr<TPrefetchedPage> TPrefetchPool::TakeBorrowed(std::unique_ptr<TPrefetchedPage> own,
+                                                             const std::string& target,
+                                                             const std::string& proxy, int depth) {
+  if (fetched_.Contains(target)) return own;
+  TSlot* holder = SlotFor(target);
+  // Requests that relocate onto each other would chain without end.
+  if (!holder || depth >= static_cast<int>(parallel_)) return nullptr;
+  std::unique_ptr<TPrefetchedPage> page = TakeSlot(*holder, proxy, depth + 1);
+  if (page) page->ReceivedBytes += own->ReceivedBytes;
+  return page;
+}
+
+// Where the request followed a relocation onto a page the run has fetched
+// meanwhile, one request of the run would have stopped there: the document
+// is that relocation's, without a body. False when no such page was passed.
+bool TPrefetchPool::EndAtFetchedHop(TPrefetchedPage& page,
+                                    const std::vector<std::string>& hops) const {
+  for (const std::string& hop : hops) {
+    if (!fetched_.Contains(hop)) continue;
+    page.StatusCode = 302;
+    page.ReasonPhrase.clear();
+    page.Error = 0;
+    page.Location = hop;
+    page.ContentType.clear();
+    page.Body.Clear();
+    return true;
+  }
+  return false;
+}
+
+void TPrefetchPool::Erase(TSlot* slot) {
+  if (awaited_ == slot) awaited_ = nullptr;
+  std::erase_if(slots_, [&](const std::unique_ptr<TSlot>& s) { return s.get() == slot; });
+}
+
+// A request ahead of the run relocates (see the header). A request the run
+// has passed stops at once: its document is dropped anyway.
+void TPrefetchPool::Relocating(THttpCli* client, bool& follow) {
+  TSlot* slot = SlotOf(client);
+  const std::string target = WithoutFragment(client->Location());
+  if (!slot || fetched_.Contains(target)) {
+    follow = false;
+    return;
+  }
+  if (TSlot* holder = SlotFor(target); holder && holder != slot) {
+    follow = false;
+    slot->borrow = target;
+    return;
+  }
+  slot->hops.push_back(target);
 }
 
 void TPrefetchPool::WaitForRoom() {
@@ -285,8 +407,9 @@ void TPrefetchPool::RequestDone(THttpCli* client, std::uint16_t error) {
     page.Location = client->Location();
     page.ContentType = client->ContentType();
     page.ReceivedBytes = client->ReceivedBytes();
-    slot->credentialsChanged =
-        client->Username != slot->username || client->Password != slot->password;
+    slot->credentialsChanged = client->Username != slot->username ||
+                               client->Password != slot->password ||
+                               client->AuthOrigin != slot->authOrigin;
     slot->client = nullptr;
     slot->state = TSlotState::Done;
     return;
@@ -304,6 +427,7 @@ THttpCli* TPrefetchPool::IdleClient() {
   raw->OnRequestDone = [this, raw](TObject*, THttpRequest, std::uint16_t error) {
     RequestDone(raw, error);
   };
+  raw->OnRelocate = [this, raw](TObject*, bool& follow) { Relocating(raw, follow); };
   clients_.push_back(std::move(client));
   return raw;
 }
@@ -319,6 +443,7 @@ void TPrefetchPool::CopySettings(THttpCli& client) const {
   client.Reference = model_.Reference;
   client.Username = model_.Username;
   client.Password = model_.Password;
+  client.AuthOrigin = model_.AuthOrigin;
   client.ProxyUsername = model_.ProxyUsername;
   client.ProxyPassword = model_.ProxyPassword;
   client.NoCache = model_.NoCache;

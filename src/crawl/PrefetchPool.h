@@ -12,6 +12,13 @@
 // changes, until the run takes the document, so what the run does with it
 // is what it would do with a document it had just fetched itself. Documents
 // the run never takes (it skipped the entry, or ended) are dropped.
+//
+// No page is asked for twice on the run's account: addresses the run gave up
+// on are not fetched ahead, no more pages are started than the run may
+// still take, and a request that relocates onto a page fetched already, or
+// onto a page another request of the pool fetches, ends there; the run then
+// takes that other request's document for it, as one request following the
+// relocation would have brought it.
 #pragma once
 
 #include <cstdint>
@@ -37,13 +44,13 @@ struct TPrefetchedPage {
 
 class TPrefetchPool {
  public:
-  // `model` is the run's client, whose settings every request copies when it
-  // starts; `proxy` reads the proxy field (anew for every request);
-  // `stopped` tells that the run was told to stop. Starts of requests are
-  // at least `delayMs` apart. All must outlive the pool.
-  TPrefetchPool(const TPageQueue& queue, const TFetchedPages& fetched, const THttpCli& model,
-                size_t parallel, int delayMs, std::function<std::string()> proxy,
-                std::function<bool()> stopped);
+  // `lists` are the run's; `model` is the run's client, whose settings every
+  // request copies when it starts; `proxy` reads the proxy field (anew for
+  // every request); `stopped` tells that the run was told to stop. Starts of
+  // requests are at least `delayMs` apart; the run ends after `maxPages`
+  // fetched pages (0: no limit). All must outlive the pool.
+  TPrefetchPool(const TCrawlLists& lists, const THttpCli& model, size_t parallel, int delayMs,
+                size_t maxPages, std::function<std::string()> proxy, std::function<bool()> stopped);
   // Aborts what is in flight; the outcomes are dropped.
   ~TPrefetchPool();
 
@@ -58,8 +65,9 @@ class TPrefetchPool {
   // delay allows); once it has ended, messages are processed once more, as
   // Get does. nullptr when the pool has no request for the entry, or could
   // not start it, or started it through another proxy than `proxy` or with
-  // other credentials than the run's client now holds: the run then fetches
-  // the entry itself.
+  // other credentials than the run's client now holds, or when its request
+  // stopped at a relocation onto a page that neither the pool nor the run
+  // has: the run then fetches the entry itself.
   std::unique_ptr<TPrefetchedPage> Take(size_t position, const std::string& proxy);
 
   // Before the run fetches an entry with its own client: waits, processing
@@ -89,8 +97,13 @@ class TPrefetchPool {
     // What the request was started with, and whether the client changed
     // its credentials on the way (a relocation to an address with user
     // information): the run's own client would then hold other ones.
-    std::string proxy, username, password;
+    std::string proxy, username, password, authOrigin;
     bool credentialsChanged = false;
+    // The addresses the request relocated to, in order (without fragment).
+    std::vector<std::string> hops;
+    // The request stopped at a relocation onto this address, which another
+    // slot fetches: that slot's document is this entry's.
+    std::string borrow;
     // Not started before the run reaches the entry (see AbortStalled).
     bool held = false;
     TSlotState state = TSlotState::Waiting;
@@ -104,6 +117,18 @@ class TPrefetchPool {
 
   TSlot* SlotAt(size_t position);
   TSlot* SlotFor(std::string_view address);
+  TSlot* SlotOf(const THttpCli* client);
+  bool IsRelocationTarget(std::string_view address) const;
+  size_t PagesLeft() const;
+  size_t Unfinished() const;
+  void Relocating(THttpCli* client, bool& follow);
+  void AwaitSlot(TSlot& slot);
+  std::unique_ptr<TPrefetchedPage> TakeSlot(TSlot& slot, const std::string& proxy, int depth);
+  std::unique_ptr<TPrefetchedPage> TakeBorrowed(std::unique_ptr<TPrefetchedPage> own,
+                                                const std::string& target, const std::string& proxy,
+                                                int depth);
+  bool EndAtFetchedHop(TPrefetchedPage& page, const std::vector<std::string>& hops) const;
+  void Erase(TSlot* slot);
   void DropSlotsBefore(size_t position);
   void EnsureSlot(size_t position);
   void FillAhead(size_t position);
@@ -121,9 +146,11 @@ class TPrefetchPool {
 
   const TPageQueue& queue_;
   const TFetchedPages& fetched_;
+  const TFailedPages& failed_;
   const THttpCli& model_;
   const size_t parallel_;
   const int delayMs_;
+  const size_t maxPages_;
   std::function<std::string()> proxy_;
   std::function<bool()> stopped_;
 

@@ -30,3 +30,19 @@ std::string HttpErrorText(std::uint16_t Code) {
       return "HTTP error #" + std::to_string(Code);
   }
 }
+
+bool HttpFailureIsFinal(std::uint16_t Error, int Status) {
+  switch (Error) {
+    case 0:
+      return Status >= 400;
+    case kHttpErrorLineTooLong:
+    case kHttpErrorBadStatus:
+    case kHttpErrorDocTooLarge:
+    case kHttpErrorTooManyRelocations:
+    case kHttpErrorBadPort:
+    case kHttpErrorUnsafeHeader:
+      return true;
+    default:
+      return false;
+  }
+}

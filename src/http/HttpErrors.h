@@ -31,6 +31,13 @@ constexpr int kHttpFailureStatus = 404;
 // kHttpErrorTooManyRelocations.
 constexpr int HttpMaxRelocations = 20;
 
+// Whether a failed request would fail again the same way: the server
+// answered with a status of 400 or more (Error 0), or its answer could not
+// be used (an overlong line, no readable status, too large, too many
+// relocations), or the address cannot be sent. A failure of the connection
+// (refused, reset, timed out, aborted, cut short) may pass on another try.
+bool HttpFailureIsFinal(std::uint16_t Error, int Status);
+
 // The text of one of the codes above; "HTTP error #" and the number for any
 // other.
 std::string HttpErrorText(std::uint16_t Code);

@@ -21,9 +21,12 @@ TEST(FollowableLinkValue, FragmentsAreCutAndAPageItselfIsIgnored) {
   EXPECT_EQ(Seen("page.html"), "[page.html]");
   // An empty value had no fragment: it keeps its meaning (a frame's own directory).
   EXPECT_EQ(Seen(""), "[]");
-  // The "#" of a character without a Windows-1252 byte is text, not a fragment.
+  // The "#" of a numeric character reference is text, not a fragment: link
+  // values keep the references as the page wrote them.
   EXPECT_EQ(Seen("&#1084;&#1080;.html#x"), "[&#1084;&#1080;.html]");
-  EXPECT_EQ(Seen("a&#228;.html"), "[a&]");  // a byte's own reference would have been decoded
+  EXPECT_EQ(Seen("k&#228;se.html"), "[k&#228;se.html]");
+  EXPECT_EQ(Seen("list.php?a=1&#38;b=2#x"), "[list.php?a=1&#38;b=2]");
+  EXPECT_EQ(Seen("&#x438;.html"), "[&#x438;.html]");
 }
 
 TEST(FollowableLinkValue, OnlyHttpAndHttpsSchemes) {
