@@ -235,6 +235,8 @@ void ConfigureRun(const TCliOptions& options, TCrawlRun& run, THttpCli& http) {
   http.Agent = options.UserAgent;
   http.Username = options.AuthUser;
   http.Password = options.AuthPassword;
+  // --auth is for the site of the start address only.
+  if (!options.AuthUser.empty()) http.AuthOrigin = UrlOrigin(options.Url);
   http.ProxyUsername = options.ProxyUser;
   http.ProxyPassword = options.ProxyPassword;
   run.Options.TimeoutMs = options.TimeoutSeconds * 1000;

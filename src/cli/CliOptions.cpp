@@ -149,9 +149,13 @@ const std::vector<TOptionSpec>& OptionSpecs() {
       {"--proxy", "HOST[:PORT]",
        "fetch through this HTTP proxy, port 80 when none is given (default: none)",
        InRequest(Text(&TCliOptions::Proxy))},
-      {"--proxy-auth", "USER:PASSWORD", "Basic authorization towards the proxy (default: none)",
+      {"--proxy-auth", "USER:PASSWORD",
+       "Basic authorization towards the proxy, never sent inside an https tunnel "
+       "(default: none)",
        InRequest(Credentials(&TCliOptions::ProxyUser, &TCliOptions::ProxyPassword))},
-      {"--auth", "USER:PASSWORD", "Basic authorization towards the site (default: none)",
+      {"--auth", "USER:PASSWORD",
+       "Basic authorization towards the site, sent only to the scheme, host and port of URL "
+       "(default: none)",
        InRequest(Credentials(&TCliOptions::AuthUser, &TCliOptions::AuthPassword))},
       {"--user-agent", "TEXT", "the User-Agent header (default: \"Mozilla/3.0 (compatible)\")",
        InRequest(Text(&TCliOptions::UserAgent))},
