@@ -72,4 +72,47 @@ TEST(CliParallel, TheNumberOfRequestsIsFromOneTo64) {
   }
 }
 
+// --auth goes to the scheme, host and port of the start address only: a
+// relocation to another host (here the same server under another name) and
+// a link there get no credentials, a relocation back does.
+TEST(CliParallel, SiteCredentialsGoOnlyToTheStartAddressesOrigin) {
+  ConcurrentSiteServer site(
+      {{"/1.html", "<a href=weg.html>w</a><a href=http://localhost:{PORT}/zurueck.html>z</a>"},
+       {"/weg.html", "HTTP/1.0 302 Found\r\nLocation: http://localhost:{PORT}/p.html\r\n\r\n"},
+       {"/p.html", "<p>dr&uuml;ben</p>"},
+       {"/zurueck.html", "HTTP/1.0 302 Found\r\nLocation: {ROOT}back.html\r\n\r\n"},
+       {"/back.html", "<p>wieder da</p>"}});
+  site.RequireAuthorization("/1.html");
+  site.RequireAuthorization("/back.html");
+  const std::vector<std::string> args = {"--ask", "--auth", "anna:geheim", site.Root() + "1.html"};
+  const Result sequential = RunWith("1", args, "y\n");
+  EXPECT_EQ(sequential.out, "w\nz\ndrüben\nwieder\nda\n") << sequential.err;
+  ExpectSameOutput(RunWith("4", args, "y\n"), sequential, "parallel");
+  for (const std::string& path : site.Authorized()) {
+    EXPECT_TRUE(path == "/1.html" || path == "/weg.html" || path == "/back.html") << path;
+  }
+  EXPECT_EQ(site.Authorized().size(), 6u);
+}
+
+// A connection closed or reset before the answer, and a body shorter than
+// its Content-Length, are failed pages: they once counted as fetched.
+TEST(CliParallel, AnswersCutShortAreFailedPages) {
+  ConcurrentSiteServer site(
+      {{"/1.html",
+        "<a href=a.html>a</a><a href=b.html>b</a><a href=c.html>c</a><a href=d.html>d</a>"},
+       {"/a.html", ConcurrentSiteServer::kCloseUnanswered},
+       {"/b.html", ConcurrentSiteServer::kReset},
+       {"/c.html",
+        "HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n<p>kurz</p>" + std::string(6, 'x')},
+       {"/d.html", "<p>ganz</p>"}});
+  const std::vector<std::string> args = {site.Root() + "1.html"};
+  const Result sequential = RunWith("1", args);
+  EXPECT_EQ(sequential.out, "a\nb\nc\nd\nganz\n");
+  EXPECT_NE(sequential.err.find("Done! (2 html files found...)..."), std::string::npos);
+  ExpectSameOutput(RunWith("4", args), sequential, "parallel");
+  const Result stats = RunWith("1", {"--stats", site.Root() + "1.html"});
+  EXPECT_NE(stats.err.find("\npages fetched: 2\npages failed: 3\n"), std::string::npos)
+      << stats.err;
+}
+
 }  // namespace

@@ -2,7 +2,8 @@
 // a fixed delay to every answer (a distant server) and counts the
 // connections it holds open at once. A page is a body served as a 200
 // text/html answer, or a whole answer when it begins with "HTTP/"; "{ROOT}"
-// in it becomes the site's root address. Other paths get a 404. Tests act
+// in it becomes the site's root address, "{PORT}" its port; kCloseUnanswered and kReset end the
+// connection without a byte. Other paths get a 404. Tests act
 // on what it sees: an answer can wait until requests for other paths have
 // arrived, or until released, and actions can run on the test's thread
 // once a path has been requested.
@@ -30,6 +31,9 @@ class ConcurrentSiteServer {
   // At most kMaxConnections connections are served in all; later ones are
   // closed unanswered.
   static constexpr int kMaxConnections = 20000;
+  // Pages that are no answer: the connection is closed, or reset.
+  static constexpr const char* kCloseUnanswered = "{CLOSE}";
+  static constexpr const char* kReset = "{RESET}";
 
   explicit ConcurrentSiteServer(std::map<std::string, std::string> pages, int delayMs = 0)
       : pages_(std::move(pages)), delayMs_(delayMs) {
@@ -65,6 +69,11 @@ class ConcurrentSiteServer {
   std::vector<std::string> Requested() {
     std::lock_guard lock(mu_);
     return requested_;
+  }
+  // Those of them whose request carried an Authorization header.
+  std::vector<std::string> Authorized() {
+    std::lock_guard lock(mu_);
+    return authorized_;
   }
 
   // The answer to `path` waits until requests for all of `others` have
@@ -157,6 +166,7 @@ class ConcurrentSiteServer {
     {
       std::lock_guard lock(mu_);
       requested_.push_back(target);
+      if (request.find("\r\nAuthorization: ") != std::string::npos) authorized_.push_back(target);
       seen_.insert(path);
       if (auto action = onRequest_.find(path); action != onRequest_.end()) {
         calls_.Post(std::move(action->second));
@@ -189,14 +199,23 @@ class ConcurrentSiteServer {
         : page == pages_.end()
             ? "HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<p>Nicht gefunden</p>"
             : page->second;
-    if (!answer.starts_with("HTTP/")) {
+    if (!answer.starts_with("HTTP/") && answer != kReset && answer != kCloseUnanswered) {
       answer = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n" + answer;
     }
     for (size_t at; (at = answer.find("{ROOT}")) != std::string::npos;) {
       answer.replace(at, 6, root_);
     }
+    for (size_t at; (at = answer.find("{PORT}")) != std::string::npos;) {
+      answer.replace(at, 6, std::to_string(port_));
+    }
     --open_;
     counted = false;
+    if (answer == kReset) {
+      linger reset{1, 0};
+      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+      return;
+    }
+    if (answer == kCloseUnanswered) return;
     LoopbackPeer::SendAll(fd, answer);
   }
 
@@ -212,7 +231,7 @@ class ConcurrentSiteServer {
   std::atomic<bool> stop_{false};
   bool released_ = false;
   int handlers_ = 0;
-  std::vector<std::string> requested_;
+  std::vector<std::string> requested_, authorized_;
   std::set<std::string> seen_;
   std::map<std::string, std::vector<std::string>> holds_;
   std::set<std::string> stalled_;
