@@ -155,22 +155,6 @@ TEST(Utf8Text, IsUtf8TextNeedsAMarkOrAValidMultiByteSequence) {
   EXPECT_FALSE(IsUtf8Text("\xC3"));
 }
 
-// UTF-8 pages copy their ASCII bytes and decode only the runs between them;
-// the result must be that of decoding the whole text at once (the general
-// path, which a name in capitals takes).
-TEST(DecodePage, Utf8RunByRunMatchesDecodingTheWholeText) {
-  std::mt19937 random(7);
-  const std::string pieces[] = {
-      "a",    " ",    "<p>",  "\xC3\xA4", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xD0\xBC",
-      "\xC3", "\x80", "\xFF", "\xE2\x82", "\xED\xA0\x80", "\xEF\xBB\xBF"};
-  for (int round = 0; round < 2000; ++round) {
-    std::string text;
-    for (int i = random() % 40; i > 0; --i) text += pieces[random() % std::size(pieces)];
-    ASSERT_EQ(DecodeToCp1252(text, "utf-8"), DecodeToCp1252(text, "UTF-8"))
-        << testing::PrintToString(text);
-  }
-}
-
 namespace {
 
 // The text as decoding the whole input at once gives it: one call of Qt's
@@ -219,6 +203,22 @@ const std::vector<std::pair<std::string, std::vector<std::string>>> kPiecesOfSet
     {"iso-2022-jp", {"a", "\x1B$B", "\x46\x7C", "\x1B(B", "\x1B", "$", "\x0E"}}};
 
 }  // namespace
+
+// UTF-8 pages copy their ASCII bytes and decode only the runs between them;
+// the result must be that of decoding the whole text at once.
+TEST(DecodePage, Utf8RunByRunMatchesDecodingTheWholeText) {
+  std::mt19937 random(7);
+  const std::string pieces[] = {
+      "a",    " ",    "<p>",  "\xC3\xA4", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xD0\xBC",
+      "\xC3", "\x80", "\xFF", "\xE2\x82", "\xED\xA0\x80", "\xEF\xBB\xBF"};
+  for (int round = 0; round < 2000; ++round) {
+    std::string text;
+    for (int i = random() % 40; i > 0; --i) text += pieces[random() % std::size(pieces)];
+    ASSERT_EQ(DecodeToCp1252(text, "utf-8"), DecodedInOnePiece(text, "utf-8"))
+        << testing::PrintToString(text);
+  }
+}
+
 
 // Pages are decoded a piece at a time; a sequence, a pair of surrogates or an
 // escape cut between two pieces, and malformed bytes at the end of a piece or
