@@ -242,7 +242,10 @@ void TPrefetchPool::AwaitSlot(TSlot& slot) {
   slot.watchedBytes = -1;  // the timeout counts from here
   for (;;) {
     StartDue();
-    if (slot.state == TSlotState::Waiting && !aborted_ && StartAllowedNow()) Start(slot);
+    if (slot.state == TSlotState::Waiting && !aborted_ && StartAllowedNow() &&
+        InFlight() < parallel_) {
+      Start(slot);
+    }
     if (slot.state == TSlotState::Waiting && aborted_) {
       TPrefetchedPage& page = *slot.page;
       page.StatusCode = kHttpFailureStatus;

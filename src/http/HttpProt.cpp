@@ -475,6 +475,7 @@ void THttpCli::SendRequestHeader(const std::string& Method, const std::string& V
     ContentRangeBegin.clear();
     ContentRangeEnd.clear();
   }
+  FAcceptRanges.clear();
   DoRequestHeaderEnd();
   WriteRequestLine("");
   if (FUnsafeHeader) {
