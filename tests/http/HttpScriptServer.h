@@ -80,13 +80,7 @@ class HttpScriptServer {
   }
 
   void RecordRequest(int fd, LoopbackPeer& peer) {
-    std::string request;
-    char buf[4096];
-    while (request.find("\r\n\r\n") == std::string::npos && peer.WaitReadable(fd, 10000)) {
-      ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-      if (n <= 0) break;
-      request.append(buf, static_cast<size_t>(n));
-    }
+    std::string request = peer.ReadRequestHeader(fd);
     std::lock_guard lock(mu_);
     requests_.push_back(request);
   }

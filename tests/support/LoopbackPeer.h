@@ -233,6 +233,18 @@ class LoopbackPeer {
     feed_.erase(feed_.begin());
     return true;
   }
+  // Reads a request header: what came up to its empty line, the client's
+  // close, or 10 s of silence.
+  std::string ReadRequestHeader(int fd) {
+    std::string request;
+    char buf[4096];
+    while (request.find("\r\n\r\n") == std::string::npos && WaitReadable(fd, 10000)) {
+      ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      request.append(buf, static_cast<size_t>(n));
+    }
+    return request;
+  }
   static bool SendAll(int fd, const std::string& data) {
     for (size_t off = 0; off < data.size();) {
       ssize_t w = ::send(fd, data.data() + off, data.size() - off, MSG_NOSIGNAL);

@@ -82,13 +82,8 @@ class SiteServer {
 
  private:
   void Serve(int fd, LoopbackPeer& peer) {
-    std::string request;
-    char buf[4096];
-    while (request.find("\r\n\r\n") == std::string::npos && peer.WaitReadable(fd, 10000)) {
-      ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-      if (n <= 0) return;
-      request.append(buf, static_cast<size_t>(n));
-    }
+    const std::string request = peer.ReadRequestHeader(fd);
+    if (request.find("\r\n\r\n") == std::string::npos) return;
     // "GET <target> HTTP/1.0": the target may be a path or an absolute address.
     size_t start = request.find(' ') + 1;
     std::string target = request.substr(start, request.find(' ', start) - start);
