@@ -9,7 +9,7 @@
 
 #include "BenchPages.h"
 #include "CrawlLists.h"
-#include "CrawlRun.h"
+#include "HtmlPageHandler.h"
 #include "FixedHashes.h"
 #include "MeasureInChild.h"
 #include "WordHarvest.h"

@@ -87,11 +87,7 @@ size_t WindowParallel(const char* setting) {
 }
 
 TMainForm::TMainForm(const std::string& executablePath, TUserDialogs* dialogs) : dialogs_(dialogs) {
-  HttpCli1 = std::make_unique<THttpCli>();
-  CrawlRun = std::make_unique<TCrawlRun>(*this, words_, *HttpCli1);
-  ConfigureHttpCli1(*HttpCli1, *CrawlRun);
-  CrawlRun->Options.Parallel = WindowParallel(std::getenv("TIRASEL_PARALLEL"));
-  CrawlRun->OnProgress = [this](const TCrawlProgress& progress) { ShowProgress(progress); };
+  CrawlRun = std::make_unique<TCrawlRun>(words_);
   if (!dialogs_) {
     ownDialogs_ = std::make_unique<TQtDialogs>(this);
     dialogs_ = ownDialogs_.get();
@@ -299,11 +295,19 @@ void TMainForm::ProxyEditChange() { SaveOptions(); }
 void TMainForm::AutosaugClick() { SaveOptions(); }
 
 void TMainForm::GoBtnClick() {
-  CrawlRun->GoBtnClick();
+  CrawlRun->Run(CrawlStart(), *this);
   FlushDisplay();  // the whole run's log and count are on screen when the handler returns
 }
-void TMainForm::BreakBtnClick() { CrawlRun->BreakBtnClick(); }
-void TMainForm::BreakLocalBtnClick() { CrawlRun->BreakLocalBtnClick(); }
+void TMainForm::BreakBtnClick() { CrawlRun->Stop(); }
+void TMainForm::BreakLocalBtnClick() { CrawlRun->SkipPage(); }
+
+TCrawlStart TMainForm::CrawlStart() const {
+  TCrawlStart start;
+  start.Address = ToCp1252(URLEdit->text());
+  start.Http.Proxy = ToCp1252(ProxyEdit->text());
+  start.Options.Parallel = WindowParallel(std::getenv("TIRASEL_PARALLEL"));
+  return start;
+}
 
 void TMainForm::AboutBtnClick() {
   CreateAboutBox();
@@ -378,7 +382,6 @@ void TMainForm::SaveOptions() {
 // ---------------------------------------------------------------------------
 // What the crawl run uses
 
-std::string TMainForm::Address() { return ToCp1252(URLEdit->text()); }
 std::string TMainForm::Proxy() { return ToCp1252(ProxyEdit->text()); }
 bool TMainForm::AutomaticMode() { return Autosaug->isChecked(); }
 
@@ -396,6 +399,8 @@ void TMainForm::SetCountLabel(const std::string& text) {
   ScheduleDisplay();
 }
 
+void TMainForm::WordAdded(size_t count) { SetCountLabel(WordCountLabel(count)); }
+
 void TMainForm::ClearLog() {
   pendingLog_.clear();
   Memo1->clear();
@@ -403,7 +408,7 @@ void TMainForm::ClearLog() {
 
 // Lines reach the memo in groups, at most every kDisplayDelayMs: appending
 // and repainting once per fetched page would cost the run more than the page.
-void TMainForm::AppendLog(const std::string& line) {
+void TMainForm::Log(const std::string& line) {
   pendingLog_.push_back(FromCp1252(line));
   ScheduleDisplay();
 }
@@ -415,7 +420,7 @@ void TMainForm::ScheduleDisplay() {
 }
 
 // Reported after every queue entry; shown with the log lines.
-void TMainForm::ShowProgress(const TCrawlProgress& progress) {
+void TMainForm::Progress(const TCrawlProgress& progress) {
   pendingProgress_ = progress;
   ScheduleDisplay();
 }
@@ -437,40 +442,25 @@ void TMainForm::FlushDisplay() {
   }
 }
 
-void TMainForm::SetControlEnabled(TCrawlControl control, bool enabled) {
-  QPushButton* button = nullptr;
-  switch (control) {
-    case TCrawlControl::GoBtn:
-      button = GoBtn;
-      break;
-    case TCrawlControl::BreakBtn:
-      button = BreakBtn;
-      break;
-    case TCrawlControl::LocalBreak2Btn:
-      button = LocalBreak2Btn;
-      break;
-    case TCrawlControl::EndeBtn:
-      button = EndeBtn;
-      break;
-    case TCrawlControl::AboutBtn:
-      button = AboutBtn;
-      break;
-    case TCrawlControl::DelBtn:
-      button = DelBtn;
-      break;
-    case TCrawlControl::SaveBtn:
-      button = SaveBtn;
-      break;
-    case TCrawlControl::OpenBtn:
-      button = OpenBtn;
-      break;
-    case TCrawlControl::NewBtn:
-      button = NewBtn;
-      break;
-    case TCrawlControl::SortBtn:
-      button = SortBtn;
-      break;
+// While a run is busy only the two buttons that stop it are usable, in this
+// order: the word list's and the program's buttons, "&Saugen...", then the
+// stop buttons; the log starts anew.
+void TMainForm::Busy(bool busy) {
+  QPushButton* const others[] = {EndeBtn, AboutBtn, DelBtn, SaveBtn, OpenBtn, NewBtn, SortBtn};
+  if (busy) {
+    for (QPushButton* button : others) SetButtonEnabled(button, false);
+    SetButtonEnabled(GoBtn, false);
+    SetButtonEnabled(BreakBtn, true);
+    SetButtonEnabled(LocalBreak2Btn, true);
+    ClearLog();
+    return;
   }
+  SetButtonEnabled(BreakBtn, false);
+  SetButtonEnabled(LocalBreak2Btn, false);
+  for (QPushButton* button : others) SetButtonEnabled(button, true);
+}
+
+void TMainForm::SetButtonEnabled(QPushButton* button, bool enabled) {
   // A disabled button hands its focus to the next in the tab order, which for
   // "&Saugen..." is the check box: the next Space would switch the automatic
   // mode mid-run. The log takes the focus instead, where keys do no harm.

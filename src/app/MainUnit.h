@@ -43,7 +43,7 @@ size_t WindowParallel(const char* setting);
 // maker's web site the about dialog opens.
 inline constexpr const char* kMakerWebSite = "http://www.brennick.example/";
 
-class TMainForm : public QWidget, public TCrawlWindow {
+class TMainForm : public QWidget, public TCrawlEvents {
   Q_OBJECT
  public:
   // `executablePath` locates options.dat; `dialogs` answers the questions
@@ -55,20 +55,23 @@ class TMainForm : public QWidget, public TCrawlWindow {
   void CreateAboutBox();
   WordList& Words() { return words_; }
 
-  // TCrawlWindow: what the crawl run uses of the window.
-  std::string Address() override;
+  // TCrawlEvents: what the crawl run reports to the window and asks of it.
+  // Busy(true) disables every button but the two that stop the run and
+  // clears the log; Busy(false) turns the buttons back.
+  void Busy(bool busy) override;
+  void Log(const std::string& line) override;
+  void WordAdded(size_t count) override;
+  // The run's progress: the status bar's panels.
+  void Progress(const TCrawlProgress& progress) override;
   std::string Proxy() override;
   bool AutomaticMode() override;
   bool AskYesNo(const std::string& caption, const std::string& text) override;
   void ProcessPendingEvents() override;
-  void SetCountLabel(const std::string& text) override;
-  void ClearLog() override;
-  void AppendLog(const std::string& line) override;
-  // The run's progress after each queue entry: the status bar's panels.
-  void ShowProgress(const TCrawlProgress& progress);
   // Shows the log lines, the count and the progress still waiting to be shown.
   void FlushDisplay();
-  void SetControlEnabled(TCrawlControl control, bool enabled) override;
+  // What "&Saugen..." starts: the address, proxy and automatic mode of the
+  // fields, the crawl's HTTP settings, and the environment's settings.
+  TCrawlStart CrawlStart() const;
 
   // Controls, named as in the designed window.
   QWidget* Panel18;
@@ -98,7 +101,6 @@ class TMainForm : public QWidget, public TCrawlWindow {
   TProgressPanel* WordsPanel;  // the second: words in the list
   TAboutBox* AboutBox = nullptr;
 
-  std::unique_ptr<THttpCli> HttpCli1;   // fetches the crawl's pages
   std::unique_ptr<TCrawlRun> CrawlRun;  // what "&Saugen..." does
 
   std::string ProgramDir;
@@ -138,6 +140,9 @@ class TMainForm : public QWidget, public TCrawlWindow {
   void AboutBtnClick();
   void OpenOptions();
   void SaveOptions();
+  void SetButtonEnabled(QPushButton* button, bool enabled);
+  void SetCountLabel(const std::string& text);
+  void ClearLog();
 
   WordList words_;
   void ScheduleDisplay();

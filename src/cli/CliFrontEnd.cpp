@@ -36,7 +36,17 @@ void TCliWindow::WriteText(const std::string& text) {
   std::fwrite(bytes.data(), 1, bytes.size(), log_);
 }
 
-void TCliWindow::AppendLog(const std::string& line) {
+void TCliWindow::Busy(bool busy) {
+  if (!busy) EndProgress();
+}
+
+void TCliWindow::WordAdded(size_t count) {
+  if (count == last_.Words) return;
+  last_.Words = count;
+  progressPending_ = true;
+}
+
+void TCliWindow::Log(const std::string& line) {
   if (line == "Error...") ++failed_;
   ClearProgressLine();
   WriteText(line);
@@ -96,7 +106,7 @@ void TCliWindow::TakeInterrupts() {
 // Called at every link of a page: Ctrl+C is still handled within 10 ms.
 void TCliWindow::ProcessPendingEvents() { ProcessMessagesAtMostEvery(10); }
 
-void TCliWindow::ShowProgress(const TCrawlProgress& progress) {
+void TCliWindow::Progress(const TCrawlProgress& progress) {
   last_ = progress;
   current_.assign(progress.Current);
   last_.Current = current_;
@@ -137,6 +147,7 @@ void TCliWindow::DrawProgress() {
 void TCliWindow::EndProgress() {
   ClearProgressLine();
   progressLine_.clear();
+  progressPending_ = false;
   std::fflush(log_);
 }
 
@@ -231,7 +242,13 @@ TOutputRules OutputRulesOf(const TCliOptions& options) {
   return rules;
 }
 
-void ConfigureRun(const TCliOptions& options, TCrawlRun& run, THttpCli& http) {
+// What the run is given: the address, the HTTP settings and the crawl
+// options of the command line.
+TCrawlStart CrawlStartOf(const TCliOptions& options) {
+  TCrawlStart start;
+  start.Address = options.Url;
+  THttpSettings& http = start.Http;
+  http.Proxy = options.Proxy;
   http.Agent = options.UserAgent;
   http.Username = options.AuthUser;
   http.Password = options.AuthPassword;
@@ -239,15 +256,17 @@ void ConfigureRun(const TCliOptions& options, TCrawlRun& run, THttpCli& http) {
   if (!options.AuthUser.empty()) http.AuthOrigin = UrlOrigin(options.Url);
   http.ProxyUsername = options.ProxyUser;
   http.ProxyPassword = options.ProxyPassword;
-  run.Options.TimeoutMs = options.TimeoutSeconds * 1000;
-  run.Options.DelayMs = options.DelayMs;
-  run.Options.Parallel = options.Parallel;
-  run.Options.MaxPages = options.MaxPages;
-  run.Options.MaxDepth = options.MaxDepth;
-  run.Options.SkipCode = options.SkipCode;
   http.MaxDocSize = options.MaxPageSize;
   http.SslVerifyPeer = !options.Insecure;
   http.SslCAFile = options.CaFile;
+  http.TimeoutMs = options.TimeoutSeconds * 1000;
+  TCrawlOptions& crawl = start.Options;
+  crawl.DelayMs = options.DelayMs;
+  crawl.Parallel = options.Parallel;
+  crawl.MaxPages = options.MaxPages;
+  crawl.MaxDepth = options.MaxDepth;
+  crawl.SkipCode = options.SkipCode;
+  return start;
 }
 
 void PrintStats(const TCliWindow& window, size_t wordsWritten) {
@@ -301,8 +320,8 @@ void InstallInterrupt(QCoreApplication& app, TCliWindow& window, TCrawlRun& run,
   if (::pipe2(g_interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   window.WatchInterrupts(g_interruptPipe[0], [&window, &run, endAtOnce](int count) {
     if (count > 1) endAtOnce();
-    window.AppendLog("tirasel-cli: Abbrechen (Ctrl+C again ends at once)");
-    run.BreakBtnClick();
+    window.Log("tirasel-cli: Abbrechen (Ctrl+C again ends at once)");
+    run.Stop();
   });
   auto* notifier = new QSocketNotifier(g_interruptPipe[0], QSocketNotifier::Read, &app);
   QObject::connect(notifier, &QSocketNotifier::activated, [&window] { window.TakeInterrupts(); });
@@ -331,17 +350,14 @@ int RunCrawl(const TCliOptions& options, int argc, char** argv) {
   }
 
   TCliWindow window(options, stderr, options.Ask ? stdin : nullptr, ::isatty(STDERR_FILENO) == 1);
-  THttpCli http;
-  TCrawlRun run(window, words, http);
-  ConfigureHttpCli1(http, run);
-  ConfigureRun(options, run, http);
-  run.OnProgress = [&window](const TCrawlProgress& progress) { window.ShowProgress(progress); };
+  TCrawlRun run(words);
+  TCrawlStart start = CrawlStartOf(options);
   TCliObserver observer(options.Include, options.Exclude, !options.EmailsFile.empty());
   if (!options.Include.empty() || !options.Exclude.empty() || !options.EmailsFile.empty()) {
-    run.Options.Observer = &observer;
+    start.Options.Observer = &observer;
   }
   std::vector<std::uint32_t> counts;
-  if (options.Count) run.Options.Occurrences = &counts;
+  if (options.Count) start.Options.Occurrences = &counts;
 
   // The download watch and the held-back progress line, from the event
   // handling that waiting for a page does.
@@ -352,17 +368,16 @@ int RunCrawl(const TCliOptions& options, int argc, char** argv) {
   });
   ticker.start(TCliWindow::kProgressIntervalMs);
   InstallInterrupt(app, window, run, [&] {
-    window.AppendLog("tirasel-cli: ended at once, the page in work is left unfinished");
+    window.Log("tirasel-cli: ended at once, the page in work is left unfinished");
     window.EndProgress();
     const int status = WriteResults(options, words, counts, observer, window, outputs) ? 0 : 1;
     std::fflush(stderr);
     std::_Exit(status);  // from inside the run: nothing of it may run on
   });
 
-  run.GoBtnClick();
+  run.Run(start, window);
   ProcessMessages();  // deliver the last request's events
   ticker.stop();
-  window.EndProgress();
   // A Ctrl+C from here on still reaches only the pipe: the words are being
   // written either way.
 

@@ -15,19 +15,22 @@
 #include "CrawlRun.h"
 
 // The crawl run's window on a terminal.
-class TCliWindow : public TCrawlWindow {
+class TCliWindow : public TCrawlEvents {
  public:
   TCliWindow(const TCliOptions& options, std::FILE* log, std::FILE* answers, bool showProgress);
 
-  std::string Address() override { return options_.Url; }
+  // The progress line is shown while the run is busy and removed after it.
+  void Busy(bool busy) override;
+  void Log(const std::string& line) override;
+  // The progress line's count of words follows every word.
+  void WordAdded(size_t count) override;
+  // Takes the run's latest state; the progress line (when shown) is redrawn
+  // at most every kProgressIntervalMs, the rest waits for RefreshProgress.
+  void Progress(const TCrawlProgress& progress) override;
   std::string Proxy() override { return options_.Proxy; }
   bool AutomaticMode() override { return !options_.Ask; }
   bool AskYesNo(const std::string& caption, const std::string& text) override;
   void ProcessPendingEvents() override;
-  void ClearLog() override {}
-  void AppendLog(const std::string& line) override;
-  void SetControlEnabled(TCrawlControl, bool) override {}
-  void SetCountLabel(const std::string&) override {}
 
   // From here on, each Ctrl+C reported as a byte on `interruptFd` (readable,
   // non-blocking) reaches `onInterrupt` with the number of Ctrl+C so far:
@@ -37,10 +40,7 @@ class TCliWindow : public TCrawlWindow {
   // the program.
   void TakeInterrupts();
 
-  // Takes the run's latest state; the progress line (when shown) is redrawn
-  // at most every kProgressIntervalMs, the rest waits for RefreshProgress.
-  void ShowProgress(const TCrawlProgress& progress);
-  // Draws a state that ShowProgress held back, once the interval has passed.
+  // Draws a state that Progress held back, once the interval has passed.
   void RefreshProgress();
   // Removes the progress display before the program ends.
   void EndProgress();

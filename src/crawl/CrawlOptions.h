@@ -1,5 +1,5 @@
 // Additions to the crawl run for unattended use (the command line): limits,
-// a filter on queued addresses, a download watchdog and observers of the
+// a filter on queued addresses and observers of the
 // pages' nodes. Every default keeps the run exactly as the window runs it:
 // a run whose TCrawlOptions are left alone fetches, queues, logs and
 // harvests the same as one without them.
@@ -14,7 +14,7 @@
 #include "HTMLPars.h"
 
 // What a front end may watch and filter during a run. Every call comes from
-// inside TCrawlRun::GoBtnClick, on the run's thread.
+// inside TCrawlRun::Run, on the run's thread.
 class TCrawlObserver {
  public:
   virtual ~TCrawlObserver() = default;
@@ -30,18 +30,11 @@ class TCrawlObserver {
 };
 
 struct TCrawlOptions {
-  // A download that shows no progress (no state change, no byte received)
-  // for this long is aborted like "Aktuelle Datei abbrechen". 0: never.
-  // Checked only when the front end calls TCrawlRun::WatchDownload. The
-  // client counts header bytes by whole lines, so a header line that never
-  // ends counts as no progress. A server that keeps sending, however slowly,
-  // is never cut off.
-  int TimeoutMs = 0;
   // Pause before every request but the first, still processing events.
   // With Parallel above 1: the least time between two request starts.
   int DelayMs = 0;
   // Requests in flight at once: the page the run handles and, fetched ahead
-  // of it, the next distinct queue entries (TPrefetchPool). The run still
+  // of it, the next distinct queue entries (TRequestPool). The run still
   // handles the entries in order, with the same results. 1: one at a time.
   size_t Parallel = 1;
   // The run ends like "Abbrechen" once this many pages are fetched. 0: no limit.

@@ -231,6 +231,12 @@ void THttpCli::StartRequest(THttpRequest RqType) {
 
 std::string THttpCli::TargetOrigin() const { return OriginOf(FUseTls, FTargetHost, FTargetPort); }
 
+std::string THttpCli::TargetUri() const {
+  const bool defaultPort = FTargetPort == DefaultPort(FUseTls);
+  return std::string(FUseTls ? "https://" : "http://") + FTargetHost +
+         (defaultPort ? "" : ":" + FTargetPort) + RequestTargetOf(FTargetPath);
+}
+
 void THttpCli::RouteTo(const std::string& Scheme, const std::string& Host,
                        const std::string& PortText, const std::string& Path) {
   FUseTls = EqualIgnoringAsciiCase(Scheme, "https");
@@ -486,6 +492,7 @@ void THttpCli::SendRequestHeader(const std::string& Method, const std::string& V
     return;
   }
   FSocket->Send(FRequestBuffer.data(), static_cast<int>(FRequestBuffer.size()));
+  if (Recorder) Recorder->RequestSent(*this, TargetUri(), FResolvedAddr, FRequestBuffer);
   FRequestBuffer.clear();
 }
 
@@ -515,6 +522,8 @@ void THttpCli::HandleConnectionClosed(TObject*, std::uint16_t Error) {
   if (FDoneError == 0) CheckAnswerComplete(Error);
   FTunnelPhase = tnNone;
   FConnected = false;
+  if (Recorder)
+    Recorder->ExchangeEnded(*this, static_cast<std::uint16_t>(FDoneError), FReasonPhrase);
   if (FBodyChunkCount > 0) DoDocEnd();
   SetReady();
 }
@@ -671,6 +680,7 @@ void THttpCli::HandleDataAvailable(TObject*, std::uint16_t) {
   }
   int n = FSocket->Receive(FLineBuffer + FLineBufferLen, free);
   if (FRequestType == rqNone || n <= 0) return;
+  if (Recorder) Recorder->AnswerData(*this, std::string_view(FLineBuffer + FLineBufferLen, n));
   FLineBuffer[FLineBufferLen + n] = 0;
   FLineBufferLen += n;
 
@@ -875,6 +885,7 @@ void THttpCli::HandleRelocationHeaderEnd() {
 
 void THttpCli::HandleRelocationClosed(TObject*, std::uint16_t) {
   FConnected = false;
+  if (Recorder) Recorder->ExchangeEnded(*this, 0, "");
   InstallConnectionClosed();
   if (OnLocationChange) OnLocationChange(this);
   PostMessage(FWindowHandle, WM_HTTP_RELOCATE, FRequestSerial, 0);

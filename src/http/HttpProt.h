@@ -57,6 +57,27 @@ using THttpRequestDone =
     std::function<void(TObject* Sender, THttpRequest RqType, std::uint16_t Error)>;
 using TRelocateEvent = std::function<void(TObject* Sender, bool& Follow)>;
 
+class THttpCli;
+
+// Sees each exchange of a client as it crosses the connection, for an
+// archive of what a run fetched: the request header as sent, the answer's
+// bytes as they come (after TLS, before anything is parsed), and the end of
+// the exchange. A relocation followed ends one exchange and starts the next.
+class THttpRecorder {
+ public:
+  virtual ~THttpRecorder() = default;
+  // `targetUri`: the absolute address asked for ("scheme://host[:port]/path");
+  // `ipAddress`: the server or proxy connected to.
+  virtual void RequestSent(const THttpCli& client, const std::string& targetUri,
+                           const std::string& ipAddress, std::string_view bytes) = 0;
+  virtual void AnswerData(const THttpCli& client, std::string_view bytes) = 0;
+  // The connection of the exchange closed: `error` is 0 after an answer that
+  // ended well or relocated, else the request's failure code and reason
+  // (also when no request could be sent).
+  virtual void ExchangeEnded(const THttpCli& client, std::uint16_t error,
+                             const std::string& reason) = 0;
+};
+
 constexpr unsigned WM_HTTP_REQUEST_DONE = WM_USER + 1;
 constexpr unsigned WM_HTTP_SET_READY = WM_USER + 2;
 constexpr unsigned WM_HTTP_RELOCATE = WM_USER + 3;
@@ -116,8 +137,9 @@ class THttpCli : public TComponent {
   // "Range: bytes=Begin-End" on the next request only (both are cleared when
   // it is sent); an answer's Content-Range never sets them.
   std::string ContentRangeBegin, ContentRangeEnd;
-  TStream* ReceiveStream = nullptr;  // not owned; must outlive the request
-  TStream* PostStream = nullptr;     // not owned; must outlive the request
+  TStream* ReceiveStream = nullptr;   // not owned; must outlive the request
+  TStream* PostStream = nullptr;      // not owned; must outlive the request
+  THttpRecorder* Recorder = nullptr;  // not owned; must outlive the requests
   // For https addresses: a PEM file of further trusted certificates, and
   // whether the server's certificate is verified at all.
   std::string SslCAFile;
@@ -225,6 +247,7 @@ class THttpCli : public TComponent {
   bool HoldBytes(size_t Count);
   bool HoldHeaderLine(size_t Length);
   std::string TargetOrigin() const;
+  std::string TargetUri() const;
 
   // Socket events.
   void HandleDnsLookupDone(TObject* Sender, std::uint16_t Error);

@@ -470,13 +470,38 @@ TEST_F(MainFormTest, ClosingAsksAndClosesOnlyOnYes) {
   EXPECT_EQ(dialogs.Questions[1].Buttons, TQuestionButtons::YesNoCancel);
 }
 
+// Records the order in which buttons change their enabled state.
+class EnabledChanges : public QObject {
+ public:
+  std::vector<std::string> changes;
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::EnabledChange) {
+      auto* button = static_cast<QPushButton*>(watched);
+      changes.push_back((button->isEnabled() ? "+" : "-") + button->objectName().toStdString());
+    }
+    return false;
+  }
+};
+
 TEST_F(MainFormTest, CrawlReachesTheWindowThroughItsInterface) {
   auto form = Create();
-  TCrawlWindow& window = *form;
+  TCrawlEvents& window = *form;
   form->Memo1->setPlainText(QStringLiteral("alt"));
-  window.ClearLog();
-  window.AppendLog("http://www.example.org/ \xFC");
-  window.SetCountLabel(WordCountLabel(1));
+  window.Log("vorher");
+  EnabledChanges spy;
+  const std::pair<QPushButton*, const char*> buttons[] = {
+      {form->GoBtn, "Go"},     {form->BreakBtn, "Break"}, {form->LocalBreak2Btn, "LocalBreak"},
+      {form->EndeBtn, "Ende"}, {form->AboutBtn, "About"}, {form->DelBtn, "Del"},
+      {form->SaveBtn, "Save"}, {form->OpenBtn, "Open"},   {form->NewBtn, "New"},
+      {form->SortBtn, "Sort"}};
+  for (const auto& [button, name] : buttons) {
+    button->setObjectName(QString::fromLatin1(name));
+    button->installEventFilter(&spy);
+  }
+  window.Busy(true);
+  window.Log("http://www.example.org/ \xFC");
+  window.WordAdded(1);
   form->FlushDisplay();
   EXPECT_EQ(ToCp1252(form->Memo1->toPlainText()), "http://www.example.org/ \xFC");
   EXPECT_EQ(ToCp1252(form->Label3->text()), "W\xF6rtner in der Liste: 1");
@@ -488,10 +513,14 @@ TEST_F(MainFormTest, CrawlReachesTheWindowThroughItsInterface) {
   EXPECT_TRUE(window.AskYesNo("Frage", "?"));
   EXPECT_EQ(dialogs.Questions.back().Buttons, TQuestionButtons::YesNo);
   EXPECT_FALSE(window.AskYesNo("Frage", "?"));
-  window.SetControlEnabled(TCrawlControl::SortBtn, false);
-  EXPECT_FALSE(form->SortBtn->isEnabled());
-  window.SetControlEnabled(TCrawlControl::BreakBtn, true);
-  EXPECT_TRUE(form->BreakBtn->isEnabled());
+  window.Busy(false);
+  const std::vector<std::string> expected = {
+      "-Ende", "-About", "-Del",        "-Save",  "-Open",       "-New",  "-Sort",
+      "-Go",   "+Break", "+LocalBreak", "-Break", "-LocalBreak", "+Ende", "+About",
+      "+Del",  "+Save",  "+Open",       "+New",   "+Sort"};
+  EXPECT_EQ(spy.changes, expected);
+  // "&Saugen..." waits for the address field, as before the run.
+  EXPECT_FALSE(form->GoBtn->isEnabled());
 }
 
 TEST_F(MainFormTest, AboutButtonShowsTheOneAboutBox) {

@@ -69,7 +69,7 @@ TEST(StatusPanels, EmptyBeforeARunAndTheBarStaysAway) {
   EXPECT_EQ(form.WordsPanel->width(), 200);
   EXPECT_EQ(Shown(form.PagesPanel), "");
   EXPECT_EQ(InkedPixels(form.PagesPanel), 0);  // ProgressPercent 0: no bar, no text
-  form.ShowProgress(Progress(3, 4, 5));
+  form.Progress(Progress(3, 4, 5));
   form.FlushDisplay();
   EXPECT_GT(InkedPixels(form.PagesPanel), 0);
   EXPECT_EQ(form.ProgressPercent, 0);

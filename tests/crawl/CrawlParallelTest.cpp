@@ -51,7 +51,7 @@ struct RunSetup {
 
 Outcome RunCrawl(const std::string& start, size_t parallel, const RunSetup& setup = {}) {
   RecordedCrawl crawl;
-  crawl.run.Options.Parallel = parallel;
+  crawl.start.Options.Parallel = parallel;
   crawl.window.automatic = setup.automatic;
   crawl.window.answers = setup.answers;
   crawl.window.proxy = setup.proxy;
@@ -131,7 +131,7 @@ TEST(CrawlParallel, AbbrechenAbortsEveryRequestInFlight) {
   for (const char* path : {"/2.html", "/3.html", "/4.html"}) site.Stall(path);
   RunSetup setup;
   setup.prepare = [&](RecordedCrawl& crawl) {
-    site.WhenRequested("/4.html", [&crawl] { crawl.run.BreakBtnClick(); });
+    site.WhenRequested("/4.html", [&crawl] { crawl.run.Stop(); });
   };
   Outcome outcome = RunCrawl(site.Root() + "1.html", 4, setup);
   EXPECT_EQ(outcome.log, (Lines{site.Root() + "1.html", site.Root() + "2.html", "HTTP Fehler: 3",
@@ -149,7 +149,7 @@ TEST(CrawlParallel, AktuelleDateiAbbrechenAbortsOnlyThePageTheRunWaitsFor) {
   site.Stall("/2.html");
   RunSetup setup;
   setup.prepare = [&](RecordedCrawl& crawl) {
-    site.WhenRequested("/4.html", [&crawl] { crawl.run.BreakLocalBtnClick(); });
+    site.WhenRequested("/4.html", [&crawl] { crawl.run.SkipPage(); });
   };
   Outcome outcome = RunCrawl(site.Root() + "1.html", 4, setup);
   EXPECT_EQ(outcome.log,
@@ -181,7 +181,7 @@ TEST(CrawlParallel, DocumentsTheRunNoLongerNeedsAreDropped) {
   EXPECT_EQ(CountOf(site.Requested(), "/x.html") - before, 1u);
 
   RunSetup limited;
-  limited.prepare = [](RecordedCrawl& crawl) { crawl.run.Options.MaxPages = 2; };
+  limited.prepare = [](RecordedCrawl& crawl) { crawl.start.Options.MaxPages = 2; };
   const Outcome sequentialLimited = RunCrawl(start, 1, limited);
   EXPECT_EQ(sequentialLimited.log.back(), Done(2));
   ExpectSame(RunCrawl(start, 4, limited), sequentialLimited, "max pages");
@@ -243,7 +243,7 @@ TEST(CrawlParallel, NoMorePagesAreFetchedAheadThanTheRunMayStillTake) {
   }
   ConcurrentSiteServer site(pages);
   RunSetup limited;
-  limited.prepare = [](RecordedCrawl& crawl) { crawl.run.Options.MaxPages = 3; };
+  limited.prepare = [](RecordedCrawl& crawl) { crawl.start.Options.MaxPages = 3; };
   const Outcome outcome = RunCrawl(site.Root() + "1.html", 8, limited);
   EXPECT_EQ(outcome.log.back(), Done(3));
   EXPECT_EQ(site.Requested().size(), 3u);
@@ -358,7 +358,7 @@ TEST(CrawlParallel, TheDelaySpacesRequestStarts) {
                                    "<a href=2.html>2</a><a href=3.html>3</a><a href=4.html>4</a>"
                                    "<a href=5.html>5</a>"}});
   RunSetup setup;
-  setup.prepare = [](RecordedCrawl& crawl) { crawl.run.Options.DelayMs = 150; };
+  setup.prepare = [](RecordedCrawl& crawl) { crawl.start.Options.DelayMs = 150; };
   auto begin = std::chrono::steady_clock::now();
   Outcome outcome = RunCrawl(site.Root() + "1.html", 4, setup);
   EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(600));
@@ -378,7 +378,9 @@ TEST(CrawlParallel, ThroughAProxyAndOverHttpsAsTheSequentialRun) {
   proxy.Start();
 
   RunSetup setup;
-  setup.prepare = [&](RecordedCrawl& crawl) { crawl.http.SslCAFile = certs.CaFile().string(); };
+  setup.prepare = [&](RecordedCrawl& crawl) {
+    crawl.start.Http.SslCAFile = certs.CaFile().string();
+  };
   for (const std::string& start : {web.Url("/a/index.html"), web.TlsUrl("/a/index.html")}) {
     const Outcome sequential = RunCrawl(start, 1, setup);
     EXPECT_EQ(sequential.log.back(), Done(7)) << start;

@@ -24,11 +24,11 @@ class CrawlRealServers : public ::testing::Test {
 
   // Runs a crawl from /a/index.html; returns the fetched addresses in order.
   Lines Crawl(RecordingWindow& window, WordList& words) {
-    THttpCli http;
-    TCrawlRun run(window, words, http);
-    ConfigureHttpCli1(http, run);
-    window.address = root + "a/index.html";
-    run.GoBtnClick();
+    TCrawlRun run(words);
+    TCrawlStart start;
+    start.Address = root + "a/index.html";
+    start.Http.Proxy = window.proxy;
+    run.Run(start, window);
     testpeer::PumpFor(20);
     Lines fetched;
     for (const std::string& line : window.log) {

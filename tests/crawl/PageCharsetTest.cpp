@@ -219,7 +219,6 @@ TEST(DecodePage, Utf8RunByRunMatchesDecodingTheWholeText) {
   }
 }
 
-
 // Pages are decoded a piece at a time; a sequence, a pair of surrogates or an
 // escape cut between two pieces, and malformed bytes at the end of a piece or
 // of the text, must come out as from decoding the whole text at once.

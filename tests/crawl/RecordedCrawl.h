@@ -5,20 +5,22 @@
 #include <string>
 #include <vector>
 
+#include "CrawlRun.h"
 #include "LoopbackPeer.h"
 #include "RecordingWindow.h"
 
-// One crawl run in a recording window, with its word list and HTTP client.
+// One crawl run in a recording window, with its word list; `start` holds
+// the settings and options the next Go uses.
 struct RecordedCrawl {
   RecordingWindow window;
   WordList words;
-  THttpCli http;
-  TCrawlRun run{window, words, http};
+  TCrawlRun run{words};
+  TCrawlStart start;
 
-  RecordedCrawl() { ConfigureHttpCli1(http, run); }
   void Go(const std::string& address) {
-    window.address = address;
-    run.GoBtnClick();
+    start.Address = address;
+    start.Http.Proxy = window.proxy;
+    run.Run(start, window);
     testpeer::PumpFor(20);  // late request-done events
   }
   std::vector<std::string> Words() const {

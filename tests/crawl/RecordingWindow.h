@@ -1,6 +1,6 @@
-// A crawl window for tests: records what the run and link following do to
-// it (log, control changes, count label, questions, event passes) and
-// answers its questions from a script.
+// A crawl's front end for tests: records what the run and link following
+// report to it (log, busy and idle, count label, questions, progress, event
+// passes) and answers its questions from a script.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,19 +10,30 @@
 #include <string>
 #include <vector>
 
-#include "CrawlRun.h"
+#include "CrawlEvents.h"
 #include "Messages.h"
+#include "WordList.h"
 
-struct RecordingWindow : TCrawlWindow {
-  std::string address, proxy;
+struct RecordingWindow : TCrawlEvents {
+  std::string proxy;
   bool automatic = false;
   std::deque<bool> answers;  // No when exhausted
-  std::vector<std::string> log, questions, controls;
+  std::vector<std::string> log, questions, busy;
   std::string countLabel;
   std::function<void(const std::string&)> onLog;  // a "user" reacting to the log
   int eventsProcessed = 0;
+  int progressReports = 0;
 
-  std::string Address() override { return address; }
+  void Busy(bool isBusy) override {
+    busy.push_back(isBusy ? "busy" : "idle");
+    if (isBusy) log.clear();
+  }
+  void Log(const std::string& line) override {
+    log.push_back(line);
+    if (onLog) onLog(line);
+  }
+  void WordAdded(size_t count) override { countLabel = WordCountLabel(count); }
+  void Progress(const TCrawlProgress&) override { ++progressReports; }
   std::string Proxy() override { return proxy; }
   bool AutomaticMode() override { return automatic; }
   bool AskYesNo(const std::string& caption, const std::string& text) override {
@@ -37,15 +48,4 @@ struct RecordingWindow : TCrawlWindow {
     ++eventsProcessed;
     ProcessMessages();
   }
-  void ClearLog() override { log.clear(); }
-  void AppendLog(const std::string& line) override {
-    log.push_back(line);
-    if (onLog) onLog(line);
-  }
-  void SetControlEnabled(TCrawlControl control, bool enabled) override {
-    static const char* names[] = {"Go",  "Break", "LocalBreak", "Ende", "About",
-                                  "Del", "Save",  "Open",       "New",  "Sort"};
-    controls.push_back(std::string(enabled ? "+" : "-") + names[static_cast<int>(control)]);
-  }
-  void SetCountLabel(const std::string& text) override { countLabel = text; }
 };

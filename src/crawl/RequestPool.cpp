@@ -1,4 +1,4 @@
-#include "PrefetchPool.h"
+#include "RequestPool.h"
 
 #include <algorithm>
 
@@ -10,14 +10,9 @@ namespace {
 // How long one wait for messages lasts at most, as in Get.
 constexpr int kWaitSliceMs = 100;
 
-// The client keeps user information of an address as its Username and
-// Password for every later request. Such an address is left to the run's
-// own client, so that the credentials reach the requests that follow it in
-// the run's order, and only those.
-bool CarriesCredentials(const std::string& address) {
-  TUrlParts parts = SplitUrl(address);
-  return !parts.User.empty() || !parts.Pass.empty();
-}
+// A document fetched with settings the run no longer has is fetched anew;
+// the proxy field may change again while that happens, so only so often.
+constexpr int kMaxFetchesOfAnEntry = 3;
 
 std::string WithoutFragment(const std::string& address) {
   return address.substr(0, FragmentStart(address));
@@ -25,50 +20,51 @@ std::string WithoutFragment(const std::string& address) {
 
 }  // namespace
 
-TPrefetchPool::TPrefetchPool(const TCrawlLists& lists, const THttpCli& model, size_t parallel,
-                             int delayMs, size_t maxPages, std::function<std::string()> proxy,
-                             std::function<bool()> stopped)
+TRequestPool::TRequestPool(const TCrawlLists& lists, const THttpSettings& settings,
+                           const TPoolLimits& limits, std::function<std::string()> proxy,
+                           std::function<bool()> stopped, THttpRecorder* recorder)
     : queue_(lists.PageQueue),
       fetched_(lists.FetchedPages),
       failed_(lists.FailedPages),
-      model_(model),
-      parallel_(std::max<size_t>(parallel, 1)),
-      delayMs_(std::max(delayMs, 0)),
-      maxPages_(maxPages),
+      settings_(settings),
+      parallel_(std::max<size_t>(limits.Parallel, 1)),
+      delayMs_(std::max(limits.DelayMs, 0)),
+      maxPages_(limits.MaxPages),
       proxy_(std::move(proxy)),
-      stopped_(std::move(stopped)) {}
+      stopped_(std::move(stopped)),
+      recorder_(recorder) {}
 
-TPrefetchPool::~TPrefetchPool() {
+TRequestPool::~TRequestPool() {
   // Aborting posts each client's request-done message; destroying the
   // clients drops those messages with their windows.
-  AbortAll();
+  StopAll();
   idle_.clear();
   clients_.clear();
   slots_.clear();
   retired_.clear();
 }
 
-size_t TPrefetchPool::InFlight() const {
+size_t TRequestPool::InFlight() const {
   auto running = [](const auto& slot) { return slot->state == TSlotState::Running; };
   return static_cast<size_t>(std::count_if(slots_.begin(), slots_.end(), running)) +
          retired_.size();
 }
 
-TPrefetchPool::TSlot* TPrefetchPool::SlotAt(size_t position) {
+TRequestPool::TSlot* TRequestPool::SlotAt(size_t position) {
   for (auto& slot : slots_) {
     if (slot->position == position) return slot.get();
   }
   return nullptr;
 }
 
-TPrefetchPool::TSlot* TPrefetchPool::SlotFor(std::string_view address) {
+TRequestPool::TSlot* TRequestPool::SlotFor(std::string_view address) {
   for (auto& slot : slots_) {
     if (slot->address == address) return slot.get();
   }
   return nullptr;
 }
 
-TPrefetchPool::TSlot* TPrefetchPool::SlotOf(const THttpCli* client) {
+TRequestPool::TSlot* TRequestPool::SlotOf(const THttpCli* client) {
   for (auto& slot : slots_) {
     if (slot->client == client && slot->state == TSlotState::Running) return slot.get();
   }
@@ -77,7 +73,7 @@ TPrefetchPool::TSlot* TPrefetchPool::SlotOf(const THttpCli* client) {
 
 // A request of the pool went there through a relocation: the run counts the
 // address as fetched once it takes that request's document.
-bool TPrefetchPool::IsRelocationTarget(std::string_view address) const {
+bool TRequestPool::IsRelocationTarget(std::string_view address) const {
   for (const auto& slot : slots_) {
     if (std::find(slot->hops.begin(), slot->hops.end(), address) != slot->hops.end()) return true;
   }
@@ -85,13 +81,13 @@ bool TPrefetchPool::IsRelocationTarget(std::string_view address) const {
 }
 
 // Pages the run may still take before it ends.
-size_t TPrefetchPool::PagesLeft() const {
+size_t TRequestPool::PagesLeft() const {
   if (maxPages_ == 0) return SIZE_MAX;
   return maxPages_ > fetched_.Count() ? maxPages_ - fetched_.Count() : 0;
 }
 
 // Requests started for entries the run has yet to take.
-size_t TPrefetchPool::Unfinished() const {
+size_t TRequestPool::Unfinished() const {
   return static_cast<size_t>(std::count_if(slots_.begin(), slots_.end(), [](const auto& slot) {
     return slot->state == TSlotState::Running || slot->state == TSlotState::Done;
   }));
@@ -100,7 +96,7 @@ size_t TPrefetchPool::Unfinished() const {
 // Entries the run has passed: it found them fetched meanwhile (a relocation
 // ended there, or an earlier entry of the same address), or fetched them
 // itself.
-void TPrefetchPool::DropSlotsBefore(size_t position) {
+void TRequestPool::DropSlotsBefore(size_t position) {
   std::vector<std::unique_ptr<TSlot>> kept;
   for (std::unique_ptr<TSlot>& slot : slots_) {
     if (slot->position >= position) {
@@ -112,9 +108,9 @@ void TPrefetchPool::DropSlotsBefore(size_t position) {
   slots_ = std::move(kept);
 }
 
-void TPrefetchPool::EnsureSlot(size_t position) {
+TRequestPool::TSlot& TRequestPool::EnsureSlot(size_t position) {
   scanned_ = std::max(scanned_, position + 1);
-  if (SlotAt(position)) return;
+  if (TSlot* slot = SlotAt(position)) return *slot;
   const std::string_view address = queue_.At(position);
   if (TSlot* ahead = SlotFor(address)) {
     // The same address stands further on too (the run had passed it here
@@ -129,12 +125,13 @@ void TPrefetchPool::EnsureSlot(size_t position) {
   }
   std::sort(slots_.begin(), slots_.end(),
             [](const auto& a, const auto& b) { return a->position < b->position; });
+  return *SlotAt(position);
 }
 
 // The next distinct entries after `position` that are neither fetched, given
 // up nor on their way, each looked at once, until `parallel_ - 1` wait ahead
 // of the run, and never more than the run may still take.
-void TPrefetchPool::FillAhead(size_t position) {
+void TRequestPool::FillAhead(size_t position) {
   size_t ahead = static_cast<size_t>(std::count_if(
       slots_.begin(), slots_.end(), [&](const auto& slot) { return slot->position > position; }));
   scanned_ = std::max(scanned_, position + 1);
@@ -153,9 +150,9 @@ void TPrefetchPool::FillAhead(size_t position) {
   }
 }
 
-bool TPrefetchPool::StartAllowedNow() const { return MsUntilStartAllowed() == 0; }
+bool TRequestPool::StartAllowedNow() const { return MsUntilStartAllowed() == 0; }
 
-int TPrefetchPool::MsUntilStartAllowed() const {
+int TRequestPool::MsUntilStartAllowed() const {
   if (delayMs_ == 0 || !anyStarted_) return 0;
   const std::uint32_t waited = GetTickCount() - lastStart_;
   return waited >= static_cast<std::uint32_t>(delayMs_) ? 0 : static_cast<int>(delayMs_ - waited);
@@ -163,7 +160,7 @@ int TPrefetchPool::MsUntilStartAllowed() const {
 
 // Starts waiting requests in queue order, as far as the number in flight
 // and the delay allow.
-void TPrefetchPool::StartDue() {
+void TRequestPool::StartDue() {
   for (auto& slot : slots_) {
     if (aborted_ || InFlight() >= parallel_ || !StartAllowedNow()) return;
     if (Unfinished() >= PagesLeft()) return;
@@ -171,16 +168,11 @@ void TPrefetchPool::StartDue() {
   }
 }
 
-void TPrefetchPool::Start(TSlot& slot) {
-  if (CarriesCredentials(slot.address)) {
-    slot.state = TSlotState::Unstartable;
-    return;
-  }
+void TRequestPool::Start(TSlot& slot) {
   THttpCli* client = IdleClient();
-  CopySettings(*client);
+  ApplyTo(settings_, *client);
   client->URL = slot.address;
   client->Proxy = proxy_();
-  client->ProxyPort = "80";
   client->ReceiveStream = &slot.page->Body;
   slot.proxy = client->Proxy;
   slot.username = client->Username;
@@ -191,12 +183,15 @@ void TPrefetchPool::Start(TSlot& slot) {
   slot.page->Body.Clear();
   try {
     client->StartRequest(rqGet);
-  } catch (...) {
-    // A failure before the request is under way (an address without host
-    // leaves the client in its lookup state): the run fetches the entry
-    // itself, so that its own client shows the same failure and state.
+  } catch (const EHttpException& failure) {
+    // An idle client refuses nothing a GET needs; should it, the entry
+    // fails as the client says.
     DiscardClient(client);
-    slot.state = TSlotState::Unstartable;
+    TFetchedPage& page = *slot.page;
+    page.StatusCode = kHttpFailureStatus;
+    page.ReasonPhrase = failure.what();
+    page.Error = failure.ErrorCode;
+    slot.state = TSlotState::Done;
     return;
   }
   slot.client = client;
@@ -206,10 +201,9 @@ void TPrefetchPool::Start(TSlot& slot) {
   lastStart_ = GetTickCount();
 }
 
-bool TPrefetchPool::Reach(size_t position) {
+bool TRequestPool::Reach(size_t position) {
   DropSlotsBefore(position);
-  EnsureSlot(position);
-  TSlot& slot = *SlotAt(position);
+  TSlot& slot = EnsureSlot(position);
   slot.held = false;
   // The entry's own request comes before those ahead of it.
   while (slot.state == TSlotState::Waiting && !aborted_) {
@@ -225,18 +219,23 @@ bool TPrefetchPool::Reach(size_t position) {
   return true;
 }
 
-std::unique_ptr<TPrefetchedPage> TPrefetchPool::Take(size_t position, const std::string& proxy) {
-  TSlot* slot = SlotAt(position);
-  if (!slot) return nullptr;
-  std::unique_ptr<TPrefetchedPage> page = TakeSlot(*slot, proxy, 0);
+std::unique_ptr<TFetchedPage> TRequestPool::Take(size_t position, const std::string& proxy) {
+  std::unique_ptr<TFetchedPage> page;
+  for (int fetch = 1; !page; ++fetch) {
+    page = TakeSlot(EnsureSlot(position), proxy, 0);
+    if (!page && (fetch == kMaxFetchesOfAnEntry || aborted_))
+      page = std::make_unique<TFetchedPage>();
+  }
   awaited_ = nullptr;
+  // As one request at a time: the pause counts from the end of the last.
+  if (parallel_ == 1) lastStart_ = GetTickCount();
   ProcessMessages();  // as Get ends: events that came with the request's end are handled first
   return page;
 }
 
 // Waits for the slot's request to end, processing messages; a slot not yet
 // started is started as the delay allows.
-void TPrefetchPool::AwaitSlot(TSlot& slot) {
+void TRequestPool::AwaitSlot(TSlot& slot) {
   awaited_ = &slot;
   slot.held = false;
   slot.watchedBytes = -1;  // the timeout counts from here
@@ -247,30 +246,36 @@ void TPrefetchPool::AwaitSlot(TSlot& slot) {
       Start(slot);
     }
     if (slot.state == TSlotState::Waiting && aborted_) {
-      TPrefetchedPage& page = *slot.page;
+      TFetchedPage& page = *slot.page;
       page.StatusCode = kHttpFailureStatus;
       page.ReasonPhrase = HttpErrorText(kHttpErrorAborted);
       page.Error = kHttpErrorAborted;
       slot.state = TSlotState::Done;
     }
-    if (slot.state == TSlotState::Done || slot.state == TSlotState::Unstartable) break;
+    if (slot.state == TSlotState::Done) break;
     ProcessMessages();
     if (slot.state == TSlotState::Done) break;
     WaitBriefly(slot.state == TSlotState::Waiting ? MsUntilStartAllowed() : kWaitSliceMs);
   }
 }
 
+// The request was made as the run would make it now: through the proxy the
+// run reads for the entry, with the credentials the run holds.
+bool TRequestPool::Usable(const TSlot& slot, const std::string& proxy) const {
+  return slot.state == TSlotState::Done && slot.proxy == proxy &&
+         slot.username == settings_.Username && slot.password == settings_.Password &&
+         slot.authOrigin == settings_.AuthOrigin;
+}
+
 // The slot's document, once its request has ended, and the slot gone; a
-// document it borrows comes from the slot that holds it.
-std::unique_ptr<TPrefetchedPage> TPrefetchPool::TakeSlot(TSlot& slot, const std::string& proxy,
-                                                         int depth) {
+// document it borrows comes from the slot that holds it. nullptr when the
+// entry must be fetched anew.
+std::unique_ptr<TFetchedPage> TRequestPool::TakeSlot(TSlot& slot, const std::string& proxy,
+                                                     int depth) {
   AwaitSlot(slot);
-  const bool usable = slot.state == TSlotState::Done && slot.proxy == proxy &&
-                      slot.username == model_.Username && slot.password == model_.Password &&
-                      slot.authOrigin == model_.AuthOrigin && !slot.credentialsChanged;
-  std::unique_ptr<TPrefetchedPage> page;
+  std::unique_ptr<TFetchedPage> page;
   std::string borrow;
-  if (usable) {
+  if (Usable(slot, proxy)) {
     page = std::move(slot.page);
     if (!EndAtFetchedHop(*page, slot.hops)) borrow = slot.borrow;
   }
@@ -283,16 +288,15 @@ std::unique_ptr<TPrefetchedPage> TPrefetchPool::TakeSlot(TSlot& slot, const std:
 // another slot fetches. While that slot is there, its document is the
 // entry's; once the run has taken it, the page is fetched and the entry ends
 // at the relocation (`own`). Otherwise (that fetch failed and was passed)
-// the run fetches the entry itself, following the relocation as one request
-// would.
-std::unique_ptr<TPrefetchedPage> TPrefetchPool::TakeBorrowed(std::unique_ptr<TPrefetchedPage> own,
-                                                             const std::string& target,
-                                                             const std::string& proxy, int depth) {
+// the entry is fetched anew, following the relocation as one request would.
+std::unique_ptr<TFetchedPage> TRequestPool::TakeBorrowed(std::unique_ptr<TFetchedPage> own,
+                                                         const std::string& target,
+                                                         const std::string& proxy, int depth) {
   if (fetched_.Contains(target)) return own;
   TSlot* holder = SlotFor(target);
   // Requests that relocate onto each other would chain without end.
   if (!holder || depth >= static_cast<int>(parallel_)) return nullptr;
-  std::unique_ptr<TPrefetchedPage> page = TakeSlot(*holder, proxy, depth + 1);
+  std::unique_ptr<TFetchedPage> page = TakeSlot(*holder, proxy, depth + 1);
   if (page) page->ReceivedBytes += own->ReceivedBytes;
   return page;
 }
@@ -300,8 +304,7 @@ std::unique_ptr<TPrefetchedPage> TPrefetchPool::TakeBorrowed(std::unique_ptr<TPr
 // Where the request followed a relocation onto a page the run has fetched
 // meanwhile, one request of the run would have stopped there: the document
 // is that relocation's, without a body. False when no such page was passed.
-bool TPrefetchPool::EndAtFetchedHop(TPrefetchedPage& page,
-                                    const std::vector<std::string>& hops) const {
+bool TRequestPool::EndAtFetchedHop(TFetchedPage& page, const std::vector<std::string>& hops) const {
   for (const std::string& hop : hops) {
     if (!fetched_.Contains(hop)) continue;
     page.StatusCode = 302;
@@ -315,14 +318,14 @@ bool TPrefetchPool::EndAtFetchedHop(TPrefetchedPage& page,
   return false;
 }
 
-void TPrefetchPool::Erase(TSlot* slot) {
+void TRequestPool::Erase(TSlot* slot) {
   if (awaited_ == slot) awaited_ = nullptr;
   std::erase_if(slots_, [&](const std::unique_ptr<TSlot>& s) { return s.get() == slot; });
 }
 
 // A request ahead of the run relocates (see the header). A request the run
 // has passed stops at once: its document is dropped anyway.
-void TPrefetchPool::Relocating(THttpCli* client, bool& follow) {
+void TRequestPool::Relocating(THttpCli* client, bool& follow) {
   TSlot* slot = SlotOf(client);
   const std::string target = WithoutFragment(client->Location());
   if (!slot || fetched_.Contains(target)) {
@@ -337,16 +340,12 @@ void TPrefetchPool::Relocating(THttpCli* client, bool& follow) {
   slot->hops.push_back(target);
 }
 
-void TPrefetchPool::WaitForRoom() {
-  while (InFlight() >= parallel_ && !aborted_) WaitBriefly(kWaitSliceMs);
-}
-
-void TPrefetchPool::WaitBriefly(int maxMs) {
+void TRequestPool::WaitBriefly(int maxMs) {
   WaitForMessages(std::clamp(maxMs, 1, kWaitSliceMs));
   ProcessMessages();
 }
 
-void TPrefetchPool::AbortAll() {
+void TRequestPool::StopAll() {
   aborted_ = true;
   for (auto* list : {&slots_, &retired_}) {
     for (auto& slot : *list) {
@@ -355,11 +354,12 @@ void TPrefetchPool::AbortAll() {
   }
 }
 
-void TPrefetchPool::AbortAwaited() {
+void TRequestPool::SkipAwaited() {
   if (awaited_ && awaited_->state == TSlotState::Running) awaited_->client->Abort();
 }
 
-void TPrefetchPool::AbortStalled(int timeoutMs) {
+void TRequestPool::AbortStalled() {
+  const int timeoutMs = settings_.TimeoutMs;
   if (timeoutMs <= 0) return;
   const std::uint32_t now = GetTickCount();
   for (auto* list : {&slots_, &retired_}) {
@@ -373,7 +373,7 @@ void TPrefetchPool::AbortStalled(int timeoutMs) {
 }
 
 // Also notes the client's progress.
-bool TPrefetchPool::IsStalled(TSlot& slot, int timeoutMs, std::uint32_t now) {
+bool TRequestPool::IsStalled(TSlot& slot, int timeoutMs, std::uint32_t now) {
   THttpCli& client = *slot.client;
   if (client.State() == hsIdle) return false;  // ended; its done message is on its way
   if (client.State() != slot.watchedState || client.ReceivedBytes() != slot.watchedBytes) {
@@ -388,38 +388,39 @@ bool TPrefetchPool::IsStalled(TSlot& slot, int timeoutMs, std::uint32_t now) {
 }
 
 // The aborted client comes back with its request-done message.
-void TPrefetchPool::HoldForRetry(TSlot& slot) {
+void TRequestPool::HoldForRetry(TSlot& slot) {
   slot.client->ReceiveStream = nullptr;
   slot.client = nullptr;
-  slot.page = std::make_unique<TPrefetchedPage>();
+  slot.page = std::make_unique<TFetchedPage>();
   slot.state = TSlotState::Waiting;
   slot.held = true;
 }
 
-void TPrefetchPool::RequestDone(THttpCli* client, std::uint16_t error) {
+void TRequestPool::RequestDone(THttpCli* client, std::uint16_t error) {
   client->ReceiveStream = nullptr;
   idle_.push_back(client);
   auto byClient = [&](const std::unique_ptr<TSlot>& slot) { return slot->client == client; };
   if (std::erase_if(retired_, byClient)) return;
   for (auto& slot : slots_) {
     if (slot->client != client || slot->state != TSlotState::Running) continue;
-    TPrefetchedPage& page = *slot->page;
+    TFetchedPage& page = *slot->page;
     page.StatusCode = client->StatusCode();
     page.ReasonPhrase = client->ReasonPhrase();
     page.Error = error;
     page.Location = client->Location();
     page.ContentType = client->ContentType();
     page.ReceivedBytes = client->ReceivedBytes();
-    slot->credentialsChanged = client->Username != slot->username ||
-                               client->Password != slot->password ||
-                               client->AuthOrigin != slot->authOrigin;
+    if (client->Username != slot->username || client->Password != slot->password ||
+        client->AuthOrigin != slot->authOrigin) {
+      page.Credentials = TPageCredentials{client->Username, client->Password, client->AuthOrigin};
+    }
     slot->client = nullptr;
     slot->state = TSlotState::Done;
     return;
   }
 }
 
-THttpCli* TPrefetchPool::IdleClient() {
+THttpCli* TRequestPool::IdleClient() {
   if (!idle_.empty()) {
     THttpCli* client = idle_.back();
     idle_.pop_back();
@@ -431,30 +432,11 @@ THttpCli* TPrefetchPool::IdleClient() {
     RequestDone(raw, error);
   };
   raw->OnRelocate = [this, raw](TObject*, bool& follow) { Relocating(raw, follow); };
+  raw->Recorder = recorder_;
   clients_.push_back(std::move(client));
   return raw;
 }
 
-void TPrefetchPool::DiscardClient(THttpCli* client) {
+void TRequestPool::DiscardClient(THttpCli* client) {
   std::erase_if(clients_, [&](const std::unique_ptr<THttpCli>& c) { return c.get() == client; });
-}
-
-void TPrefetchPool::CopySettings(THttpCli& client) const {
-  client.Sender = model_.Sender;
-  client.Agent = model_.Agent;
-  client.Accept = model_.Accept;
-  client.Reference = model_.Reference;
-  client.Username = model_.Username;
-  client.Password = model_.Password;
-  client.AuthOrigin = model_.AuthOrigin;
-  client.ProxyUsername = model_.ProxyUsername;
-  client.ProxyPassword = model_.ProxyPassword;
-  client.NoCache = model_.NoCache;
-  client.ModifiedSince = model_.ModifiedSince;
-  client.Cookie = model_.Cookie;
-  client.ContentTypePost = model_.ContentTypePost;
-  client.SslCAFile = model_.SslCAFile;
-  client.SslVerifyPeer = model_.SslVerifyPeer;
-  client.MaxDocSize = model_.MaxDocSize;
-  client.SetMultiThreaded(model_.MultiThreaded());
 }

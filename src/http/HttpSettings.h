@@ -1,0 +1,35 @@
+// Everything a request of the crawl is made with, apart from its address:
+// one copyable value that several clients share, applied to a client in one
+// place, so that a new setting cannot go missing from some of them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "HttpProt.h"
+
+struct THttpSettings {
+  std::string Agent = "Mozilla/3.0 (compatible)";
+  std::string Accept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
+  // "host" or "host:port" (ProxyPort when the text names none); empty: direct.
+  std::string Proxy;
+  std::string ProxyPort = "80";
+  std::string ProxyUsername, ProxyPassword;
+  // Site credentials and the origin they are for (see THttpCli::AuthOrigin).
+  std::string Username, Password, AuthOrigin;
+  bool NoCache = false;
+  std::string SslCAFile;
+  bool SslVerifyPeer = true;
+  std::int64_t MaxDocSize = kDefaultMaxDocSize;  // 0: no limit
+  // A request that shows no progress for this long is aborted; 0: never.
+  int TimeoutMs = 0;
+
+  // The credentials a client holds after a request (an address's user
+  // information sets them): what the next request in the run's order uses.
+  void TakeCredentialsOf(const THttpCli& client);
+  bool SameCredentialsAs(const THttpCli& client) const;
+  bool operator==(const THttpSettings&) const = default;
+};
+
+// Sets every field of `settings` on the client (synchronous pumping).
+void ApplyTo(const THttpSettings& settings, THttpCli& client);
