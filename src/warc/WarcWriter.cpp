@@ -22,6 +22,10 @@ namespace {
 constexpr std::string_view kRequestType = "application/http;msgtype=request";
 constexpr std::string_view kResponseType = "application/http;msgtype=response";
 constexpr std::string_view kFieldsType = "application/warc-fields";
+// The records are compressed on the crawl's thread, as its pages arrive:
+// zlib's fastest level makes pages about three times faster than its
+// default (about 75 MB/s against 23 in bench_warc), for files a fifth larger.
+constexpr int kCompressionLevel = Z_BEST_SPEED;
 
 std::string SystemText(int error) { return std::strerror(error); }
 
@@ -119,7 +123,8 @@ TWarcWriter::TWarcWriter(const std::string& path, TWarcCompression compression) 
     ::close(fd_);
     throw EWarcError(path + " is no regular file");
   }
-  if (compression == TWarcCompression::GzipPerRecord) gzip_ = std::make_unique<TGzipMemberWriter>();
+  if (compression == TWarcCompression::GzipPerRecord)
+    gzip_ = std::make_unique<TGzipMemberWriter>(kCompressionLevel);
 }
 
 TWarcWriter::~TWarcWriter() { ::close(fd_); }
@@ -147,7 +152,8 @@ void TWarcWriter::WriteExchange(const TWarcExchange& exchange) {
   if (!exchange.ResponseBytes.empty()) {
     responseId = AppendHttpRecord("response", exchange, date, requestId);
   }
-  if (exchange.Error != 0) AppendFailure(exchange, date, requestId.empty() ? responseId : requestId);
+  if (exchange.Error != 0)
+    AppendFailure(exchange, date, requestId.empty() ? responseId : requestId);
   WritePending();
 }
 
@@ -168,7 +174,8 @@ std::string TWarcWriter::AppendHttpRecord(std::string_view type, const TWarcExch
   std::string id = NewRecordId();
   std::string header = StartHeader(type, id, date);
   AddField(header, "WARC-Target-URI", UriValue(exchange.TargetUri));
-  if (!exchange.IpAddress.empty()) AddField(header, "WARC-IP-Address", FieldValue(exchange.IpAddress));
+  if (!exchange.IpAddress.empty())
+    AddField(header, "WARC-IP-Address", FieldValue(exchange.IpAddress));
   if (!concurrentTo.empty()) AddField(header, "WARC-Concurrent-To", concurrentTo);
   bool request = type == "request";
   AppendRecord(std::move(header), request ? kRequestType : kResponseType,

@@ -35,7 +35,7 @@ class TInflater {
 class TGzipMemberWriter {
  public:
   // Throws EWarcError when zlib has no memory for the stream.
-  explicit TGzipMemberWriter(int level = Z_DEFAULT_COMPRESSION);
+  explicit TGzipMemberWriter(int level);
   ~TGzipMemberWriter();
   TGzipMemberWriter(const TGzipMemberWriter&) = delete;
   TGzipMemberWriter& operator=(const TGzipMemberWriter&) = delete;
