@@ -26,7 +26,8 @@ bool ParseStatusLine(std::string_view line, THttpMessage& message) {
   if (space == std::string_view::npos) return false;
   std::string_view rest = TrimBlanks(line.substr(space + 1));
   int status = 0;
-  auto [end, error] = std::from_chars(rest.data(), rest.data() + std::min<std::size_t>(rest.size(), 3), status);
+  auto [end, error] =
+      std::from_chars(rest.data(), rest.data() + std::min<std::size_t>(rest.size(), 3), status);
   if (error != std::errc() || end != rest.data() + 3 || status < 100) return false;
   message.Status = status;
   message.Reason.assign(TrimBlanks(rest.substr(3)));
@@ -81,7 +82,8 @@ std::optional<std::uint64_t> ChunkSize(std::string_view line) {
   line = TrimBlanks(line.substr(0, std::min(line.find(';'), line.size())));
   std::uint64_t size = 0;
   auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), size, 16);
-  if (line.empty() || line.size() > 15 || error != std::errc() || end != line.data() + line.size()) {
+  if (line.empty() || line.size() > 15 || error != std::errc() ||
+      end != line.data() + line.size()) {
     return std::nullopt;
   }
   return size;
@@ -105,8 +107,10 @@ bool Dechunk(std::string_view raw, std::string& body, std::string& problem) {
     }
     body.append(raw.substr(0, *size));
     raw.remove_prefix(*size);
-    if (raw.starts_with("\r\n")) raw.remove_prefix(2);
-    else if (raw.starts_with("\n")) raw.remove_prefix(1);
+    if (raw.starts_with("\r\n"))
+      raw.remove_prefix(2);
+    else if (raw.starts_with("\n"))
+      raw.remove_prefix(1);
     else if (!raw.empty()) {
       problem = "chunk data longer than its size in the HTTP body";
       return false;
@@ -146,8 +150,8 @@ bool Inflate(int windowBits, std::string_view input, std::size_t limit, std::str
       return false;
     }
     if (result == Z_STREAM_END) {
-      bool nextMember = windowBits == kGzipWindowBits && z.avail_in >= 2 &&
-                        z.next_in[0] == 0x1f && z.next_in[1] == 0x8b;
+      bool nextMember = windowBits == kGzipWindowBits && z.avail_in >= 2 && z.next_in[0] == 0x1f &&
+                        z.next_in[1] == 0x8b;
       if (!nextMember) break;
       inflater.Reset();  // gzip members one after the other make one body
       continue;
@@ -210,7 +214,8 @@ std::optional<bool> TakeBody(std::string_view raw, TFraming& framing, std::size_
     whole = Dechunk(raw, message.Body, problem);
   } else if (framing.contentLength) {
     whole = raw.size() >= *framing.contentLength;
-    message.Body.assign(raw.substr(0, static_cast<std::size_t>(std::min<std::uint64_t>(raw.size(), *framing.contentLength))));
+    message.Body.assign(raw.substr(
+        0, static_cast<std::size_t>(std::min<std::uint64_t>(raw.size(), *framing.contentLength))));
     if (!whole) problem = "HTTP body shorter than its Content-Length";
   } else {
     message.Body.assign(raw);

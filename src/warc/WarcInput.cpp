@@ -235,8 +235,9 @@ void TWarcInput::Report(std::uint64_t offset, const std::string& problem) {
 
 std::uint64_t TWarcInput::FileOffset(std::uint64_t position) const {
   if (mode_ != kGzip) return position;
-  auto after = std::upper_bound(members_.begin(), members_.end(), position,
-                                [](std::uint64_t p, const TMember& m) { return p < m.decodedStart; });
+  auto after =
+      std::upper_bound(members_.begin(), members_.end(), position,
+                       [](std::uint64_t p, const TMember& m) { return p < m.decodedStart; });
   return after == members_.begin() ? 0 : std::prev(after)->fileOffset;
 }
 

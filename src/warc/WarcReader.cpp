@@ -57,7 +57,8 @@ std::int64_t TakeNamedFields(TWarcRecord& record) {
   }
   // wget's WARC/1.0 records write the address as "<http://...>".
   std::string& uri = record.TargetUri;
-  if (uri.size() >= 2 && uri.front() == '<' && uri.back() == '>') uri = uri.substr(1, uri.size() - 2);
+  if (uri.size() >= 2 && uri.front() == '<' && uri.back() == '>')
+    uri = uri.substr(1, uri.size() - 2);
   return length;
 }
 
@@ -153,7 +154,8 @@ bool TWarcReader::StartsRecord() {
   std::size_t digits = line.find_first_not_of("0123456789");
   if (digits == 0 || digits > 3 || digits == std::string_view::npos) return false;
   std::size_t end = line.find_first_not_of(" \t", digits);
-  return end != std::string_view::npos && (line.substr(end).starts_with("\r\n") || line[end] == '\n');
+  return end != std::string_view::npos &&
+         (line.substr(end).starts_with("\r\n") || line[end] == '\n');
 }
 
 // Consumes the byte at the position, then everything up to the next version

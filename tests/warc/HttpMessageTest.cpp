@@ -25,7 +25,8 @@ std::string WithBody(const std::string& fields, const std::string& body) {
 TEST(ParseHttpResponse, StatusReasonHeaderLinesAndNamedFields) {
   std::string problem;
   auto message = ParseHttpResponse(
-      "HTTP/1.0 301 Moved Permanently\r\nlocation: /new\r\nContent-Type: text/html; charset=koi8-r\r\n"
+      "HTTP/1.0 301 Moved Permanently\r\nlocation: /new\r\nContent-Type: text/html; "
+      "charset=koi8-r\r\n"
       "X-Folded: a\r\n b\r\n\r\n",
       kNoLimit, problem);
   ASSERT_TRUE(message);
@@ -33,9 +34,9 @@ TEST(ParseHttpResponse, StatusReasonHeaderLinesAndNamedFields) {
   EXPECT_EQ(message->Reason, "Moved Permanently");
   EXPECT_EQ(message->Location, "/new");
   EXPECT_EQ(message->ContentType, "text/html; charset=koi8-r");
-  EXPECT_EQ(message->HeaderLines, (std::vector<std::string>{"location: /new",
-                                                            "Content-Type: text/html; charset=koi8-r",
-                                                            "X-Folded: a", " b"}));
+  EXPECT_EQ(message->HeaderLines,
+            (std::vector<std::string>{"location: /new", "Content-Type: text/html; charset=koi8-r",
+                                      "X-Folded: a", " b"}));
   EXPECT_TRUE(message->Complete);
   EXPECT_EQ(problem, "");
   // LF alone, no reason.
@@ -63,11 +64,14 @@ TEST(ParseHttpResponse, ChunksAreJoined) {
   EXPECT_EQ(Parsed(WithBody(te, Chunked("hello world", 4))), "hello world | whole");
   EXPECT_EQ(Parsed(WithBody(te, "5;name=v\r\nhello\r\n0\r\nTrailer: x\r\n\r\n")), "hello | whole");
   EXPECT_EQ(Parsed(WithBody(te, "5\nhello\n6\n world\n0\n\n")), "hello world | whole");
-  EXPECT_EQ(Parsed(WithBody("Transfer-Encoding: Chunked\r\nContent-Length: 2\r\n", Chunked("abc", 1))),
-            "abc | whole");
-  EXPECT_EQ(Parsed(WithBody(te, "5\r\nhello\r\n6\r\n wo")), "hello wo | part: chunked HTTP body cut short");
+  EXPECT_EQ(
+      Parsed(WithBody("Transfer-Encoding: Chunked\r\nContent-Length: 2\r\n", Chunked("abc", 1))),
+      "abc | whole");
+  EXPECT_EQ(Parsed(WithBody(te, "5\r\nhello\r\n6\r\n wo")),
+            "hello wo | part: chunked HTTP body cut short");
   EXPECT_EQ(Parsed(WithBody(te, "5\r\nhello\r\n")), "hello | part: chunked HTTP body cut short");
-  EXPECT_EQ(Parsed(WithBody(te, "5\r\nhello\r\nzz\r\n")), "hello | part: bad chunk size in the HTTP body");
+  EXPECT_EQ(Parsed(WithBody(te, "5\r\nhello\r\nzz\r\n")),
+            "hello | part: bad chunk size in the HTTP body");
   EXPECT_EQ(Parsed(WithBody(te, "3\r\nhello\r\n0\r\n\r\n")),
             "hel | part: chunk data longer than its size in the HTTP body");
   // Sizes far beyond the block: the data there is all there is.
@@ -86,10 +90,13 @@ TEST(ParseHttpResponse, GzipAndDeflateBodiesAreDecoded) {
                             Chunked(gzip, 100))),
             page + " | whole");
   // Members one after the other make one body.
-  EXPECT_EQ(Parsed(WithBody("Content-Encoding: gzip\r\n", Gzipped("ab") + Gzipped("cd"))), "abcd | whole");
+  EXPECT_EQ(Parsed(WithBody("Content-Encoding: gzip\r\n", Gzipped("ab") + Gzipped("cd"))),
+            "abcd | whole");
   // "deflate" comes with zlib's wrapping, or raw from some servers.
-  EXPECT_EQ(Parsed(WithBody("Content-Encoding: deflate\r\n", Deflated(page, 15))), page + " | whole");
-  EXPECT_EQ(Parsed(WithBody("Content-Encoding: deflate\r\n", Deflated(page, -15))), page + " | whole");
+  EXPECT_EQ(Parsed(WithBody("Content-Encoding: deflate\r\n", Deflated(page, 15))),
+            page + " | whole");
+  EXPECT_EQ(Parsed(WithBody("Content-Encoding: deflate\r\n", Deflated(page, -15))),
+            page + " | whole");
   // Codings stack in the order they were applied.
   EXPECT_EQ(Parsed(WithBody("Content-Encoding: gzip, identity\r\nContent-Encoding: deflate\r\n",
                             Deflated(gzip, 15))),
@@ -142,7 +149,8 @@ TEST(ParseHttpResponse, InterimAnswersArePassedOverAndSomeStatusesHaveNoBody) {
   EXPECT_EQ(message->Status, 200);
   EXPECT_EQ(message->Body, "final");
   for (const char* status : {"204 No Content", "304 Not Modified", "101 Switching Protocols"}) {
-    message = ParseHttpResponse(std::string("HTTP/1.1 ") + status + "\r\n\r\nbytes", kNoLimit, problem);
+    message =
+        ParseHttpResponse(std::string("HTTP/1.1 ") + status + "\r\n\r\nbytes", kNoLimit, problem);
     ASSERT_TRUE(message);
     EXPECT_EQ(message->Body, "");
     EXPECT_TRUE(message->Complete);
@@ -154,7 +162,8 @@ TEST(ParseHttpResponse, InterimAnswersArePassedOverAndSomeStatusesHaveNoBody) {
 
 TEST(ParseHttpResponse, AHeaderCutShortIsAPartWithWhatItHas) {
   std::string problem;
-  auto message = ParseHttpResponse("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Le", kNoLimit, problem);
+  auto message = ParseHttpResponse("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Le",
+                                   kNoLimit, problem);
   ASSERT_TRUE(message);
   EXPECT_EQ(message->Status, 200);
   EXPECT_EQ(message->ContentType, "text/html");

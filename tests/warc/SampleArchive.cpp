@@ -15,7 +15,8 @@ void WriteSample(const std::string& path, TWarcCompression compression) {
   writer.WriteInfo({{"software", "Tirasel 1.0"}, {"format", "WARC File Format 1.1"}});
   writer.WriteExchange(Exchange("/", Page(1)));
   TWarcExchange chunked = Exchange("/chunked.html", "");
-  chunked.ResponseBytes = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + Chunked(Page(2), 50);
+  chunked.ResponseBytes =
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + Chunked(Page(2), 50);
   writer.WriteExchange(chunked);
   TWarcExchange gzip = Exchange("/gzip.html", "");
   std::string encoded = Gzipped(Page(3));

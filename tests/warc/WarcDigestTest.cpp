@@ -12,7 +12,8 @@ TEST(Base32, TheAlphabetAndPaddingOfTheStandardVectors) {
   EXPECT_EQ(Base32("foob"), "MZXW6YQ=");
   EXPECT_EQ(Base32("fooba"), "MZXW6YTB");
   EXPECT_EQ(Base32("foobar"), "MZXW6YTBOI======");
-  EXPECT_EQ(Base32(std::string("\xff\xff\xff\xff\xff\x00\x00\x00\x00\x00", 10)), "77777777AAAAAAAA");
+  EXPECT_EQ(Base32(std::string("\xff\xff\xff\xff\xff\x00\x00\x00\x00\x00", 10)),
+            "77777777AAAAAAAA");
 }
 
 TEST(WarcSha1Digest, Sha1InBase32WithItsLabel) {

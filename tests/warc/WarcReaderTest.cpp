@@ -161,8 +161,9 @@ TEST(WarcReader, AFileCutAnywhereGivesTheWholeRecordsBeforeTheCutAndReportsTheCu
     TArchive archive = ReadBytes(plain.bytes.substr(0, cut));
     TCutExpectation expected = AfterCut(plain, blockEnds, plain.offsets, cut);
     ASSERT_EQ(Summaries(archive.records), expected.summaries) << "plain, cut at " << cut;
-    ASSERT_EQ(archive.DamageOffsets(), expected.damageAt ? std::vector<std::uint64_t>{*expected.damageAt}
-                                                         : std::vector<std::uint64_t>{})
+    ASSERT_EQ(archive.DamageOffsets(), expected.damageAt
+                                           ? std::vector<std::uint64_t>{*expected.damageAt}
+                                           : std::vector<std::uint64_t>{})
         << "plain, cut at " << cut;
   }
   // A record of a gzip member is whole when its member is.
@@ -171,8 +172,9 @@ TEST(WarcReader, AFileCutAnywhereGivesTheWholeRecordsBeforeTheCutAndReportsTheCu
     TArchive archive = ReadBytes(perRecord.substr(0, cut));
     TCutExpectation expected = AfterCut(plain, memberEnds, members, cut);
     ASSERT_EQ(Summaries(archive.records), expected.summaries) << "members, cut at " << cut;
-    ASSERT_EQ(archive.DamageOffsets(), expected.damageAt ? std::vector<std::uint64_t>{*expected.damageAt}
-                                                         : std::vector<std::uint64_t>{})
+    ASSERT_EQ(archive.DamageOffsets(), expected.damageAt
+                                           ? std::vector<std::uint64_t>{*expected.damageAt}
+                                           : std::vector<std::uint64_t>{})
         << "members, cut at " << cut;
   }
 }
@@ -202,7 +204,8 @@ TEST(WarcReader, ACorruptGzipMemberInTheMiddleCostsOnlyItsRecord) {
     std::vector<std::string> expected = plain.summaries;
     expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(bad));
     EXPECT_EQ(Summaries(archive.records), expected) << "member " << bad;
-    ASSERT_EQ(archive.DamageOffsets(), std::vector<std::uint64_t>{members[bad]}) << "member " << bad;
+    ASSERT_EQ(archive.DamageOffsets(), std::vector<std::uint64_t>{members[bad]})
+        << "member " << bad;
     EXPECT_NE(archive.damage[0].problem.find("gzip"), std::string::npos);
   }
 }
@@ -214,12 +217,14 @@ TEST(WarcReader, AWrongContentLengthCostsOnlyItsRecord) {
   for (int change : {-9, -1, 9, 100000}) {
     for (std::size_t bad : {2u, 8u}) {
       // The record's Content-Length changed, the bytes kept as they were.
-      std::string text = plain.bytes.substr(plain.offsets[bad], plain.offsets[bad + 1] - plain.offsets[bad]);
+      std::string text =
+          plain.bytes.substr(plain.offsets[bad], plain.offsets[bad + 1] - plain.offsets[bad]);
       std::size_t at = text.find("Content-Length: ") + 16;
       std::size_t digits = text.find("\r\n", at) - at;
       std::string length = std::to_string(std::stoll(text.substr(at, digits)) + change);
       text.replace(at, digits, length);
-      std::string edited = plain.bytes.substr(0, plain.offsets[bad]) + text + plain.bytes.substr(plain.offsets[bad + 1]);
+      std::string edited = plain.bytes.substr(0, plain.offsets[bad]) + text +
+                           plain.bytes.substr(plain.offsets[bad + 1]);
       std::vector<std::size_t> offsets = plain.offsets;
       for (std::size_t i = bad + 1; i < offsets.size(); ++i) offsets[i] += length.size() - digits;
       std::vector<std::size_t> members;
@@ -241,7 +246,8 @@ TEST(WarcReader, BytesBetweenRecordsAreReportedWhereTheyStartAndTheRecordsRead) 
   TPlainArchive plain = PlainArchive(3);
   std::vector<std::size_t> members;
   std::string gzip = PerRecordGzip(plain.bytes, plain.offsets, &members);
-  const std::string junk = "Not a record, WARC/1.1\r\nWARC/1.1 and more on the line\r\n\x01\xff\r\n";
+  const std::string junk =
+      "Not a record, WARC/1.1\r\nWARC/1.1 and more on the line\r\n\x01\xff\r\n";
   auto inserted = [](const std::string& bytes, std::size_t at, const std::string& what) {
     return bytes.substr(0, at) + what + bytes.substr(at);
   };
@@ -283,7 +289,8 @@ TEST(WarcReader, ABlockOverTheLimitIsCutAndTheRecordsAfterItAreRead) {
     EXPECT_EQ(archive.records[3].Block, Response("small"));
     EXPECT_FALSE(archive.records[3].BlockTruncated);
     // A block of exactly the limit is whole.
-    TArchive atLimit = ReadArchive(dir.Path("big.warc"), static_cast<std::int64_t>(Response("small").size()));
+    TArchive atLimit =
+        ReadArchive(dir.Path("big.warc"), static_cast<std::int64_t>(Response("small").size()));
     EXPECT_FALSE(atLimit.records[3].BlockTruncated);
     EXPECT_EQ(atLimit.records[3].Block, Response("small"));
   }
@@ -293,7 +300,8 @@ TEST(WarcReader, AFileWithoutRecordsIsOneReportAndAMissingFileAnError) {
   testsupport::SplitMix64 random(7);
   std::string noise(100000, '\0');
   for (char& c : noise) c = static_cast<char>(random.Next());
-  for (const std::string& bytes : {noise, std::string("\x1f\x8b", 2) + noise, std::string(5000, 'W')}) {
+  for (const std::string& bytes :
+       {noise, std::string("\x1f\x8b", 2) + noise, std::string(5000, 'W')}) {
     TArchive archive = ReadBytes(bytes);
     EXPECT_TRUE(archive.records.empty());
     EXPECT_EQ(archive.DamageOffsets(), std::vector<std::uint64_t>{0});

@@ -52,11 +52,12 @@ TEST(WarcWriter, RecordsKeepEveryFieldAndTheirDigestsMatchTheBlocks) {
     ASSERT_EQ(r.size(), 9u);
     std::vector<std::string> types;
     for (const TWarcRecord& record : r) types.push_back(record.Type);
-    EXPECT_EQ(types, (std::vector<std::string>{"warcinfo", "request", "response", "request",
-                                               "response", "metadata", "metadata", "request",
-                                               "response"}));
+    EXPECT_EQ(types,
+              (std::vector<std::string>{"warcinfo", "request", "response", "request", "response",
+                                        "metadata", "metadata", "request", "response"}));
 
-    const std::regex uuid("<urn:uuid:[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}>");
+    const std::regex uuid(
+        "<urn:uuid:[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}>");
     std::set<std::string> ids;
     for (const TWarcRecord& record : r) {
       EXPECT_EQ(record.Version, "WARC/1.1");
@@ -146,7 +147,8 @@ TEST(WarcWriter, AKilledRunLeavesEveryWholeExchangeReadable) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     TWarcWriter writer(path);
-    for (int i = 0; i < kExchanges; ++i) writer.WriteExchange(Exchange("/p" + std::to_string(i), Page(i)));
+    for (int i = 0; i < kExchanges; ++i)
+      writer.WriteExchange(Exchange("/p" + std::to_string(i), Page(i)));
     _exit(0);
   }
   auto deadline = testsupport::After(60000);
@@ -174,7 +176,8 @@ TEST(WarcWriter, AKilledRunLeavesEveryWholeExchangeReadable) {
 
 TEST(WarcWriter, APlaceWhereNoArchiveCanBeWrittenFailsWithItsName) {
   TTempDir dir;
-  for (const std::string& path : {dir.Path(), dir.Path("missing/a.warc.gz"), std::string("/dev/null")}) {
+  for (const std::string& path :
+       {dir.Path(), dir.Path("missing/a.warc.gz"), std::string("/dev/null")}) {
     try {
       TWarcWriter writer(path);
       ADD_FAILURE() << path << " was opened";

@@ -41,9 +41,17 @@ struct TSite {
 
 // wget's archive of the site; `compressed` chooses .warc.gz or .warc.
 TArchive WgetArchive(const TSite& site, const TTempDir& dir, bool compressed) {
-  std::vector<std::string> argv = {"/usr/bin/wget", "--recursive", "--level=2", "-q", "-e", "robots=off",
-                                   "--no-warc-keep-log", "--warc-file=" + dir.Path("site"),
-                                   "-P", dir.Path("files"), site.web.Url("/")};
+  std::vector<std::string> argv = {"/usr/bin/wget",
+                                   "--recursive",
+                                   "--level=2",
+                                   "-q",
+                                   "-e",
+                                   "robots=off",
+                                   "--no-warc-keep-log",
+                                   "--warc-file=" + dir.Path("site"),
+                                   "-P",
+                                   dir.Path("files"),
+                                   site.web.Url("/")};
   if (!compressed) argv.insert(argv.begin() + 1, "--no-warc-compression");
   // wget exits with 8 for the page that is missing on purpose.
   EXPECT_EQ(testsupport::RunProgram(argv, 60000), 8);
@@ -72,10 +80,8 @@ TEST(WgetArchive, ResponsesComeBackWithTheirAddressesStatusesAndBodies) {
       answers[record.TargetUri] = {message->Status, body};
     }
     const std::map<std::string, std::pair<int, std::string>> expected = {
-        {site.web.Url("/"), {200, kIndex}},
-        {site.web.Url("/a.html"), {200, kA}},
-        {site.web.Url("/dir/c.html"), {200, kC}},
-        {site.web.Url("/old"), {302, "/a.html"}},
+        {site.web.Url("/"), {200, kIndex}},           {site.web.Url("/a.html"), {200, kA}},
+        {site.web.Url("/dir/c.html"), {200, kC}},     {site.web.Url("/old"), {302, "/a.html"}},
         {site.web.Url("/missing.html"), {404, ""}},  // nginx's own page, not compared
         {site.web.Url("/big.html"), {200, site.big}},
     };
