@@ -10,9 +10,10 @@
 // skipped, and reading goes on at the next gzip member or "WARC/1." line.
 // A damaged record is never handed out.
 //
-// Memory is bounded by maxBlockBytes (a record's block is held up to that
-// many bytes, twice while it is checked) plus a few MiB, whatever the size
-// of the archive or of its records.
+// Memory is bounded by a small multiple of maxBlockBytes (a block within
+// the limit is held in the read window while it is checked, and copied into
+// the record) plus a few MiB, whatever the size of the archive or of its
+// records: the part of a larger block beyond the limit is skipped unread.
 //
 //   TWarcReader reader(path, 64 << 20, [](std::uint64_t offset, const std::string& problem) {...});
 //   TWarcRecord record;
