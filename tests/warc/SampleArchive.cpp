@@ -24,16 +24,9 @@ void WriteSample(const std::string& path, TWarcCompression compression) {
   writer.WriteExchange(gzip);
   TWarcExchange big = Exchange("/big.html", std::string(1 << 20, 'x'));
   writer.WriteExchange(big);
-  TWarcExchange cut = Exchange("/cut.html", "");
-  cut.ResponseBytes = Response(Page(4)).substr(0, 120);
-  cut.Error = 10054;
-  cut.Reason = "Connection reset by peer";
-  writer.WriteExchange(cut);
-  TWarcExchange refused;
-  refused.TargetUri = "http://127.0.0.1:9/";
-  refused.Error = 10061;
-  refused.Reason = "Connection refused";
-  writer.WriteExchange(refused);
+  writer.WriteExchange(
+      Failed("/cut.html", Response(Page(4)).substr(0, 120), 10054, "Connection reset by peer"));
+  writer.WriteExchange(Unsent("http://127.0.0.1:9/", 10061, "Connection refused"));
   writer.WriteExchange(Exchange("/odd path/\xe4.html", Page(5)));
 }
 

@@ -67,6 +67,27 @@ inline TWarcExchange Exchange(const std::string& path, const std::string& body,
   return exchange;
 }
 
+// An exchange that failed after `received` had arrived.
+inline TWarcExchange Failed(const std::string& path, const std::string& received,
+                            std::uint16_t error, const std::string& reason) {
+  TWarcExchange exchange = Exchange(path, "");
+  exchange.ResponseBytes = received;
+  exchange.Error = error;
+  exchange.Reason = reason;
+  return exchange;
+}
+
+// An exchange that failed before anything was sent.
+inline TWarcExchange Unsent(const std::string& uri, std::uint16_t error,
+                            const std::string& reason) {
+  TWarcExchange exchange;
+  exchange.TargetUri = uri;
+  exchange.Error = error;
+  exchange.Reason = reason;
+  exchange.TimeMs = 1714564800123;
+  return exchange;
+}
+
 // Pages of some size and variety, for archives that need several records.
 inline std::string Page(int n) {
   std::string page = "<html><title>Page " + std::to_string(n) + "</title><body>";

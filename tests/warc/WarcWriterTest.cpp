@@ -23,17 +23,10 @@ using namespace warctest;
 void WriteEveryKindOfExchange(TWarcWriter& writer) {
   writer.WriteInfo({{"software", "Tirasel 1.0"}, {"bad\nname", "two\r\nlines"}});
   writer.WriteExchange(Exchange("/a.html", "<html>A</html>"));
-  TWarcExchange timedOut = Exchange("/slow.html", "");
-  timedOut.ResponseBytes = "HTTP/1.1 200 OK\r\nContent-Le";  // the header never ended
-  timedOut.Error = 10060;
-  timedOut.Reason = "Timeout\r\nafter 30 s";
-  writer.WriteExchange(timedOut);
-  TWarcExchange unresolved;
-  unresolved.TargetUri = "http://nowhere.invalid/";
-  unresolved.Error = 11001;
-  unresolved.Reason = "Host not found";
-  unresolved.TimeMs = 1714564800123;
-  writer.WriteExchange(unresolved);
+  // The header never ended.
+  writer.WriteExchange(
+      Failed("/slow.html", "HTTP/1.1 200 OK\r\nContent-Le", 10060, "Timeout\r\nafter 30 s"));
+  writer.WriteExchange(Unsent("http://nowhere.invalid/", 11001, "Host not found"));
   TWarcExchange oddAddress = Exchange("/a b/\xe4?q=\x01", "x");
   writer.WriteExchange(oddAddress);
   writer.WriteExchange(TWarcExchange{});  // nothing happened: no record
