@@ -170,13 +170,13 @@ bool TWarcInput::StartMember() {
   }
   if (!resyncing_) Report(inFileOffset_ + inBegin_, "bytes that are no gzip member");
   resyncing_ = true;
+  ++inBegin_;
   SkipToNextMember();
   return false;
 }
 
-// Moves inBegin_ past the byte there to the next gzip magic, or to the end.
+// Moves inBegin_ to the next gzip magic at or after it, or to the end.
 void TWarcInput::SkipToNextMember() {
-  ++inBegin_;
   for (;;) {
     std::string_view rest(in_.get() + inBegin_, inEnd_ - inBegin_);
     std::size_t at = rest.find(std::string_view(kGzipMagic, 3));
@@ -222,11 +222,11 @@ void TWarcInput::MemberDamaged(const std::string& problem) {
   if (from < end) damaged_.push_back({from, end});
   // The next member may begin anywhere after this one's start: among its
   // bytes when they are still here (a member cut short and followed by the
-  // next), else after the damage.
+  // next), else where the damage was found.
   if (member.fileOffset >= inFileOffset_ && member.fileOffset < inFileOffset_ + inEnd_) {
-    inBegin_ = static_cast<std::size_t>(member.fileOffset - inFileOffset_);
+    inBegin_ = static_cast<std::size_t>(member.fileOffset - inFileOffset_) + 1;
+    SkipToNextMember();
   }
-  if (inBegin_ < inEnd_) SkipToNextMember();
 }
 
 void TWarcInput::Report(std::uint64_t offset, const std::string& problem) {
