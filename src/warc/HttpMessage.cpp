@@ -130,18 +130,23 @@ bool IsZlibHeader(std::string_view data) {
 // problem, when the data is damaged, ends early or decodes to more.
 bool Inflate(int windowBits, std::string_view input, std::size_t limit, std::string& out,
              std::string& problem) {
+  constexpr std::size_t kMaxStep = std::size_t{1} << 30;  // zlib's counts are 32 bits wide
   TInflater inflater(windowBits);
   z_stream& z = inflater.Stream();
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
-  z.avail_in = static_cast<uInt>(std::min<std::size_t>(input.size(), 1u << 30));
   out.clear();
   std::size_t used = 0;
   // One byte beyond the limit tells a body of exactly `limit` bytes from a longer one.
   const std::size_t room = limit + 1;
   for (;;) {
+    if (z.avail_in == 0 && !input.empty()) {
+      std::size_t step = std::min(input.size(), kMaxStep);
+      z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
+      z.avail_in = static_cast<uInt>(step);
+      input.remove_prefix(step);
+    }
     if (used == out.size()) out.resize(std::min(room, std::max<std::size_t>(used * 2, 65536)));
     z.next_out = reinterpret_cast<Bytef*>(out.data() + used);
-    z.avail_out = static_cast<uInt>(std::min<std::size_t>(out.size() - used, 1u << 30));
+    z.avail_out = static_cast<uInt>(std::min(out.size() - used, kMaxStep));
     int result = inflate(&z, Z_NO_FLUSH);
     used = reinterpret_cast<char*>(z.next_out) - out.data();
     if (used > limit) {
@@ -156,8 +161,10 @@ bool Inflate(int windowBits, std::string_view input, std::size_t limit, std::str
       inflater.Reset();  // gzip members one after the other make one body
       continue;
     }
-    // Without room, the next turn makes more; without input, the data ended early.
-    if (result == Z_OK || (result == Z_BUF_ERROR && z.avail_out == 0)) continue;
+    // Without room or input, the next turn brings more; when there is no
+    // more input, the data ended early.
+    bool more = z.avail_out == 0 || !input.empty();
+    if (result == Z_OK || (result == Z_BUF_ERROR && more)) continue;
     out.resize(used);
     problem = result == Z_BUF_ERROR
                   ? "compressed HTTP body cut short"
@@ -220,8 +227,14 @@ std::optional<bool> TakeBody(std::string_view raw, TFraming& framing, std::size_
   } else {
     message.Body.assign(raw);
   }
-  for (auto coding = codings.rbegin(); whole && coding != codings.rend(); ++coding) {
-    whole = Decode(*coding, message.Body, limit, problem);
+  // A body cut short is decoded as far as it goes; the first problem is
+  // the one to tell.
+  for (auto coding = codings.rbegin(); coding != codings.rend(); ++coding) {
+    std::string codingProblem;
+    if (!Decode(*coding, message.Body, limit, codingProblem) && whole) {
+      whole = false;
+      problem = codingProblem;
+    }
   }
   if (message.Body.size() > limit) {
     message.Body.resize(limit);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "SplitMix.h"
 #include "WarcTestArchives.h"
 
 namespace {
@@ -114,6 +115,17 @@ TEST(ParseHttpResponse, CompressedBodiesThatAreDamagedCutOrTooLargeAreParts) {
   std::string cut = Parsed(WithBody(encoded, gzip.substr(0, gzip.size() - 10)));
   EXPECT_TRUE(cut.ends_with(" | part: compressed HTTP body cut short")) << cut;
   EXPECT_TRUE(page.starts_with(cut.substr(0, cut.find(" | "))));
+  // Chunks cut short: what arrived is decoded as far as it goes.
+  std::string text;
+  testsupport::SplitMix64 random(3);
+  while (text.size() < 20000) text += "wort" + std::to_string(random.Below(100000)) + " ";
+  const std::string chunks = Chunked(Gzipped(text), 1000);
+  std::string part = Parsed(WithBody("Content-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n",
+                                     chunks.substr(0, chunks.size() / 2)));
+  std::size_t decoded = part.find(" | ");
+  EXPECT_GT(decoded, 1000u);
+  EXPECT_EQ(part.substr(decoded), " | part: chunked HTTP body cut short");
+  EXPECT_TRUE(text.starts_with(part.substr(0, decoded)));
   // A bomb: 16 MiB of zeros in 16 KiB stops at the limit.
   const std::string bomb = Deflated(std::string(16 << 20, '\0'), 31, 9);
   std::string problem;
