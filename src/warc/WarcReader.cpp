@@ -74,8 +74,9 @@ void SetField(TWarcFields& fields, std::size_t index, std::string_view name,
   fields[index].second.assign(value);
 }
 
-}  // namespace
-
+// Fills the record's Version, Fields and named fields from its header (the
+// version line, the field lines and the blank line). Returns the
+// Content-Length, or -1 when it is missing or no number.
 std::int64_t ParseWarcHeader(std::string_view header, TWarcRecord& record) {
   std::string_view line;
   TakeLine(header, line);
@@ -95,6 +96,8 @@ std::int64_t ParseWarcHeader(std::string_view header, TWarcRecord& record) {
                       record.Fields.end());
   return TakeNamedFields(record);
 }
+
+}  // namespace
 
 TWarcFields ParseWarcFields(std::string_view block) {
   TWarcFields fields;

@@ -60,11 +60,6 @@ class TWarcReader {
   TWarcDamageHandler onDamage_;
 };
 
-// Fills the record's Version, Fields and named fields from its header (the
-// version line, the field lines and the blank line). Returns the
-// Content-Length, or -1 when it is missing or no number.
-std::int64_t ParseWarcHeader(std::string_view header, TWarcRecord& record);
-
 // The fields of an "application/warc-fields" block ("name: value" lines, as
 // in a warcinfo record or a failure's metadata record).
 TWarcFields ParseWarcFields(std::string_view block);
