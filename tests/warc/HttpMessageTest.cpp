@@ -16,7 +16,7 @@ std::string Parsed(const std::string& block, std::int64_t limit = kNoLimit) {
   std::string problem;
   std::optional<THttpMessage> message = ParseHttpResponse(block, limit, problem);
   if (!message) return "none: " + problem;
-  return message->Body + (message->Complete ? " | whole" : " | part: " + problem);
+  return message->Body + (message->Complete ? " | whole" : " | incomplete: " + problem);
 }
 
 std::string WithBody(const std::string& fields, const std::string& body) {
@@ -52,12 +52,12 @@ TEST(ParseHttpResponse, ContentLengthFramesTheBody) {
   EXPECT_EQ(Parsed(WithBody("Content-Length: 5\r\n", "hello")), "hello | whole");
   EXPECT_EQ(Parsed(WithBody("Content-Length: 5\r\n", "hello, and more")), "hello | whole");
   EXPECT_EQ(Parsed(WithBody("Content-Length: 9\r\n", "hello")),
-            "hello | part: HTTP body shorter than its Content-Length");
+            "hello | incomplete: HTTP body shorter than its Content-Length");
   // Without a length, or with one that is no number, the body runs to the block's end.
   EXPECT_EQ(Parsed(WithBody("", "to the end")), "to the end | whole");
   EXPECT_EQ(Parsed(WithBody("Content-Length: 5x\r\n", "to the end")), "to the end | whole");
   EXPECT_EQ(Parsed(WithBody("Content-Length: 5\r\n", "hello"), 3),
-            "hel | part: HTTP body longer than 3 bytes");
+            "hel | incomplete: HTTP body longer than 3 bytes");
 }
 
 TEST(ParseHttpResponse, ChunksAreJoined) {
@@ -69,16 +69,18 @@ TEST(ParseHttpResponse, ChunksAreJoined) {
       Parsed(WithBody("Transfer-Encoding: Chunked\r\nContent-Length: 2\r\n", Chunked("abc", 1))),
       "abc | whole");
   EXPECT_EQ(Parsed(WithBody(te, "5\r\nhello\r\n6\r\n wo")),
-            "hello wo | part: chunked HTTP body cut short");
-  EXPECT_EQ(Parsed(WithBody(te, "5\r\nhello\r\n")), "hello | part: chunked HTTP body cut short");
+            "hello wo | incomplete: chunked HTTP body cut short");
+  EXPECT_EQ(Parsed(WithBody(te, "5\r\nhello\r\n")),
+            "hello | incomplete: chunked HTTP body cut short");
   EXPECT_EQ(Parsed(WithBody(te, "5\r\nhello\r\nzz\r\n")),
-            "hello | part: bad chunk size in the HTTP body");
+            "hello | incomplete: bad chunk size in the HTTP body");
   EXPECT_EQ(Parsed(WithBody(te, "3\r\nhello\r\n0\r\n\r\n")),
-            "hel | part: chunk data longer than its size in the HTTP body");
+            "hel | incomplete: chunk data longer than its size in the HTTP body");
   // Sizes far beyond the block: the data there is all there is.
-  EXPECT_EQ(Parsed(WithBody(te, "ffffffffffff\r\nx")), "x | part: chunked HTTP body cut short");
+  EXPECT_EQ(Parsed(WithBody(te, "ffffffffffff\r\nx")),
+            "x | incomplete: chunked HTTP body cut short");
   EXPECT_EQ(Parsed(WithBody(te, "fffffffffffffffff\r\nx")),
-            " | part: bad chunk size in the HTTP body");
+            " | incomplete: bad chunk size in the HTTP body");
 }
 
 TEST(ParseHttpResponse, GzipAndDeflateBodiesAreDecoded) {
@@ -104,28 +106,29 @@ TEST(ParseHttpResponse, GzipAndDeflateBodiesAreDecoded) {
             page + " | whole");
 }
 
-TEST(ParseHttpResponse, CompressedBodiesThatAreDamagedCutOrTooLargeAreParts) {
+TEST(ParseHttpResponse, CompressedBodiesThatAreDamagedCutOrTooLargeAreIncomplete) {
   const std::string page = "<html>" + std::string(5000, 'w') + "</html>";
   const std::string gzip = Gzipped(page);
   const std::string encoded = "Content-Encoding: gzip\r\n";
   std::string damaged = gzip;
   for (std::size_t i = 12; i < 20; ++i) damaged[i] = static_cast<char>(~damaged[i]);
-  EXPECT_TRUE(Parsed(WithBody(encoded, damaged)).find(" | part: damaged compressed HTTP body: ") !=
-              std::string::npos);
+  EXPECT_TRUE(
+      Parsed(WithBody(encoded, damaged)).find(" | incomplete: damaged compressed HTTP body: ") !=
+      std::string::npos);
   std::string cut = Parsed(WithBody(encoded, gzip.substr(0, gzip.size() - 10)));
-  EXPECT_TRUE(cut.ends_with(" | part: compressed HTTP body cut short")) << cut;
+  EXPECT_TRUE(cut.ends_with(" | incomplete: compressed HTTP body cut short")) << cut;
   EXPECT_TRUE(page.starts_with(cut.substr(0, cut.find(" | "))));
   // Chunks cut short: what arrived is decoded as far as it goes.
   std::string text;
   testsupport::SplitMix64 random(3);
   while (text.size() < 20000) text += "wort" + std::to_string(random.Below(100000)) + " ";
   const std::string chunks = Chunked(Gzipped(text), 1000);
-  std::string part = Parsed(WithBody("Content-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n",
-                                     chunks.substr(0, chunks.size() / 2)));
-  std::size_t decoded = part.find(" | ");
+  std::string received = Parsed(WithBody("Content-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n",
+                                         chunks.substr(0, chunks.size() / 2)));
+  std::size_t decoded = received.find(" | ");
   EXPECT_GT(decoded, 1000u);
-  EXPECT_EQ(part.substr(decoded), " | part: chunked HTTP body cut short");
-  EXPECT_TRUE(text.starts_with(part.substr(0, decoded)));
+  EXPECT_EQ(received.substr(decoded), " | incomplete: chunked HTTP body cut short");
+  EXPECT_TRUE(text.starts_with(received.substr(0, decoded)));
   // A bomb: 16 MiB of zeros in 16 KiB stops at the limit.
   const std::string bomb = Deflated(std::string(16 << 20, '\0'), 31, 9);
   std::string problem;
@@ -137,7 +140,7 @@ TEST(ParseHttpResponse, CompressedBodiesThatAreDamagedCutOrTooLargeAreParts) {
   // Exactly the limit is whole.
   EXPECT_EQ(Parsed(WithBody(encoded, Gzipped("12345")), 5), "12345 | whole");
   EXPECT_EQ(Parsed(WithBody(encoded, Gzipped("123456")), 5),
-            "12345 | part: decoded HTTP body longer than 5 bytes");
+            "12345 | incomplete: decoded HTTP body longer than 5 bytes");
 }
 
 TEST(ParseHttpResponse, NoResponseOrACodingThatCannotBeUndoneIsNoMessage) {
@@ -172,7 +175,7 @@ TEST(ParseHttpResponse, InterimAnswersArePassedOverAndSomeStatusesHaveNoBody) {
   EXPECT_EQ(Parsed(interims + WithBody("", "x")), "none: more than 8 interim HTTP answers");
 }
 
-TEST(ParseHttpResponse, AHeaderCutShortIsAPartWithWhatItHas) {
+TEST(ParseHttpResponse, AHeaderCutShortIsAnIncompleteMessageWithWhatItHas) {
   std::string problem;
   auto message = ParseHttpResponse("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Le",
                                    kNoLimit, problem);
