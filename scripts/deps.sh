@@ -15,7 +15,7 @@ ensure_packages() {
 
 # What building needs.
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libjpeg-dev qt6-base-dev libgl-dev libssl-dev
-  libre2-dev)
+  libre2-dev zlib1g-dev)
 # What the window needs at run time: Qt's German texts for its message boxes
 # and file dialogs, and fonts with the metrics of the designed ones (Arial,
 # Courier New), so that the texts fit where the window places them.
@@ -24,8 +24,12 @@ RUN_PACKAGES=(qt6-translations-l10n fonts-liberation)
 # for the libraries' packages and `file` for which files are programs.
 PACKAGE_PACKAGES=(dpkg-dev file)
 # What the tests need besides: the fuzzers, the real servers the fixtures
-# start, the HTTP peers the benchmarks measure against, the validators of the
-# installed desktop files, and an X server with a window manager, keys and
-# close requests for the window.
+# start, the HTTP peers and the archive reader (Python) the benchmarks measure
+# against, the validators of the installed desktop files, and an X server
+# with a window manager, keys and close requests for the window.
 TEST_PACKAGES=(clang libclang-rt-14-dev nginx-light tinyproxy curl wget cewl xvfb xauth microsocks
-  dante-server desktop-file-utils appstream openbox xdotool wmctrl openssl ca-certificates)
+  dante-server desktop-file-utils appstream openbox xdotool wmctrl openssl ca-certificates python3)
+# The check of our web archives by an independent reader runs warcio under
+# node and npm. A node installed otherwise (NodeSource's package brings its
+# own npm and conflicts with Debian's) is used as it is.
+command -v npm >/dev/null || TEST_PACKAGES+=(nodejs npm)
