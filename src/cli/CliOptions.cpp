@@ -85,6 +85,13 @@ TSetter Flag(bool TCliOptions::*field) {
   };
 }
 
+TSetter Texts(std::vector<std::string> TCliOptions::*field) {
+  return [field](TCliOptions& options, const std::string& value, std::string&) {
+    (options.*field).push_back(value);
+    return true;
+  };
+}
+
 TSetter Pattern(std::vector<TAddressPattern> TCliOptions::*field) {
   return [field](TCliOptions& options, const std::string& value, std::string& error) {
     RE2::Options settings;
@@ -170,6 +177,15 @@ const std::vector<TOptionSpec>& OptionSpecs() {
       {"--list", "FILE",
        "start from the word list in FILE and continue it (default: an empty list)",
        Text(&TCliOptions::ListFile)},
+      {"--warc", "FILE",
+       "write every request and answer of the run to the web archive FILE (WARC 1.1, each "
+       "record gzip-compressed; default: none)",
+       Text(&TCliOptions::WarcFile)},
+      {"--from-warc", "FILE",
+       "take the pages from the web archive FILE instead of the network (repeatable); without "
+       "URL, harvest every HTML answer in the archives, in their order, following no link "
+       "(default: the network)",
+       Texts(&TCliOptions::FromWarc)},
       {"--output", "FILE", "write the word list to FILE (default: standard output)",
        Text(&TCliOptions::OutputFile)},
       {"--encoding", "ENC",
@@ -278,6 +294,7 @@ std::string OptionLine(const TOptionSpec& spec) {
 std::string CliUsage() {
   std::string text =
       "Usage: tirasel-cli [OPTION]... URL\n"
+      "       tirasel-cli [OPTION]... --from-warc FILE [--from-warc FILE]... [URL]\n"
       "\n"
       "Harvests the vocabulary of the web site at URL: fetches the page, follows its\n"
       "links to further pages of the same site, and collects every new word.\n"
@@ -354,7 +371,7 @@ std::optional<TCliOptions> ParseCliArguments(int argc, const char* const* argv,
     }
     if (options.Help || options.Version) return options;
   }
-  if (options.Url.empty()) {
+  if (options.Url.empty() && options.FromWarc.empty()) {
     error = "no URL given";
     return std::nullopt;
   }

@@ -41,6 +41,11 @@ struct TCliOptions {
   std::string Proxy;
   std::string ListFile;    // opened first, as the window's open command does
   std::string OutputFile;  // empty: standard output
+  // A web archive of every request and answer of the run; empty: none.
+  std::string WarcFile;
+  // Web archives the pages come from instead of the network; with no URL,
+  // every HTML answer in them is harvested, in archive order.
+  std::vector<std::string> FromWarc;
   TCliEncoding Encoding = TCliEncoding::Utf8;
   bool Ask = false;  // ask on the terminal instead of automatic mode
   bool Help = false;

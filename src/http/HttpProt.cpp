@@ -232,9 +232,7 @@ void THttpCli::StartRequest(THttpRequest RqType) {
 std::string THttpCli::TargetOrigin() const { return OriginOf(FUseTls, FTargetHost, FTargetPort); }
 
 std::string THttpCli::TargetUri() const {
-  const bool defaultPort = FTargetPort == DefaultPort(FUseTls);
-  return std::string(FUseTls ? "https://" : "http://") + FTargetHost +
-         (defaultPort ? "" : ":" + FTargetPort) + RequestTargetOf(FTargetPath);
+  return RequestUri(FUseTls, FTargetHost, FTargetPort, FTargetPath);
 }
 
 void THttpCli::RouteTo(const std::string& Scheme, const std::string& Host,

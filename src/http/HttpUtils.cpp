@@ -121,6 +121,19 @@ std::string UrlOrigin(const std::string& Url) {
   return OriginOf(EqualIgnoringAsciiCase(parts.Proto, "https"), parts.Host, parts.Port);
 }
 
+std::string RequestUri(bool Tls, std::string_view Host, std::string_view Port,
+                       std::string_view Path) {
+  const bool defaultPort = Port.empty() || Port == (Tls ? "443" : "80");
+  return std::string(Tls ? "https://" : "http://") + std::string(Host) +
+         (defaultPort ? "" : ":" + std::string(Port)) + RequestTargetOf(Path.empty() ? "/" : Path);
+}
+
+std::string RequestUriOf(const std::string& Address) {
+  TUrlParts parts = SplitUrl(Address);
+  return RequestUri(EqualIgnoringAsciiCase(parts.Proto, "https"), parts.Host, parts.Port,
+                    parts.Path);
+}
+
 bool IsSafeHeaderText(std::string_view Text) {
   return Text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }

@@ -29,6 +29,15 @@ std::optional<std::uint16_t> PortNumber(std::string_view Text);
 std::string OriginOf(bool Tls, std::string_view Host, std::string_view Port);
 std::string UrlOrigin(const std::string& Url);
 
+// The absolute address a request asks for, as an archive names it:
+// "scheme://host[:port]target", http for anything but https, the port only
+// when it is not the scheme's default, the target as sent
+// (RequestTargetOf; "/" for an empty path). RequestUriOf takes an address
+// as the client does (user information and fragment left out).
+std::string RequestUri(bool Tls, std::string_view Host, std::string_view Port,
+                       std::string_view Path);
+std::string RequestUriOf(const std::string& Address);
+
 // Whether a text may stand in a request header: no CR, LF or NUL.
 bool IsSafeHeaderText(std::string_view Text);
 

@@ -256,3 +256,23 @@ void TWarcInput::ForgetBefore(std::uint64_t position) {
   while (members_.size() >= 2 && members_[1].decodedStart <= position) members_.pop_front();
   while (!damaged_.empty() && damaged_.front().to <= position) damaged_.pop_front();
 }
+
+void TWarcInput::RestartAt(std::uint64_t fileOffset) {
+  if (mode_ == kUnknown) ReadMore();  // the mode is told by the file's first bytes
+  if (::lseek(fd_, static_cast<off_t>(fileOffset), SEEK_SET) < 0) {
+    throw EWarcError("reading the archive failed: " + SystemText(errno));
+  }
+  begin_ = end_ = 0;
+  // In an uncompressed file a position is the file offset; in a compressed
+  // one it counts from the member restarted at.
+  position_ = mode_ == kPlain ? fileOffset : 0;
+  previous_ = '\n';
+  atEnd_ = false;
+  inBegin_ = inEnd_ = 0;
+  inFileOffset_ = fileOffset;
+  fileEnded_ = false;
+  memberOpen_ = false;
+  resyncing_ = false;
+  members_.clear();
+  damaged_.clear();
+}

@@ -62,6 +62,13 @@ class TWarcInput {
   // The caller asks no more about positions before this one.
   void ForgetBefore(std::uint64_t position);
 
+  // Goes on from another place of the file: `fileOffset` must be where a
+  // gzip member begins (any byte of an uncompressed file). Position() is
+  // then the offset in an uncompressed file, else 0 (positions count from
+  // the member); earlier damage is forgotten. Throws EWarcError when the
+  // file cannot be read.
+  void RestartAt(std::uint64_t fileOffset);
+
  private:
   enum TMode { kUnknown, kPlain, kGzip };
   struct TMember {

@@ -133,6 +133,24 @@ bool TWarcReader::Next(TWarcRecord& record) {
   }
 }
 
+bool TWarcReader::ReadAt(std::uint64_t offset, std::uint64_t skip, TWarcRecord& record) {
+  // Positions after a restart count from the member, or are file offsets.
+  auto read = [&] { return input_.Position() - (input_.Compressed() ? 0 : restartOffset_); };
+  const bool onward =
+      restarted_ && input_.Compressed() && offset == restartOffset_ && read() <= skip;
+  if (!onward) {
+    restartOffset_ = offset;
+    restarted_ = true;
+    input_.RestartAt(offset);
+  }
+  while (read() < skip) {
+    if (input_.Window().empty() && !input_.ReadMore()) return false;
+    const std::uint64_t left = skip - read();
+    input_.Consume(static_cast<std::size_t>(std::min<std::uint64_t>(left, input_.Window().size())));
+  }
+  return Next(record);
+}
+
 // Skips the CR and LF bytes between records; false at the end of the file.
 bool TWarcReader::SkipBlankLines() {
   for (;;) {

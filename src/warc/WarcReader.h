@@ -39,6 +39,13 @@ class TWarcReader {
   // then left in no particular state. Throws EWarcError when reading the
   // file fails.
   bool Next(TWarcRecord& record);
+  // The record found earlier at `offset` (TWarcRecord::Offset), `skip`
+  // decompressed bytes after the start of the gzip member there (0 for
+  // the first record of a member and in an uncompressed file); false when
+  // no whole record is there any more. Reading on from one record to a
+  // later one of the same member does not inflate the member again from
+  // its start; in a file that is one gzip stream, any other step back does.
+  bool ReadAt(std::uint64_t offset, std::uint64_t skip, TWarcRecord& record);
 
  private:
   bool SkipBlankLines();
@@ -56,6 +63,9 @@ class TWarcReader {
   void DropRecord(std::uint64_t start, std::uint64_t end, const std::string& problem);
 
   TWarcInput input_;
+  // Where ReadAt last restarted the input, and whether it did at all.
+  std::uint64_t restartOffset_ = 0;
+  bool restarted_ = false;
   std::size_t maxBlockBytes_;
   TWarcDamageHandler onDamage_;
 };
