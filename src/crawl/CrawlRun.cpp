@@ -5,12 +5,12 @@
 
 #include "CodeSkip.h"
 #include "HTMLPars.h"
-#include "HttpUtils.h"
 #include "Messages.h"
 #include "PageCharset.h"
 #include "PrefetchPool.h"
 #include "QueueFilter.h"
 #include "Streams.h"
+#include "UrlFragment.h"
 #include "WordHarvest.h"
 
 struct TCrawlRun::TRunState {

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 
-#include "HttpUtils.h"
 #include "Messages.h"
+#include "UrlFragment.h"
+#include "UrlParts.h"
 
 namespace {
 
