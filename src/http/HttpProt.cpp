@@ -6,11 +6,11 @@
 #include "AsciiCase.h"
 #include "HttpUtils.h"
 #include "RequestTarget.h"
+#include "SocketErrors.h"
 #include "TlsErrors.h"
 #include "UrlOrigin.h"
 #include "UrlParts.h"
 #include "UrlResolve.h"
-#include "WSocketResolve.h"
 
 namespace {
 

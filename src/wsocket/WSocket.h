@@ -12,7 +12,7 @@
 // its virtual Do... operation, with the component as Sender. Every Error is
 // 16 bits: 0 for success, else a Windows Sockets code (WinSockErrors.h), a
 // SOCKS code (SocksErrors.h) or a TLS code (TlsErrors.h); WSocketErrorText
-// gives the text of the first and the last.
+// (SocketErrors.h) gives the text of the first and the last.
 //
 // Most events fire from the message loop, while the owning thread pumps
 // messages (Messages.h). Some also fire inside the call that causes them, as
@@ -35,6 +35,7 @@
 
 #include "Component.h"
 #include "Messages.h"
+#include "SocketErrors.h"
 #include "SocksErrors.h"
 #include "WSockbuf.h"
 #include "WSocketResolve.h"
