@@ -5,6 +5,7 @@
 
 #include "CodeSkip.h"
 #include "HTMLPars.h"
+#include "HttpDefaults.h"
 #include "Messages.h"
 #include "PageCharset.h"
 #include "PrefetchPool.h"
@@ -37,9 +38,9 @@ struct TCrawlRun::TRunState {
 };
 
 void ConfigureHttpCli1(THttpCli& http, TCrawlRun& run) {
-  http.ProxyPort = "80";
-  http.Agent = "Mozilla/3.0 (compatible)";
-  http.Accept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
+  http.ProxyPort = kDefaultProxyPort;
+  http.Agent = kDefaultUserAgent;
+  http.Accept = kDefaultAccept;
   http.NoCache = false;
   http.ContentTypePost = "application/x-www-form-urlencoded";
   http.SetMultiThreaded(false);
@@ -213,7 +214,7 @@ void TCrawlRun::FetchPage(const std::string& address) {
   buffer.Clear();
   http_.URL = address;
   http_.Proxy = proxy;
-  http_.ProxyPort = "80";
+  http_.ProxyPort = kDefaultProxyPort;
   http_.ReceiveStream = &buffer;
   try {
     http_.Get();

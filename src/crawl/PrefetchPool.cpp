@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "HttpDefaults.h"
 #include "Messages.h"
 #include "UrlFragment.h"
 #include "UrlParts.h"
@@ -181,7 +182,7 @@ void TPrefetchPool::Start(TSlot& slot) {
   CopySettings(*client);
   client->URL = slot.address;
   client->Proxy = proxy_();
-  client->ProxyPort = "80";
+  client->ProxyPort = kDefaultProxyPort;
   client->ReceiveStream = &slot.page->Body;
   slot.proxy = client->Proxy;
   slot.username = client->Username;
