@@ -1,15 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "GermanWords.h"
 #include "PageCharset.h"
 
 namespace {
-
-const std::string kUtf8Words =
-    "k\xC3\xB6nnen Stra\xC3\x9F"
-    "e";  // können Straße
-const std::string kCp1252Words =
-    "k\xF6nnen Stra\xDF"
-    "e";
 
 std::string Decoded(const std::string& contentType, const std::string& document) {
   std::optional<std::string> text = DecodePage(contentType, document);

@@ -1,17 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "GermanWords.h"
 #include "Utf8Text.h"
-
-namespace {
-
-const std::string kUtf8Words =
-    "k\xC3\xB6nnen Stra\xC3\x9F"
-    "e";  // können Straße
-const std::string kCp1252Words =
-    "k\xF6nnen Stra\xDF"
-    "e";
-
-}  // namespace
 
 TEST(Utf8Text, Windows1252AndReferencesRoundTrip) {
   EXPECT_EQ(Cp1252ToUtf8(kCp1252Words), kUtf8Words);
