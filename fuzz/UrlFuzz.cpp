@@ -12,6 +12,8 @@
 #include "FuzzServer.h"
 #include "HttpProt.h"
 #include "HttpUtils.h"
+#include "TextPositions.h"
+#include "UrlParts.h"
 
 namespace {
 

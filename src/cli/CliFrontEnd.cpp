@@ -14,9 +14,9 @@
 
 #include "CliObserver.h"
 #include "FileIO.h"
-#include "HttpUtils.h"
 #include "Messages.h"
 #include "OutputFilters.h"
+#include "UrlOrigin.h"
 #include "Utf8Text.h"
 #include "WordListFile.h"
 

@@ -152,6 +152,8 @@ TSetter Encoding() {
 }
 
 const std::vector<TOptionSpec>& OptionSpecs() {
+  static const std::string userAgentHelp =
+      std::string("the User-Agent header (default: \"") + kDefaultUserAgent + "\")";
   static const std::vector<TOptionSpec> specs = {
       {"--proxy", "HOST[:PORT]",
        "fetch through this HTTP proxy, port 80 when none is given (default: none)",
@@ -164,8 +166,7 @@ const std::vector<TOptionSpec>& OptionSpecs() {
        "Basic authorization towards the site, sent only to the scheme, host and port of URL "
        "(default: none)",
        InRequest(Credentials(&TCliOptions::AuthUser, &TCliOptions::AuthPassword))},
-      {"--user-agent", "TEXT", "the User-Agent header (default: \"Mozilla/3.0 (compatible)\")",
-       InRequest(Text(&TCliOptions::UserAgent))},
+      {"--user-agent", "TEXT", userAgentHelp.c_str(), InRequest(Text(&TCliOptions::UserAgent))},
       {"--ca-file", "FILE",
        "trust the certificates in FILE (PEM) for https too, besides the system's; SSL_CERT_FILE is "
        "honoured "

@@ -13,11 +13,10 @@
 
 #include "HttpProt.h"
 
-// Defaults, also shown by --help.
+// Defaults, also shown by --help; the user agent is the client's (HttpDefaults.h).
 inline constexpr int kDefaultTimeoutSeconds = 30;
 inline constexpr size_t kDefaultParallel = 4;
 inline constexpr size_t kMaxParallel = 64;
-inline constexpr const char* kDefaultUserAgent = "Mozilla/3.0 (compatible)";
 
 namespace re2 {
 class RE2;

@@ -4,9 +4,9 @@
 #include <optional>
 
 #include "HtmlPageHandler.h"
-#include "HttpUtils.h"
 #include "QueueFilter.h"
 #include "RequestPool.h"
+#include "UrlFragment.h"
 #include "WordHarvest.h"
 
 struct TCrawlRun::TRunState {

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
-#include "HttpUtils.h"
+#include "HttpDefaults.h"
 #include "Messages.h"
+#include "UrlFragment.h"
+#include "UrlParts.h"
 
 namespace {
 

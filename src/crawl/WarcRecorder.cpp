@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "HttpUtils.h"
+#include "RequestTarget.h"
 
 namespace {
 

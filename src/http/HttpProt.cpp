@@ -1,13 +1,16 @@
 #include "HttpProt.h"
 
-#include <cctype>
 #include <cstring>
 #include <optional>
 
 #include "AsciiCase.h"
 #include "HttpUtils.h"
+#include "RequestTarget.h"
+#include "SocketErrors.h"
 #include "TlsErrors.h"
-#include "WSocketResolve.h"
+#include "UrlOrigin.h"
+#include "UrlParts.h"
+#include "UrlResolve.h"
 
 namespace {
 
@@ -39,58 +42,6 @@ std::optional<int> StatusCodeOf(const std::string& line) {
 
 std::string ErrorSuffix(int code) { return " (Error #" + std::to_string(code) + ")"; }
 
-// Removes "." and ".." segments from an absolute path.
-std::string RemoveDotSegments(const std::string& path) {
-  std::vector<std::string> segments;
-  size_t start = 1;
-  while (start <= path.size()) {
-    size_t slash = path.find('/', start);
-    std::string segment =
-        path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-    bool last = slash == std::string::npos;
-    if (segment == "..") {
-      if (!segments.empty()) segments.pop_back();
-      if (last) segments.emplace_back();
-    } else if (segment == ".") {
-      if (last) segments.emplace_back();
-    } else {
-      segments.push_back(segment);
-    }
-    if (last) break;
-    start = slash + 1;
-  }
-  std::string out;
-  for (const std::string& segment : segments) out += "/" + segment;
-  return out.empty() ? "/" : out;
-}
-
-// Resolves a relative reference against an absolute http address the way a
-// browser does: "?q" and "#f" keep the path, "//h/p" keeps the scheme, "p"
-// replaces the last segment, "../" climbs.
-std::string ResolveRelativeUrl(const std::string& base, const std::string& ref) {
-  size_t schemeEnd = base.find("://");
-  if (schemeEnd == std::string::npos) return ref;
-  std::string scheme = base.substr(0, schemeEnd);
-  size_t pathStart = base.find('/', schemeEnd + 3);
-  std::string authority =
-      base.substr(schemeEnd + 3,
-                  pathStart == std::string::npos ? std::string::npos : pathStart - schemeEnd - 3);
-  std::string path = pathStart == std::string::npos ? "/" : base.substr(pathStart);
-  std::string pathOnly = path.substr(0, path.find_first_of("?#"));
-  if (ref.empty()) return base;
-  if (ref.starts_with("//")) return scheme + ":" + ref;
-  if (ref[0] == '#') return scheme + "://" + authority + path.substr(0, path.find('#')) + ref;
-  if (ref[0] == '?') return scheme + "://" + authority + pathOnly + ref;
-  size_t queryAt = ref.find_first_of("?#");
-  std::string refPath = ref.substr(0, queryAt);
-  std::string suffix = queryAt == std::string::npos ? "" : ref.substr(queryAt);
-  if (ref[0] == '/') return scheme + "://" + authority + RemoveDotSegments(refPath) + suffix;
-  std::string directory = pathOnly.substr(0, pathOnly.rfind('/') + 1);
-  return scheme + "://" + authority + RemoveDotSegments(directory + refPath) + suffix;
-}
-
-std::string DefaultPort(bool tls) { return tls ? "443" : "80"; }
-
 const char* const kUnresolvableText = "can't resolve hostname to IP address";
 
 // A host name the client may look up and name in a request: not empty, no
@@ -102,18 +53,6 @@ bool IsHostText(const std::string& host) {
     if (byte <= 0x20 || byte == 0x7F) return false;
   }
   return true;
-}
-
-// The length of a leading "scheme:" (letters, digits, "+", "-", "." after a
-// first letter), or 0 when the text has none.
-size_t SchemePrefixLength(const std::string& text) {
-  if (text.empty() || !std::isalpha(static_cast<unsigned char>(text[0]))) return 0;
-  for (size_t i = 1; i < text.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c == ':') return i + 1;
-    if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return 0;
-  }
-  return 0;
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "Component.h"
+#include "HttpDefaults.h"
 #include "HttpErrors.h"
 #include "Messages.h"
 #include "Streams.h"
@@ -117,10 +118,10 @@ class THttpCli : public TComponent {
   // ---- Properties set by the caller
   std::string URL;
   std::string Proxy;
-  std::string ProxyPort = "80";
+  std::string ProxyPort = kDefaultProxyPort;
   std::string Sender;  // "From: " line
-  std::string Agent = "Mozilla/3.0 (compatible)";
-  std::string Accept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
+  std::string Agent = kDefaultUserAgent;
+  std::string Accept = kDefaultAccept;
   std::string Reference;  // "Referer: " line
   // Site credentials, sent as Basic authorization only to the origin
   // ("scheme://host:port", see UrlOrigin) in AuthOrigin: a followed link or a

@@ -6,14 +6,15 @@
 #include <cstdint>
 #include <string>
 
+#include "HttpDefaults.h"
 #include "HttpProt.h"
 
 struct THttpSettings {
-  std::string Agent = "Mozilla/3.0 (compatible)";
-  std::string Accept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
+  std::string Agent = kDefaultUserAgent;
+  std::string Accept = kDefaultAccept;
   // "host" or "host:port" (ProxyPort when the text names none); empty: direct.
   std::string Proxy;
-  std::string ProxyPort = "80";
+  std::string ProxyPort = kDefaultProxyPort;
   std::string ProxyUsername, ProxyPassword;
   // Site credentials and the origin they are for (see THttpCli::AuthOrigin).
   std::string Username, Password, AuthOrigin;

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "TlsErrors.h"
 #include "WinSock.h"
 
 const char* const SocketLibraryName = "wsock32.dll";
@@ -117,9 +116,4 @@ int WSocketResolveProto(const std::string& Proto) {
   if (!winsock::getprotobyname(proto.c_str(), pe))
     throw ESocketException(Format("WSocketResolveProto: Cannot convert protocol '%s'", proto));
   return pe.p_proto;
-}
-
-std::string WSocketErrorText(int Code) {
-  if (std::optional<std::string> tls = TlsErrorText(Code)) return *tls;
-  return winsock::WinSockErrorText(Code).value_or("Not a WinSock error");
 }

@@ -1,5 +1,6 @@
 // The socket layer's exception, the loading of the socket library, and the
-// resolution of host, port and protocol texts; the texts of error codes.
+// resolution of host, port and protocol texts. The texts of error codes are
+// in SocketErrors.h.
 #pragma once
 
 #include <cstdint>
@@ -39,7 +40,3 @@ std::uint32_t WSocketResolveHost(const std::string& InAddr);
 std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Proto);
 // Protocol text (decimal or protocol name) to the protocol number.
 int WSocketResolveProto(const std::string& Proto);
-// English text of a socket error code: of a Windows Sockets code
-// (WinSockErrors.h) or a TLS code (TlsErrors.h); "Not a WinSock error" for
-// any other value, SOCKS codes included (their texts come with OnSocksError).
-std::string WSocketErrorText(int Code);

@@ -11,7 +11,7 @@
 #include "HttpScriptServer.h"
 #include "HttpUtils.h"
 #include "SiteServer.h"
-#include "WSocketResolve.h"
+#include "SocketErrors.h"
 
 namespace {
 

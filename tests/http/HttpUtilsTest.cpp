@@ -4,43 +4,6 @@
 
 #include "HttpUtils.h"
 
-namespace {
-
-std::string Parts(const std::string& url) {
-  TUrlParts p = SplitUrl(url);
-  return p.Proto + "|" + p.User + "|" + p.Pass + "|" + p.Host + "|" + p.Port + "|" + p.Path;
-}
-
-}  // namespace
-
-TEST(SplitUrl, FullAddressAndAuthorityForms) {
-  EXPECT_EQ(Parts("http://u:p@h:81/a/b?c=d"), "http|u|p|h|81|/a/b?c=d");
-  EXPECT_EQ(Parts("h"), "|||h||");
-  EXPECT_EQ(Parts("h:81"), "|||h|81|");
-  EXPECT_EQ(Parts("u@h"), "|u||h||");
-  EXPECT_EQ(Parts("u:p@h"), "|u|p|h||");
-  EXPECT_EQ(Parts("HTTPS://Host.Example/x"), "HTTPS|||Host.Example||/x");
-  EXPECT_EQ(Parts(""), "|||||");
-}
-
-TEST(SplitUrl, PathsSchemesAndOddities) {
-  EXPECT_EQ(Parts("/a/b"), "http|||||/a/b");
-  EXPECT_EQ(Parts("/"), "http|||||");
-  EXPECT_EQ(Parts("//h/x"), "http|||||/h/x");
-  EXPECT_EQ(Parts("http:/x"), "http|||||/x");
-  EXPECT_EQ(Parts("Http:"), "http|||||");
-  EXPECT_EQ(Parts("mailto:u@h"), "mailto|u||h||");
-  EXPECT_EQ(Parts("x/y?u=http://z"), "x/y?u=http|||z||");
-  EXPECT_EQ(Parts("h/p:q@r"), "|||h||/p:q@r");  // only the authority is split
-}
-
-TEST(LastPos, FindsTheLastOccurrence) {
-  EXPECT_EQ(LastPos("/", "/a/b"), 3u);
-  EXPECT_EQ(LastPos("ab", "abxab"), 4u);
-  EXPECT_EQ(LastPos("z", "abc"), 0u);
-  EXPECT_EQ(LastPos("a", ""), 0u);
-}
-
 TEST(EncodeBase64, PaddingAndBinaryBytes) {
   EXPECT_EQ(EncodeBase64(""), "");
   EXPECT_EQ(EncodeBase64("a"), "YQ==");
@@ -93,48 +56,4 @@ TEST(DocumentNames, ExtensionsAndPaths) {
   EXPECT_EQ(DocumentNameOf("/?x"), "");
   EXPECT_EQ(DocumentNameOf("/a?u=/b/c.htm"), "c.htm");  // a "/" in the query counts
   EXPECT_EQ(DocumentNameOf("/" + std::string(300, 'n')), std::string(255, 'n'));
-}
-
-TEST(Copy, ClampsLikeAPieceOfText) {
-  EXPECT_EQ(Copy("abc", 0, 2), "ab");
-  EXPECT_EQ(Copy("abc", 2, 10), "bc");
-  EXPECT_EQ(Copy("abc", 2, -1), "");
-  EXPECT_EQ(Copy("abc", 4, 1), "");
-}
-
-TEST(RequestTargetOf, CutsTheFragmentAndPercentEncodesWhatHttpDoesNotAllow) {
-  EXPECT_EQ(RequestTargetOf("/a/b.html?x=1&y=2"), "/a/b.html?x=1&y=2");
-  EXPECT_EQ(RequestTargetOf("/a b.html"), "/a%20b.html");
-  EXPECT_EQ(RequestTargetOf("/page.html#top"), "/page.html");
-  EXPECT_EQ(RequestTargetOf("http://h.de:81/x.html#a#b"), "http://h.de:81/x.html");
-  EXPECT_EQ(RequestTargetOf("/q?\"<x>\"\t\x7F"), "/q?%22%3Cx%3E%22%09%7F");
-  // Bytes 128 to 255 are Windows-1252 characters, sent in UTF-8 as browsers do.
-  EXPECT_EQ(RequestTargetOf("/m\xFCll.html"), "/m%C3%BCll.html");
-  EXPECT_EQ(RequestTargetOf("/\x80"), "/%E2%82%AC");
-  // A character written "&#N;" is one character, and its "#" no fragment.
-  EXPECT_EQ(RequestTargetOf("/&#1084;&#1080;.html#x"), "/%D0%BC%D0%B8.html");
-  // So is one the page wrote for a character with a Windows-1252 byte: it
-  // once cut the address at its "#".
-  EXPECT_EQ(RequestTargetOf("/a&#228;b"), "/a%C3%A4b");
-  EXPECT_EQ(RequestTargetOf("/list.php?a=1&#38;b=2&#x26;c=3"), "/list.php?a=1&b=2&c=3");
-  EXPECT_EQ(RequestTargetOf("/k&#X0E4;se.html#x"), "/k%C3%A4se.html");
-  // A "#" named by a reference is no fragment on the wire either; a number
-  // that names no character is U+FFFD.
-  EXPECT_EQ(RequestTargetOf("/a&#35;b&#0;&#xD800;&#99999999999;"),
-            "/a%23b%EF%BF%BD%EF%BF%BD%EF%BF%BD");
-  // Percent signs, encoded or not, stay as written.
-  EXPECT_EQ(RequestTargetOf("/a%20b%zz%"), "/a%20b%zz%");
-  EXPECT_EQ(RequestTargetOf(""), "");
-}
-
-TEST(FragmentStart, FirstHashOutsideACharacterReference) {
-  EXPECT_EQ(FragmentStart("a#b"), 1u);
-  EXPECT_EQ(FragmentStart("#"), 0u);
-  EXPECT_EQ(FragmentStart("abc"), std::string_view::npos);
-  EXPECT_EQ(FragmentStart("&#1084;#x"), 7u);
-  EXPECT_EQ(FragmentStart("&#1084"), 1u);  // unfinished: a plain "#"
-  EXPECT_EQ(FragmentStart("list.php?a=1&#38;b=2"), std::string_view::npos);
-  EXPECT_EQ(FragmentStart("k&#228;se.html#teil"), 14u);
-  EXPECT_EQ(FragmentStart("&#x1F600;#a"), 9u);
-  EXPECT_EQ(FragmentStart("&#x;#a"), 1u);  // no digits: a plain "#"
 }

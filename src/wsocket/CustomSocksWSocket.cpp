@@ -1,13 +1,14 @@
 // The SOCKS layer of the socket chain: SOCKS 4, 4A and 5 (with optional
 // username/password authentication) in front of an ordinary TCP connection.
 // While SocksServer is empty every operation passes straight through.
+#include "CustomSocksWSocket.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
 
 #include "AsciiCase.h"
 #include "SocksErrors.h"
-#include "WSocket.h"
 
 using namespace winsock;
 
@@ -76,7 +77,7 @@ void TCustomSocksWSocket::ResetSocksDefaults() {
 // ---- Settings -----------------------------------------------------------------
 
 void TCustomSocksWSocket::SetSocksLevel(const std::string& Value) {
-  if (FState != wsClosed) {
+  if (State() != wsClosed) {
     ReportError("Can't change socks level if not closed");
     return;
   }
@@ -88,22 +89,22 @@ void TCustomSocksWSocket::SetSocksLevel(const std::string& Value) {
 }
 
 void TCustomSocksWSocket::SetSocksServer(const std::string& Value) {
-  if (FState != wsClosed) {
+  if (State() != wsClosed) {
     ReportError("Can't change socks server if not closed");
     return;
   }
   FSocksServer = TrimBlanks(Value);
   FSocksServerAssigned = !FSocksServer.empty();
-  FAddrResolved = false;  // the address to connect to changes with it
+  ForgetRemoteAddr();  // the address to connect to changes with it
 }
 
 void TCustomSocksWSocket::SetSocksPort(const std::string& Value) {
-  if (FState != wsClosed) {
+  if (State() != wsClosed) {
     ReportError("Can't change socks port if not closed");
     return;
   }
   FSocksPort = TrimBlanks(Value);
-  FPortResolved = false;
+  ForgetRemotePort();
 }
 
 // ---- Connecting ---------------------------------------------------------------
@@ -120,19 +121,15 @@ void TCustomSocksWSocket::Connect() {
   try {
     // The core connects to whatever RemoteAddr holds once it counts as
     // resolved: here the SOCKS server.
-    if (!FPortResolved) {
-      FRemoteAddr.sin_port = htons(WSocketResolvePort(FSocksPort, Proto()));
-      FPortResolved = true;
-    }
-    if (!FAddrResolved) {
-      FRemoteAddr.sin_addr.s_addr = WSocketResolveHost(FSocksServer);
-      FAddrResolved = true;
-    }
+    if (!RemotePortResolved()) SetRemotePort(WSocketResolvePort(FSocksPort, Proto()));
+    if (!RemoteAddrResolved()) SetRemoteAddr(WSocketResolveHost(FSocksServer));
     FDestPortNumber = WSocketResolvePort(Port(), Proto());
     FSocksPhase = spMethods;
     FReplyCount = 0;
   } catch (const std::exception& E) {
-    FPortResolved = FAddrResolved = false;  // nothing half-resolved stays behind
+    // Nothing half-resolved stays behind.
+    ForgetRemotePort();
+    ForgetRemoteAddr();
     ReportError(std::string("connect: ") + E.what());
     return;
   }
@@ -282,11 +279,10 @@ bool TCustomSocksWSocket::CollectReply(int Limit) {
   const int room = Limit - FReplyCount;
   if (room <= 0) return false;
   // Straight from the platform: the layers above hold nothing of the server's.
-  int n = TCustomWSocket::RecvRaw(FReplyBuffer + FReplyCount, room, 0);
+  int n = NoteReceived(TCustomWSocket::RecvRaw(FReplyBuffer + FReplyCount, room, 0));
   if (n < 0) {
-    FLastError = WSAGetLastError();
-    if (FLastError != WSAEWOULDBLOCK)
-      SocksFail(static_cast<std::uint16_t>(FLastError), "data receive error");
+    if (LastError() != WSAEWOULDBLOCK)
+      SocksFail(static_cast<std::uint16_t>(LastError()), "data receive error");
     return false;
   }
   if (n == 0) {
@@ -294,7 +290,6 @@ bool TCustomSocksWSocket::CollectReply(int Limit) {
     SocksFail(SocksServerFailure);
     return false;
   }
-  FReadCount += n;
   FReplyCount += n;
   return true;
 }
@@ -393,9 +388,9 @@ bool TCustomSocksWSocket::FinishNegotiation(int ReplyLength) {
   FLeftoverPos = ReplyLength;
   FLeftoverCount = std::max(0, FReplyCount - ReplyLength);
   FReplyCount = 0;
-  const SOCKET socket = FHSocket;
+  const SOCKET socket = HSocket();
   DoTransportConnected(0);
-  if (FHSocket != socket || FState != wsConnected) return true;  // closed by the handler
+  if (HSocket() != socket || State() != wsConnected) return true;  // closed by the handler
   // Through the layers above, so that line mode sees the first data too.
   // Bytes left over from the reply are offered until a pass takes none:
   // the platform knows nothing of them, so no notification would bring
@@ -405,7 +400,7 @@ bool TCustomSocksWSocket::FinishNegotiation(int ReplyLength) {
   do {
     before = FLeftoverCount;
     handled = DoDataAvailable(0);
-  } while (FLeftoverCount > 0 && FLeftoverCount < before && FHSocket == socket);
+  } while (FLeftoverCount > 0 && FLeftoverCount < before && HSocket() == socket);
   return handled;
 }
 

@@ -1,10 +1,10 @@
-// The line layer (line-mode receiving, with echo and simple editing) and the
-// sync layer (waiting for a flag) of the socket chain.
+// The line layer of the socket chain: line-mode receiving, with echo and
+// simple editing.
 #include <algorithm>
 #include <cstring>
 #include <string_view>
 
-#include "WSocket.h"
+#include "CustomLineWSocket.h"
 
 namespace {
 
@@ -121,17 +121,15 @@ bool TCustomLineWSocket::DoDataAvailable(std::uint16_t Error) {
 }
 
 int TCustomLineWSocket::ReceiveIntoLineData() {
-  if (FHSocket == INVALID_SOCKET) return -1;
+  if (HSocket() == INVALID_SOCKET) return -1;
   int n = std::min(TCustomSslWSocket::RcvdCount(), LineReadChunk);
   if (n <= 0) return -1;
   CompactLineData();
   const size_t needed = static_cast<size_t>(FLineDataCount) + static_cast<size_t>(n) + 1;
   if (FLineData.size() < needed) FLineData.resize(needed);
   // From below even while a line is pending (its reader has stalled).
-  int got = TCustomSslWSocket::RecvRaw(FLineData.data() + FLineDataCount, n, 0);
-  if (got < 0) FLastError = winsock::WSAGetLastError();
+  int got = NoteReceived(TCustomSslWSocket::RecvRaw(FLineData.data() + FLineDataCount, n, 0));
   if (got <= 0) return -1;
-  FReadCount += got;
   FLineData[static_cast<size_t>(FLineDataCount + got)] = 0;
   // Echoing can find the connection gone, which drops the held data.
   const std::uint32_t generation = FLineGeneration;
@@ -278,7 +276,7 @@ void TCustomLineWSocket::HandleRedeliver() {
 
 void TCustomLineWSocket::PostRedeliver() {
   if (FRedeliverPosted) return;
-  FRedeliverPosted = PostMessage(FWindowHandle, WM_LINE_REDELIVER, 0, 0);
+  FRedeliverPosted = PostMessage(Handle(), WM_LINE_REDELIVER, 0, 0);
 }
 
 // ---- Held bytes ----------------------------------------------------------------
@@ -350,34 +348,4 @@ void TCustomLineWSocket::EditReceived(int& Count) {
 
 void TCustomLineWSocket::DoLineTooLong() {
   if (OnLineTooLong) OnLineTooLong(this);
-}
-
-// ---- TCustomSyncWSocket ----------------------------------------------------
-
-TCustomSyncWSocket::TCustomSyncWSocket(TComponent* AOwner) : TCustomLineWSocket(AOwner) {}
-
-int TCustomSyncWSocket::WaitForFlag(const bool& DoneFlag) {
-  FSyncDeadline =
-      static_cast<std::int32_t>(GetTickCount() + static_cast<std::uint32_t>(FSyncTimeout));
-  for (;;) {
-    if (DoneFlag) return 0;
-    // The difference, not the two ticks, is compared: correct across the
-    // wrap of the tick count.
-    const auto left =
-        static_cast<std::int32_t>(static_cast<std::uint32_t>(FSyncDeadline) - GetTickCount());
-    if ((FSyncTimeout > 0 && left < 0) || ApplicationTerminated() || FQuitReceived)
-      return SyncWaitFailed;
-    PumpMessages();
-    if (DoneFlag) return 0;
-    // Instead of spinning: wait for the next message, at most until the deadline.
-    int wait = 100;
-    if (FSyncTimeout > 0) wait = std::max(0, std::min(wait, left + 1));
-    WaitForMessages(wait, !MultiThreaded());
-  }
-}
-
-int TCustomSyncWSocket::RunAndWait(const std::function<void()>& Proc, bool& DoneFlag) {
-  DoneFlag = false;
-  if (Proc) Proc();
-  return WaitForFlag(DoneFlag);
 }

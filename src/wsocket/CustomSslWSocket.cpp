@@ -3,6 +3,8 @@
 // (the SOCKS layer's leftover first, then the platform), writing appends the
 // encrypted bytes to the component's send queue. So the handshake and the
 // data run entirely inside the component's notifications, never blocking.
+#include "CustomSslWSocket.h"
+
 #include <arpa/inet.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -10,7 +12,6 @@
 #include <openssl/x509v3.h>
 
 #include "TlsErrors.h"
-#include "WSocket.h"
 
 using namespace winsock;
 
@@ -47,7 +48,7 @@ TCustomSslWSocket::~TCustomSslWSocket() {
 // ---- Settings -----------------------------------------------------------------
 
 void TCustomSslWSocket::SetSslEnable(bool Value) {
-  if (FState != wsClosed) {
+  if (State() != wsClosed) {
     ReportError("Can't change SslEnable if not closed");
     return;
   }
@@ -55,7 +56,7 @@ void TCustomSslWSocket::SetSslEnable(bool Value) {
 }
 
 void TCustomSslWSocket::SetSslServerName(const std::string& Value) {
-  if (FState != wsClosed) {
+  if (State() != wsClosed) {
     ReportError("Can't change SslServerName if not closed");
     return;
   }
@@ -63,7 +64,7 @@ void TCustomSslWSocket::SetSslServerName(const std::string& Value) {
 }
 
 void TCustomSslWSocket::SetSslCAFile(const std::string& Value) {
-  if (FState != wsClosed) {
+  if (State() != wsClosed) {
     ReportError("Can't change SslCAFile if not closed");
     return;
   }
@@ -72,7 +73,7 @@ void TCustomSslWSocket::SetSslCAFile(const std::string& Value) {
 }
 
 void TCustomSslWSocket::SetSslVerifyPeer(bool Value) {
-  if (FState != wsClosed) {
+  if (State() != wsClosed) {
     ReportError("Can't change SslVerifyPeer if not closed");
     return;
   }
@@ -166,7 +167,7 @@ int TCustomSslWSocket::BioWrite(BIO* Bio, const char* Data, int Len) {
 int TCustomSslWSocket::BioRead(BIO* Bio, char* Buffer, int Size) {
   auto* self = static_cast<TCustomSslWSocket*>(BIO_get_data(Bio));
   BIO_clear_retry_flags(Bio);
-  if (self->FHSocket == INVALID_SOCKET) return 0;
+  if (self->HSocket() == INVALID_SOCKET) return 0;
   int n = self->TCustomSocksWSocket::RecvRaw(Buffer, Size, 0);
   if (n < 0 && WSAGetLastError() == WSAEWOULDBLOCK) BIO_set_retry_read(Bio);
   return n;
@@ -188,7 +189,7 @@ void TCustomSslWSocket::DoTransportConnected(std::uint16_t Error) {
 }
 
 void TCustomSslWSocket::StartSslHandshake() {
-  if (FState != wsConnected || FTlsPhase != tpOff) {
+  if (State() != wsConnected || FTlsPhase != tpOff) {
     ReportError("StartSslHandshake: no plain connection open");
     return;
   }
@@ -248,9 +249,9 @@ void TCustomSslWSocket::ContinueHandshake() {
     if (FTlsPhase == tpEstablished) FlushEncrypted();
     return;
   }
-  const SOCKET socket = FHSocket;
+  const SOCKET socket = HSocket();
   FlushEncrypted();
-  if (FHSocket != socket) return;  // sending found the connection gone
+  if (HSocket() != socket) return;  // sending found the connection gone
   int sslError = SSL_get_error(FSsl, r);
   if (sslError == SSL_ERROR_WANT_READ || sslError == SSL_ERROR_WANT_WRITE) return;
   HandshakeFail(HandshakeFailureCode(sslError));
@@ -258,14 +259,14 @@ void TCustomSslWSocket::ContinueHandshake() {
 
 void TCustomSslWSocket::FinishHandshake() {
   FTlsPhase = tpEstablished;
-  const SOCKET socket = FHSocket;
+  const SOCKET socket = HSocket();
   TCustomSocksWSocket::DoTransportConnected(0);
-  if (FHSocket != socket || FTlsPhase != tpEstablished) return;  // closed by the handler
+  if (HSocket() != socket || FTlsPhase != tpEstablished) return;  // closed by the handler
   if (!FPlainBeforeHandshake.empty()) {
     std::string plain;
     plain.swap(FPlainBeforeHandshake);
     Send(plain.data(), static_cast<int>(plain.size()));
-    if (FHSocket != socket) return;
+    if (HSocket() != socket) return;
   }
   // The server's first data may have come with its last handshake flight.
   if (HasPendingPlain()) PostRedeliver();
@@ -277,7 +278,7 @@ void TCustomSslWSocket::HandshakeFail(std::uint16_t Error) {
   FTlsPhase = tpOff;
   ERR_clear_error();
   TCustomSocksWSocket::DoTransportConnected(Error);
-  if (FState != wsClosed) DoClose(true, Error);
+  if (State() != wsClosed) DoClose(true, Error);
 }
 
 std::uint16_t TCustomSslWSocket::HandshakeFailureCode(int SslError) const {
@@ -317,7 +318,7 @@ std::uint16_t TCustomSslWSocket::HandshakeFailureCode(int SslError) const {
 
 int TCustomSslWSocket::Send(const void* Data, int Len) {
   if (FTlsPhase == tpOff) return TCustomSocksWSocket::Send(Data, Len);
-  if (FState != wsConnected) {
+  if (State() != wsConnected) {
     WSASetLastError(WSAENOTCONN);
     RaiseSocketError("Send");
     return -1;
@@ -348,8 +349,7 @@ bool TCustomSslWSocket::WritePlain(const void* Data, int Len) {
 
 void TCustomSslWSocket::FlushEncrypted() {
   if (SendQueueBlockCount() == 0) return;
-  FSendQueueEmpty = false;
-  TryToSend();
+  SendQueued();
 }
 
 // Handshake flights are the layer's own business, not the application's.
@@ -377,14 +377,14 @@ bool TCustomSslWSocket::DeliverDecrypted(std::uint16_t Error) {
     explicit DeliveryFlag(bool& f) : flag(f) { flag = true; }
     ~DeliveryFlag() { flag = false; }
   } delivering(FInDelivery);
-  const SOCKET socket = FHSocket;
+  const SOCKET socket = HSocket();
   const bool handled = TCustomSocksWSocket::DoDataAvailable(Error);
-  while (handled && FHSocket == socket && HasPendingPlain()) {
+  while (handled && HSocket() == socket && HasPendingPlain()) {
     const std::uint64_t before = FPlainReads;
     TCustomSocksWSocket::DoDataAvailable(0);
     if (FPlainReads == before) break;
   }
-  if (FHSocket == socket && HasPendingPlain()) PostRedeliver();
+  if (HSocket() == socket && HasPendingPlain()) PostRedeliver();
   return handled;
 }
 
@@ -459,7 +459,7 @@ bool TCustomSslWSocket::HasPendingPlain() const {
 
 void TCustomSslWSocket::PostRedeliver() {
   if (FRedeliverPosted) return;
-  FRedeliverPosted = PostMessage(FWindowHandle, WM_TLS_REDELIVER, 0, 0);
+  FRedeliverPosted = PostMessage(Handle(), WM_TLS_REDELIVER, 0, 0);
 }
 
 void TCustomSslWSocket::WndProc(TMessage& Msg) {
@@ -480,11 +480,11 @@ void TCustomSslWSocket::WndProc(TMessage& Msg) {
 // new data arrive.
 void TCustomSslWSocket::HandleRedeliver() {
   FRedeliverPosted = false;
-  if (FTlsPhase != tpEstablished || FState != wsConnected) return;
+  if (FTlsPhase != tpEstablished || State() != wsConnected) return;
   if (HasPendingPlain()) {
-    const SOCKET socket = FHSocket;
+    const SOCKET socket = HSocket();
     DoDataAvailable(0);
-    if (FHSocket != socket || FTlsPhase != tpEstablished) return;
+    if (HSocket() != socket || FTlsPhase != tpEstablished) return;
   }
   if (FReadEnd != 0 && !HasPendingPlain()) {
     DoClose(true, static_cast<std::uint16_t>(FReadEnd > 0 ? FReadEnd : 0));
@@ -497,7 +497,7 @@ void TCustomSslWSocket::Close() {
   // Sending may find the connection gone and close it, reporting the loss
   // only after this layer's state has been reset.
   FClosedInHandshake = FTlsPhase == tpHandshake;
-  if (FTlsPhase == tpEstablished && FState == wsConnected && FReadEnd == 0) {
+  if (FTlsPhase == tpEstablished && State() == wsConnected && FReadEnd == 0) {
     // The close alert goes out as far as the platform takes it now; a close
     // does not wait for the peer.
     ERR_clear_error();
@@ -513,12 +513,12 @@ void TCustomSslWSocket::DoSessionClosed(std::uint16_t Error) {
   FClosedInHandshake = false;
   // The connection was lost in the handshake (not closed by the
   // application): the held-back OnSessionConnected reports it first.
-  if (inHandshake && (Error != 0 || FState != wsClosed)) {
+  if (inHandshake && (Error != 0 || State() != wsClosed)) {
     FTlsPhase = tpOff;
     if (Error == 0) Error = TlsClosedInHandshake;
     TCustomSocksWSocket::DoTransportConnected(Error);
   }
-  if (FTlsPhase == tpEstablished && FState != wsClosed) {
+  if (FTlsPhase == tpEstablished && State() != wsClosed) {
     // The peer closed: hand out what the library still holds first.
     OfferPendingAtClose();
     if (Error == 0 && FReadEnd == 0) {
@@ -534,10 +534,10 @@ void TCustomSslWSocket::DoSessionClosed(std::uint16_t Error) {
 }
 
 void TCustomSslWSocket::OfferPendingAtClose() {
-  const SOCKET socket = FHSocket;
+  const SOCKET socket = HSocket();
   while (HasPendingPlain()) {
     const std::uint64_t before = FPlainReads;
     DoDataAvailable(0);
-    if (FHSocket != socket || FPlainReads == before) break;
+    if (HSocket() != socket || FPlainReads == before) break;
   }
 }

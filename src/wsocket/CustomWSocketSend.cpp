@@ -1,9 +1,9 @@
 // The send queue of TCustomWSocket: bytes are copied once into fixed-size
 // blocks and handed to the platform, oldest first, as far as it takes them.
+#include "CustomWSocket.h"
+
 #include <algorithm>
 #include <cstdint>
-
-#include "WSocket.h"
 
 using namespace winsock;
 
@@ -29,6 +29,11 @@ int TCustomWSocket::Send(const void* Data, int Len) {
 
 int TCustomWSocket::SendStr(const std::string& Str) {
   return Send(Str.data(), static_cast<int>(std::min<size_t>(Str.size(), INT32_MAX)));
+}
+
+void TCustomWSocket::SendQueued() {
+  FSendQueueEmpty = false;
+  TryToSend();
 }
 
 void TCustomWSocket::QueueSendData(const void* Data, int Len) {

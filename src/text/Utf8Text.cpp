@@ -4,7 +4,7 @@
 #include <QStringDecoder>
 #include <algorithm>
 
-#include "PageCharset.h"
+#include "CharsetDecode.h"
 #include "Windows1252.h"
 
 std::string Cp1252ToUtf8(std::string_view text) {

@@ -1,8 +1,8 @@
 // Asynchronous name lookups of TCustomWSocket: the request runs on the
 // platform's worker thread and completes as a message to the hidden window.
-#include <cstring>
+#include "CustomWSocket.h"
 
-#include "WSocket.h"
+#include <cstring>
 
 using namespace winsock;
 

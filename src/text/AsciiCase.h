@@ -1,10 +1,7 @@
 // Case mapping of the ASCII letters A-Z and a-z only, for protocol words,
 // scheme names, tag and header names: every other byte, 128 to 255
 // included, stays as it is, whatever the locale. Letters of words in the
-// list fold with their Windows-1252 forms instead (Cp1252Case.h in crawl).
-//
-// Header-only, so that the HTML tokenizer, which links no other layer, can
-// use it too.
+// list fold with their Windows-1252 forms instead (Cp1252Case.h).
 #pragma once
 
 #include <cstddef>

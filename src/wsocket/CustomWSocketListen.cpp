@@ -1,8 +1,8 @@
 // Listening, accepting, adopting and pausing sockets of TCustomWSocket, and
 // the addresses of both ends.
-#include <arpa/inet.h>
+#include "CustomWSocket.h"
 
-#include "WSocket.h"
+#include <arpa/inet.h>
 
 using namespace winsock;
 

@@ -1,4 +1,5 @@
-#include "WSocket.h"
+
+#include "CustomWSocket.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -419,13 +420,7 @@ int TCustomWSocket::RecvFromRaw(void* Buffer, int Size, int Flags, sockaddr_in& 
 }
 
 int TCustomWSocket::Receive(void* Buffer, int BufferSize) {
-  int n = RecvRaw(Buffer, BufferSize, 0);
-  if (n < 0) {
-    FLastError = WSAGetLastError();
-  } else {
-    FReadCount += n;
-  }
-  return n;
+  return NoteReceived(RecvRaw(Buffer, BufferSize, 0));
 }
 
 std::string TCustomWSocket::ReceiveStr() {
@@ -439,13 +434,26 @@ std::string TCustomWSocket::ReceiveStr() {
 }
 
 int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From, int& FromLen) {
-  int n = RecvFromRaw(Buffer, BufferSize, 0, From, FromLen);
-  if (n < 0) {
+  return NoteReceived(RecvFromRaw(Buffer, BufferSize, 0, From, FromLen));
+}
+
+int TCustomWSocket::NoteReceived(int Result) {
+  if (Result < 0) {
     FLastError = WSAGetLastError();
   } else {
-    FReadCount += n;
+    FReadCount += Result;
   }
-  return n;
+  return Result;
+}
+
+void TCustomWSocket::SetRemoteAddr(std::uint32_t Addr) {
+  FRemoteAddr.sin_addr.s_addr = Addr;
+  FAddrResolved = true;
+}
+
+void TCustomWSocket::SetRemotePort(std::uint16_t Port) {
+  FRemoteAddr.sin_port = htons(Port);
+  FPortResolved = true;
 }
 
 // ---- Closing ------------------------------------------------------------------

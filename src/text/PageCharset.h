@@ -10,15 +10,9 @@
 // and UTF-7, which browsers refuse (it can write markup without its bytes).
 //
 // Windows-1252 pages are not decoded at all: their bytes stay byte for byte.
-// Other pages are decoded by Qt's decoders (ICU behind the less common sets);
-// a character Windows-1252 cannot hold becomes "&#N;" (Windows1252.h).
-// Decoding takes time in proportion to the page and holds, beside the page
-// and its text, only buffers of a fixed size: a page is decoded a piece at a
-// time, and twice, to count its text and then to write it into a string of
-// exactly that size.
+// Other pages are decoded by DecodeToCp1252 (CharsetDecode.h).
 #pragma once
 
-#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,12 +32,3 @@ std::string PageCharset(std::string_view contentType, std::string_view document)
 // The page's text in Windows-1252 bytes; nullopt when the page is
 // Windows-1252 already and its bytes are the text.
 std::optional<std::string> DecodePage(std::string_view contentType, std::string_view document);
-
-// Decodes bytes in a set that PageCharset named (an initial byte-order mark
-// is dropped; malformed bytes become U+FFFD, written "&#65533;", except that
-// ICU's decoders drop a sequence cut short by the end of the text).
-std::string DecodeToCp1252(std::string_view bytes, const std::string& charset);
-
-// The same, decoding `pieceBytes` bytes at a time (16 at least); the text
-// does not depend on it. Tests take small pieces to cut a short text often.
-std::string DecodeToCp1252(std::string_view bytes, const std::string& charset, size_t pieceBytes);
