@@ -773,24 +773,10 @@ void THttpCli::HandleBodyData() {
 // or through the proxy, over TLS when its scheme is https. Location holds it
 // with ":port" only when the port is not the scheme's default.
 void THttpCli::ComputeRelocation(const std::string& Value) {
-  const std::string scheme = FUseTls ? "https" : "http";
-  const bool defaultPort = FTargetPort == DefaultPort(FUseTls);
-  const std::string current =
-      scheme + "://" + FTargetHost + (defaultPort ? "" : ":" + FTargetPort) + FTargetPath;
-  std::string target;
-  const size_t schemeLength = SchemePrefixLength(Value);
-  if (schemeLength > 0 && Value.compare(schemeLength, 2, "//") == 0) {
-    target = Value;
-  } else {
-    // "http:page" names no host: the rest is relative to the current address.
-    target = ResolveRelativeUrl(current, Value.substr(schemeLength));
-  }
-  std::string proto, user, pass, host, port, path;
-  SplitUrl(target, proto, user, pass, host, port, path);
-  proto = LowerAscii(proto);
-  if (port == DefaultPort(proto == "https")) port.clear();
-  RouteTo(proto, host, port, path);
-  FLocation = proto + "://" + host + (port.empty() ? "" : ":" + port) + FTargetPath;
+  const TUrlParts target =
+      RelocationTarget(FetchedAddress(FUseTls, FTargetHost, FTargetPort, FTargetPath), Value);
+  RouteTo(target.Proto, target.Host, target.Port, target.Path);
+  FLocation = RelocatedAddress(target);
 }
 
 // The header of a relocation has ended: the old connection is closed and

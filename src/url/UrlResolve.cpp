@@ -2,6 +2,9 @@
 
 #include <vector>
 
+#include "AsciiCase.h"
+#include "UrlOrigin.h"
+
 std::string RemoveDotSegments(const std::string& path) {
   std::vector<std::string> segments;
   size_t start = 1;
@@ -46,4 +49,30 @@ std::string ResolveRelativeUrl(const std::string& base, const std::string& ref) 
   if (ref[0] == '/') return scheme + "://" + authority + RemoveDotSegments(refPath) + suffix;
   std::string directory = pathOnly.substr(0, pathOnly.rfind('/') + 1);
   return scheme + "://" + authority + RemoveDotSegments(directory + refPath) + suffix;
+}
+
+std::string FetchedAddress(bool Tls, std::string_view Host, std::string_view Port,
+                           std::string_view Path) {
+  const bool defaultPort = Port.empty() || Port == DefaultPort(Tls);
+  return std::string(Tls ? "https://" : "http://") + std::string(Host) +
+         (defaultPort ? "" : ":" + std::string(Port)) + std::string(Path.empty() ? "/" : Path);
+}
+
+TUrlParts RelocationTarget(const std::string& current, const std::string& value) {
+  std::string target;
+  const size_t schemeLength = SchemePrefixLength(value);
+  if (schemeLength > 0 && value.compare(schemeLength, 2, "//") == 0) {
+    target = value;
+  } else {
+    target = ResolveRelativeUrl(current, value.substr(schemeLength));
+  }
+  TUrlParts parts = SplitUrl(target);
+  parts.Proto = LowerAscii(parts.Proto);
+  if (parts.Port == DefaultPort(parts.Proto == "https")) parts.Port.clear();
+  return parts;
+}
+
+std::string RelocatedAddress(const TUrlParts& target) {
+  return target.Proto + "://" + target.Host + (target.Port.empty() ? "" : ":" + target.Port) +
+         (target.Path.empty() ? "/" : target.Path);
 }
