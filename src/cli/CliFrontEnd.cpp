@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <poll.h>
 #include <unistd.h>
 
@@ -17,7 +18,11 @@
 #include "Messages.h"
 #include "OutputFilters.h"
 #include "UrlOrigin.h"
+#include "UrlParts.h"
 #include "Utf8Text.h"
+#include "WarcError.h"
+#include "WarcReader.h"
+#include "WarcRecorder.h"
 #include "WordListFile.h"
 
 // ---------------------------------------------------------------------------
@@ -266,6 +271,7 @@ TCrawlStart CrawlStartOf(const TCliOptions& options) {
   crawl.MaxPages = options.MaxPages;
   crawl.MaxDepth = options.MaxDepth;
   crawl.SkipCode = options.SkipCode;
+  start.Archives = options.FromWarc;
   return start;
 }
 
@@ -328,11 +334,74 @@ void InstallInterrupt(QCoreApplication& app, TCliWindow& window, TCrawlRun& run,
   std::signal(SIGINT, OnInterrupt);
 }
 
+// The archives to read must be there before the run starts.
+bool CheckArchives(const TCliOptions& options) {
+  for (const std::string& file : options.FromWarc) {
+    try {
+      TWarcReader reader(file, 0, nullptr);
+    } catch (const EWarcError& failure) {
+      std::fprintf(stderr, "tirasel-cli: --from-warc: %s\n", failure.what());
+      return false;
+    }
+  }
+  return true;
+}
+
+// The command line as the archive notes it: the passwords of --auth and
+// --proxy-auth, and an address's user information, left out.
+std::string ArgumentsWithoutSecrets(int argc, char** argv) {
+  std::string arguments;
+  bool secretNext = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string argument = argv[i];
+    const size_t equals = argument.find('=');
+    const std::string name = argument.substr(0, equals);
+    const bool secret = name == "--auth" || name == "--proxy-auth";
+    if (secretNext) {
+      argument = "...";
+    } else if (secret && equals != std::string::npos) {
+      argument = name + "=...";
+    } else if (const size_t scheme = argument.find("://"); scheme != std::string::npos) {
+      const TUrlParts parts = SplitUrl(argument);
+      if (!parts.User.empty() || !parts.Pass.empty()) {
+        argument.erase(scheme + 3, argument.find('@', scheme) - scheme - 2);
+      }
+    }
+    secretNext = secret && equals == std::string::npos;
+    arguments += (i > 1 ? " " : "") + argument;
+  }
+  return arguments;
+}
+
+// The archive --warc writes, opened before the first request, with the
+// run's options in its warcinfo record; nullptr without --warc, and when it
+// cannot be written (after saying why).
+std::unique_ptr<TWarcWriter> OpenWarc(const TCliOptions& options, int argc, char** argv,
+                                      bool& failed) {
+  failed = false;
+  if (options.WarcFile.empty()) return nullptr;
+  try {
+    auto writer = std::make_unique<TWarcWriter>(options.WarcFile);
+    writer->WriteInfo(
+        TiraselWarcInfo({{"tirasel-arguments", ArgumentsWithoutSecrets(argc, argv)}}));
+    return writer;
+  } catch (const EWarcError& failure) {
+    std::fprintf(stderr, "tirasel-cli: --warc: %s\n", failure.what());
+    failed = true;
+    return nullptr;
+  }
+}
+
 // The run itself, after the arguments were read: the exit status.
 int RunCrawl(const TCliOptions& options, int argc, char** argv) {
   QCoreApplication app(argc, argv);
   TCliOutputs outputs(options);
-  if (!outputs.Check()) return 2;
+  if (!outputs.Check() || !CheckArchives(options)) return 2;
+  bool warcFailed = false;
+  std::unique_ptr<TWarcWriter> warc = OpenWarc(options, argc, argv, warcFailed);
+  if (warcFailed) return 2;
+  std::optional<TWarcRecorder> recorder;
+  if (warc) recorder.emplace(*warc);
   WordList words;
   if (!options.ListFile.empty()) {
     try {
@@ -352,6 +421,7 @@ int RunCrawl(const TCliOptions& options, int argc, char** argv) {
   TCliWindow window(options, stderr, options.Ask ? stdin : nullptr, ::isatty(STDERR_FILENO) == 1);
   TCrawlRun run(words);
   TCrawlStart start = CrawlStartOf(options);
+  if (recorder) start.Recorder = &*recorder;
   TCliObserver observer(options.Include, options.Exclude, !options.EmailsFile.empty());
   if (!options.Include.empty() || !options.Exclude.empty() || !options.EmailsFile.empty()) {
     start.Options.Observer = &observer;
@@ -382,6 +452,11 @@ int RunCrawl(const TCliOptions& options, int argc, char** argv) {
   // written either way.
 
   if (!WriteResults(options, words, counts, observer, window, outputs)) return 1;
+  if (recorder && !recorder->Failure().empty()) {
+    std::fprintf(stderr, "tirasel-cli: cannot write the web archive %s: %s\n",
+                 options.WarcFile.c_str(), recorder->Failure().c_str());
+    return 1;
+  }
   return window.LastProgress().Fetched > 0 ? 0 : 3;
 }
 

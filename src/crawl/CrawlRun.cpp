@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "ArchiveFeed.h"
+#include "ArchiveSource.h"
 #include "HtmlPageHandler.h"
 #include "QueueFilter.h"
 #include "RequestPool.h"
@@ -33,18 +35,31 @@ struct TCrawlRun::TRunState {
   size_t position = 0;          // of the entry in work
   std::uint16_t doneError = 0;  // the request-done code of the entry's fetch
 
-  // Last: it refers to the lists and settings and goes before them.
+  // Last: they refer to the lists and settings and go before them.
+  std::unique_ptr<TArchiveIndex> archives;
   std::unique_ptr<TPageSource> source;
 };
+
+namespace {
+
+// How long the harvest of archives waits for the next page before it
+// processes events again.
+constexpr int kFeedWaitMs = 50;
+
+}  // namespace
 
 TCrawlRun::TCrawlRun(WordList& words) : words_(words) {}
 
 TCrawlRun::~TCrawlRun() = default;
 
 void TCrawlRun::Run(const TCrawlStart& start, TCrawlEvents& events) {
-  if (start.Address.empty() || running_) return;
+  if (running_ || (start.Address.empty() && start.Archives.empty())) return;
   running_ = true;
   stopRequested_ = false;
+  if (start.Address.empty()) {
+    HarvestArchives(start, events);
+    return;
+  }
   StartRun(start, events);
 
   TCrawlLists& lists = run_->lists;
@@ -101,6 +116,15 @@ void TCrawlRun::MakeSource(const TCrawlStart& start) {
   TSourceContext context{run_->lists, run_->settings, run_->options,
                          [this] { return run_->events.Proxy(); },
                          [this] { return stopRequested_; }};
+  if (!start.Archives.empty()) {
+    TCrawlEvents& events = run_->events;
+    const std::int64_t limit = run_->settings.MaxDocSize;
+    run_->archives = std::make_unique<TArchiveIndex>(
+        start.Archives, limit > 0 ? limit + (std::int64_t{1} << 20) : INT64_MAX / 2,
+        [&events](const std::string& line) { events.Log(line); });
+    run_->source = std::make_unique<TArchiveSource>(*run_->archives, run_->lists, limit);
+    return;
+  }
   if (start.Source) {
     run_->source = start.Source(context);
     return;
@@ -109,6 +133,44 @@ void TCrawlRun::MakeSource(const TCrawlStart& start) {
                            context.Options.MaxPages};
   run_->source = std::make_unique<TRequestPool>(context.Lists, context.Settings, limits,
                                                 context.Proxy, context.Stopped, start.Recorder);
+}
+
+// Every HTML answer of the archives, in their order: each logged by its
+// address and harvested, no link followed. The archives are read beside the
+// harvest (TArchiveFeed); events are processed while the next page is on
+// its way.
+void TCrawlRun::HarvestArchives(const TCrawlStart& start, TCrawlEvents& events) {
+  events.Busy(true);
+  run_ = std::make_unique<TRunState>(start, events, words_);
+  run_->html.FollowLinks = false;
+  run_->harvest.CountOccurrencesInto(run_->options.Occurrences);
+  TArchiveFeed feed(start.Archives, run_->settings.MaxDocSize);
+  size_t pages = 0;
+  while (!stopRequested_) {
+    std::optional<TArchiveFeed::TItem> item = feed.Next(kFeedWaitMs);
+    events.ProcessPendingEvents();
+    if (!item) continue;
+    if (item->Kind == TArchiveFeed::TItem::TKind::End) break;
+    if (item->Kind == TArchiveFeed::TItem::TKind::Problem) {
+      events.Log(item->Line);
+      continue;
+    }
+    events.Log(item->Uri);
+    run_->html.Harvest(item->ContentType, item->Body);
+    ++pages;
+    run_->bytesReceived += item->Body.size();
+    TCrawlProgress progress;
+    progress.Fetched = pages;
+    progress.Words = words_.WordCount();
+    progress.BytesReceived = run_->bytesReceived;
+    progress.Current = item->Uri;
+    events.Progress(progress);
+  }
+  stopRequested_ = false;
+  events.Log("Done! (" + std::to_string(pages) + " html files found...)...");
+  run_.reset();
+  running_ = false;
+  events.Busy(false);
 }
 
 void TCrawlRun::FinishRun() {

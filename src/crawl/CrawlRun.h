@@ -33,11 +33,15 @@ using TPageSourceFactory = std::function<std::unique_ptr<TPageSource>(const TSou
 
 // What a run is given.
 struct TCrawlStart {
-  std::string Address;  // the start address as typed; empty: no run
-  THttpSettings Http;   // Http.Proxy: the proxy field as the run starts
+  // The start address as typed; empty: no run, or, with Archives, a harvest
+  // of every HTML answer in them, in archive order, no link followed.
+  std::string Address;
+  THttpSettings Http;  // Http.Proxy: the proxy field as the run starts
   TCrawlOptions Options;
-  // Where the pages come from; empty: the network (TRequestPool), whose
-  // requests and answers `Recorder` sees when set (not owned).
+  // Where the pages come from: these web archive files (TArchiveSource),
+  // else Source, else the network (TRequestPool), whose requests and
+  // answers `Recorder` sees when set (not owned).
+  std::vector<std::string> Archives;
   TPageSourceFactory Source;
   THttpRecorder* Recorder = nullptr;
 };
@@ -67,6 +71,7 @@ class TCrawlRun {
   struct TRunState;
 
   void StartRun(const TCrawlStart& start, TCrawlEvents& events);
+  void HarvestArchives(const TCrawlStart& start, TCrawlEvents& events);
   void FinishRun();
   void MakeSource(const TCrawlStart& start);
   void ProcessPage(const std::string& address);

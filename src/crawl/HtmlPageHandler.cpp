@@ -25,7 +25,7 @@ void THtmlPageHandler::Harvest(std::string_view contentType, std::string_view do
     std::string_view text = decoded ? std::string_view(*decoded) : document;
     SplitLines(text.data(), text.size(), parser_.Lines);
   }
-  if (!options_.SkipCode && !options_.Observer) {
+  if (!options_.SkipCode && !options_.Observer && FollowLinks) {
     HarvestPageLines(parser_, follower_, harvest_);
     return;
   }
@@ -33,7 +33,7 @@ void THtmlPageHandler::Harvest(std::string_view contentType, std::string_view do
   parser_.Parse([&](const THTMLNode& node) {
     if (node.IsTag()) {
       SeeTag(node.Tag());
-      follower_.HandleTag(node.Tag());
+      if (FollowLinks) follower_.HandleTag(node.Tag());
     } else {
       HarvestObserved(node.Text().Text);
     }

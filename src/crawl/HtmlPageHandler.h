@@ -27,6 +27,9 @@ class THtmlPageHandler : public TPageHandler {
   bool Reads(std::string_view, std::string_view) const override { return true; }
   void Harvest(std::string_view contentType, std::string_view document) override;
 
+  // Off: the words only, no link is followed (a harvest of archives).
+  bool FollowLinks = true;
+
  private:
   void SeeTag(const THTMLTag& tag);
   void HarvestObserved(std::string_view text);

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "RequestTarget.h"
+#include "WarcError.h"
 
 namespace {
 
@@ -46,14 +47,22 @@ void TWarcRecorder::ExchangeEnded(const THttpCli& client, std::uint16_t error,
   open_.erase(open);
   exchange.Error = error;
   exchange.Reason = error == 0 ? std::string() : reason;
-  writer_.WriteExchange(exchange);
+  if (!failure_.empty()) return;
+  try {
+    writer_.WriteExchange(exchange);
+  } catch (const EWarcError& problem) {
+    // Out of the client's event an exception would end the request it
+    // reports; the run goes on, and its front end tells afterwards.
+    failure_ = problem.what();
+  }
 }
 
 TWarcFields TiraselWarcInfo(const TWarcFields& options) {
   TWarcFields fields = {{"software", "Tirasel 1.0"},
                         {"format", "WARC File Format 1.1"},
-                        {"conformsTo", "http://iipc.github.io/warc-specifications/specifications/"
-                                       "warc-format/warc-1.1/"}};
+                        {"conformsTo",
+                         "http://iipc.github.io/warc-specifications/specifications/"
+                         "warc-format/warc-1.1/"}};
   fields.insert(fields.end(), options.begin(), options.end());
   return fields;
 }

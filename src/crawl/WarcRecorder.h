@@ -12,8 +12,11 @@
 class TWarcRecorder : public THttpRecorder {
  public:
   // `writer` must outlive the recorder. A write that fails (a full disk)
-  // throws EWarcError out of the client's event, which ends that request.
+  // ends the recording, not the run: Failure() tells why afterwards.
   explicit TWarcRecorder(TWarcWriter& writer) : writer_(writer) {}
+
+  // Empty while every exchange was written; else why the recording ended.
+  const std::string& Failure() const { return failure_; }
 
   void RequestSent(const THttpCli& client, const std::string& targetUri,
                    const std::string& ipAddress, std::string_view bytes) override;
@@ -24,6 +27,7 @@ class TWarcRecorder : public THttpRecorder {
  private:
   TWarcWriter& writer_;
   std::map<const THttpCli*, TWarcExchange> open_;  // by client, from request to end
+  std::string failure_;
 };
 
 // The warcinfo fields of an archive Tirasel writes: the program and the

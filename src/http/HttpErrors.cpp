@@ -26,6 +26,8 @@ std::string HttpErrorText(std::uint16_t Code) {
       return "Answer without a status line";
     case kHttpErrorShortBody:
       return "Connection closed before the whole document came";
+    case kHttpErrorNotArchived:
+      return "Not in the web archive";
     default:
       return "HTTP error #" + std::to_string(Code);
   }
@@ -41,6 +43,7 @@ bool HttpFailureIsFinal(std::uint16_t Error, int Status) {
     case kHttpErrorTooManyRelocations:
     case kHttpErrorBadPort:
     case kHttpErrorUnsafeHeader:
+    case kHttpErrorNotArchived:
       return true;
     default:
       return false;

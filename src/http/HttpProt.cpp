@@ -44,17 +44,6 @@ std::string ErrorSuffix(int code) { return " (Error #" + std::to_string(code) + 
 
 const char* const kUnresolvableText = "can't resolve hostname to IP address";
 
-// A host name the client may look up and name in a request: not empty, no
-// blank or control byte (a CR in it would end the Host line early).
-bool IsHostText(const std::string& host) {
-  if (host.empty()) return false;
-  for (char c : host) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte <= 0x20 || byte == 0x7F) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 THttpCli::THttpCli(TComponent* AOwner) : TComponent(AOwner) {
@@ -218,7 +207,7 @@ void THttpCli::StartLookup() {
 // An address without a host, with a host no name can have, or with a port
 // that is no number fails before anything is looked up or sent.
 bool THttpCli::CheckRoute() {
-  if (!IsHostText(FTargetHost) || !IsHostText(FConnectHost)) {
+  if (!IsSendableHost(FTargetHost) || !IsSendableHost(FConnectHost)) {
     FailBeforeConnect(winsock::WSAHOST_NOT_FOUND, kUnresolvableText);
     return false;
   }

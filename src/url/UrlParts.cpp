@@ -103,3 +103,12 @@ std::optional<std::uint16_t> PortNumber(std::string_view Text) {
   if (value == 0 || value > 65535) return std::nullopt;
   return static_cast<std::uint16_t>(value);
 }
+
+bool IsSendableHost(std::string_view host) {
+  if (host.empty()) return false;
+  for (char c : host) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte == 0x7F) return false;
+  }
+  return true;
+}

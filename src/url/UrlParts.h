@@ -26,3 +26,7 @@ std::size_t SchemePrefixLength(std::string_view text);
 // The port of an address: decimal digits only, from 1 to 65535; nullopt
 // for anything else (a name, a sign, trailing bytes, zero, too large).
 std::optional<std::uint16_t> PortNumber(std::string_view Text);
+
+// A host a request may name: not empty, no blank or control byte (a CR in
+// it would end the Host line early).
+bool IsSendableHost(std::string_view host);
