@@ -86,6 +86,18 @@ size_t WindowParallel(const char* setting) {
   return value >= 2 && value <= kMaxWindowParallel ? value : 1;
 }
 
+std::vector<std::string> WindowArchives(const char* setting) {
+  std::vector<std::string> files;
+  if (!setting) return files;
+  const std::string_view text(setting);
+  for (size_t start = 0; start <= text.size();) {
+    const size_t colon = std::min(text.find(':', start), text.size());
+    if (colon > start) files.emplace_back(text.substr(start, colon - start));
+    start = colon + 1;
+  }
+  return files;
+}
+
 TMainForm::TMainForm(const std::string& executablePath, TUserDialogs* dialogs) : dialogs_(dialogs) {
   CrawlRun = std::make_unique<TCrawlRun>(words_);
   if (!dialogs_) {
@@ -295,17 +307,34 @@ void TMainForm::ProxyEditChange() { SaveOptions(); }
 void TMainForm::AutosaugClick() { SaveOptions(); }
 
 void TMainForm::GoBtnClick() {
+  if (URLEdit->text().isEmpty() || CrawlRun->Running()) return;
   CrawlRun->Run(CrawlStart(), *this);
   FlushDisplay();  // the whole run's log and count are on screen when the handler returns
+  if (WarcRecorder && !WarcRecorder->Failure().empty()) {
+    throw FileError(std::getenv("TIRASEL_WARC") ? std::getenv("TIRASEL_WARC") : "", "geschrieben",
+                    EInOutError(WarcRecorder->Failure()));
+  }
 }
 void TMainForm::BreakBtnClick() { CrawlRun->Stop(); }
 void TMainForm::BreakLocalBtnClick() { CrawlRun->SkipPage(); }
 
-TCrawlStart TMainForm::CrawlStart() const {
+// The archive of TIRASEL_WARC is opened once and kept for every run of the
+// window; one that cannot be written is an error shown before any request.
+TCrawlStart TMainForm::CrawlStart() {
   TCrawlStart start;
   start.Address = ToCp1252(URLEdit->text());
   start.Http.Proxy = ToCp1252(ProxyEdit->text());
   start.Options.Parallel = WindowParallel(std::getenv("TIRASEL_PARALLEL"));
+  start.Archives = WindowArchives(std::getenv("TIRASEL_FROM_WARC"));
+  const char* warc = std::getenv("TIRASEL_WARC");
+  if (warc && *warc && !start.Address.empty()) {
+    if (!Warc) {
+      Warc = std::make_unique<TWarcWriter>(warc);
+      Warc->WriteInfo(TiraselWarcInfo({}));
+      WarcRecorder = std::make_unique<TWarcRecorder>(*Warc);
+    }
+    start.Recorder = WarcRecorder.get();
+  }
   return start;
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "CrawlRun.h"
+#include "WarcRecorder.h"
 #include "HttpProt.h"
 #include "SettingsLocation.h"
 #include "UserDialogs.h"
@@ -38,6 +39,11 @@ std::string ProgramDirOf(const std::string& executablePath);
 // at one request at a time.
 constexpr size_t kMaxWindowParallel = 64;
 size_t WindowParallel(const char* setting);
+
+// The web archives the window's runs take their pages from, from the
+// environment variable TIRASEL_FROM_WARC (files separated by colons; empty
+// or not set: none, the network).
+std::vector<std::string> WindowArchives(const char* setting);
 
 // The start address shown until the settings file says otherwise, and the
 // maker's web site the about dialog opens.
@@ -71,7 +77,7 @@ class TMainForm : public QWidget, public TCrawlEvents {
   void FlushDisplay();
   // What "&Saugen..." starts: the address, proxy and automatic mode of the
   // fields, the crawl's HTTP settings, and the environment's settings.
-  TCrawlStart CrawlStart() const;
+  TCrawlStart CrawlStart();
 
   // Controls, named as in the designed window.
   QWidget* Panel18;
@@ -102,6 +108,10 @@ class TMainForm : public QWidget, public TCrawlEvents {
   TAboutBox* AboutBox = nullptr;
 
   std::unique_ptr<TCrawlRun> CrawlRun;  // what "&Saugen..." does
+  // The web archive every run's requests and answers go to, opened at the
+  // first run when the environment variable TIRASEL_WARC names it.
+  std::unique_ptr<TWarcWriter> Warc;
+  std::unique_ptr<TWarcRecorder> WarcRecorder;
 
   std::string ProgramDir;
   TSettingsPlace Settings;  // where options.dat is read and written, chosen at creation

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <optional>
 
 #include "CharsetSite.h"
 #include "Cp1252.h"
@@ -248,6 +249,39 @@ TEST_F(CrawlWindowTest, TiraselParallelFetchesAheadWithTheSameResults) {
   EXPECT_EQ(logs[0], logs[1]);
   EXPECT_EQ(logs[0].back(), "Done! (8 html files found...)...");
   EXPECT_EQ(words[0], words[1]);
+}
+
+// TIRASEL_WARC records the window's runs; TIRASEL_FROM_WARC replays one from
+// the archive with the same log, questions and list, asking no server.
+TEST_F(CrawlWindowTest, ARunRecordedWithTiraselWarcReplaysFromTheArchive) {
+  TTempDir dir;
+  const std::string archive = dir.Path("lauf.warc.gz");
+  std::vector<Lines> logs, words;
+  std::string start;
+  for (const char* variable : {"TIRASEL_WARC", "TIRASEL_FROM_WARC"}) {
+    std::optional<testsupport::NginxServer> web;
+    if (logs.empty()) {
+      web.emplace();
+      for (const auto& [path, body] : testsite::FixtureSite()) web->AddFile(path, body);
+      web->Start();
+      start = web->Url("/a/index.html");
+    }
+    ::setenv(variable, archive.c_str(), 1);
+    auto form = Create();
+    form->URLEdit->setText(FromCp1252(start));
+    dialogs.Answers = {TAnswer::Yes};
+    form->GoBtn->click();
+    ::unsetenv(variable);
+    logs.push_back(Log(*form));
+    Lines list;
+    for (const WordEntry& entry : form->Words().Entries()) list.push_back(entry.Caption);
+    words.push_back(list);
+  }
+  ASSERT_EQ(dialogs.Questions.size(), 2u);
+  EXPECT_EQ(dialogs.Questions[0].Text, dialogs.Questions[1].Text);
+  EXPECT_EQ(logs[0].back(), "Done! (8 html files found...)...");
+  EXPECT_EQ(logs[1], logs[0]);
+  EXPECT_EQ(words[1], words[0]);
 }
 
 // The window verifies always; a private CA is trusted through SSL_CERT_FILE.

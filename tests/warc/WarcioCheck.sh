@@ -6,7 +6,10 @@
 # wrong digest must fail the check. Skipped (exit 77) only when node or npm
 # is missing.
 #
-#   WarcioCheck.sh path/to/warc_sample_archive
+#   WarcioCheck.sh path/to/warc_sample_archive [path/to/another_program]
+#
+# A second program, when given, writes DIR/crawl.warc.gz (a crawl's
+# archive), which is checked too; its number of records is its own.
 set -euo pipefail
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
   echo "SKIPPED: the warcio check needs node and npm (Debian packages nodejs, npm)"
@@ -34,6 +37,12 @@ check() {
 }
 check sample.warc.gz
 check sample.warc
+if [ $# -ge 2 ]; then
+  "$2" "$work"
+  npx --no-install warcio index crawl.warc.gz \
+    --fields warc-type,warc-block-digest,warc-payload-digest,offset,length >crawl.warc.gz.index
+  node WarcioCheck.mjs - crawl.warc.gz crawl.warc.gz.index
+fi
 
 # The check sees wrong digests: the first of each kind in the response
 # records replaced by one of the same length.
