@@ -12,6 +12,7 @@
 // TIRASEL_BENCH_WARC_BIG_MB (default 2048; a sparse file, so it costs no disk).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -269,6 +270,41 @@ void BM_ReadAndHarvestWords(benchmark::State& state) {
   state.counters["words"] = static_cast<double>(figures.words);
 }
 BENCHMARK(BM_ReadAndHarvestWords)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// What a user runs: tirasel-cli harvesting every HTML answer of the archive
+// (--from-warc without an address), the archive read on a thread of its own
+// beside the harvest. Target: at most twice zcat's time (x_zcat >= 0.5),
+// and a peak that does not grow with the archive.
+struct TCliFigures {
+  double seconds = 0;
+  long peakKiB = 0;
+  bool ok = false;
+};
+
+void BM_CliHarvest(benchmark::State& state) {
+  const std::string& path = Archive().path;
+  TCliFigures figures;
+  for (auto _ : state) {
+    figures = MeasureInChild<TCliFigures>([&] {
+      ProgramRun run = TimeProgram({TIRASEL_CLI_PATH, "--from-warc", path, "--output", "/dev/null"},
+                                   "/dev/null", kPeerTimeoutMs);
+      // The child's peak alone: it is the only process this one waited for.
+      rusage usage{};
+      getrusage(RUSAGE_CHILDREN, &usage);
+      return TCliFigures{run.seconds, usage.ru_maxrss, run.failure.empty()};
+    });
+    if (!figures.ok) {
+      state.SkipWithError("tirasel-cli failed");
+      return;
+    }
+    state.SetIterationTime(figures.seconds);
+  }
+  ReportSpeed(state, figures.seconds);
+  state.counters["peak_MB"] = figures.peakKiB / 1024.0;
+  if (gZcatSeconds > 0) state.counters["x_zcat"] = gZcatSeconds / figures.seconds;  // target >= 0.5
+  if (gPythonSeconds > 0) state.counters["x_python"] = gPythonSeconds / figures.seconds;
+}
+BENCHMARK(BM_CliHarvest)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // One record of kBigRecordBytes in an uncompressed archive, its block a hole
 // of the file, read with a 1 MiB block limit: the peak stays that of a
