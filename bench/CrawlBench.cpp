@@ -3,7 +3,9 @@
 //  - the whole site (10,000 pages of about 10 KB with 50 links each) in
 //    automatic mode: wget --recursive, then tirasel-cli (pages/s; target: at
 //    least as fast as wget), then the window's run at the same number of
-//    requests in flight (target: at most 20% slower than tirasel-cli);
+//    requests in flight (target: at most 20% slower than tirasel-cli), and
+//    tirasel-cli writing a web archive of the crawl (target: at most 20%
+//    slower than without);
 //  - a 1,000-page site of the same make: cewl, then tirasel-cli (time and
 //    words found).
 // Every tool must fetch every page: tirasel's own "Done!" count and, for the
@@ -385,11 +387,14 @@ size_t CountOf(std::string_view text, std::string_view what) {
 // default, given to the window through TIRASEL_PARALLEL.
 constexpr const char* kParallel = "4";
 
-RunResult RunTiraselCli(const SiteSpec& spec) {
+// With `warc`, every request and answer also goes into a web archive.
+RunResult RunTiraselCli(const SiteSpec& spec, bool warc = false) {
   TempDirectory dir("tirasel-bench-cli");
-  RunResult result{TimeProgram({kTiraselCli, "--parallel", kParallel, "--output",
-                                (dir / "words.txt").string(), Shared().Url(spec)},
-                               dir / "log.txt", kRunTimeoutMs)};
+  std::vector<std::string> argv = {
+      kTiraselCli,       "--parallel", kParallel, "--output", (dir / "words.txt").string(),
+      Shared().Url(spec)};
+  if (warc) argv.insert(argv.begin() + 1, {"--warc", (dir / "site.warc.gz").string()});
+  RunResult result{TimeProgram(argv, dir / "log.txt", kRunTimeoutMs)};
   result.pages = DonePages(testsupport::ReadFile(dir / "log.txt"));
   result.words =
       CountOf(testsupport::ReadFile(dir / "words.txt"), "\n");  // UTF-8, one word per line
@@ -490,6 +495,16 @@ void BM_Site_TiraselCli(benchmark::State& state) {
     state.counters["x_wget"] = gCliPagesPerSecond / gWgetPagesPerSecond;  // target >= 1
 }
 BENCHMARK(BM_Site_TiraselCli)->Iterations(3)->UseManualTime()->Unit(benchmark::kSecond);
+
+void BM_Site_TiraselCliWarc(benchmark::State& state) {
+  const SiteSpec& site = Shared().site;
+  RunResult total = Measure(state, site.pages, [&] { return RunTiraselCli(site, true); });
+  Report(state, total);
+  // Time with the archive over the time without; target <= 1.2.
+  if (PagesPerSecond(total) > 0)
+    state.counters["time_x_cli"] = gCliPagesPerSecond / PagesPerSecond(total);
+}
+BENCHMARK(BM_Site_TiraselCliWarc)->Iterations(3)->UseManualTime()->Unit(benchmark::kSecond);
 
 void BM_Site_Window(benchmark::State& state) {
   const SiteSpec& site = Shared().site;

@@ -224,9 +224,9 @@ bool TRequestPool::Reach(size_t position) {
 std::unique_ptr<TFetchedPage> TRequestPool::Take(size_t position, const std::string& proxy) {
   std::unique_ptr<TFetchedPage> page;
   for (int fetch = 1; !page; ++fetch) {
-    page = TakeSlot(EnsureSlot(position), proxy, 0);
-    if (!page && (fetch == kMaxFetchesOfAnEntry || aborted_))
-      page = std::make_unique<TFetchedPage>();
+    // The last fetch, or one after "Abbrechen", is taken as it came.
+    const bool last = fetch == kMaxFetchesOfAnEntry || aborted_;
+    page = TakeSlot(EnsureSlot(position), last ? std::optional<std::string>() : proxy, 0);
   }
   awaited_ = nullptr;
   // As one request at a time: the pause counts from the end of the last.
@@ -272,12 +272,13 @@ bool TRequestPool::Usable(const TSlot& slot, const std::string& proxy) const {
 // The slot's document, once its request has ended, and the slot gone; a
 // document it borrows comes from the slot that holds it. nullptr when the
 // entry must be fetched anew.
-std::unique_ptr<TFetchedPage> TRequestPool::TakeSlot(TSlot& slot, const std::string& proxy,
+std::unique_ptr<TFetchedPage> TRequestPool::TakeSlot(TSlot& slot,
+                                                     const std::optional<std::string>& proxy,
                                                      int depth) {
   AwaitSlot(slot);
   std::unique_ptr<TFetchedPage> page;
   std::string borrow;
-  if (Usable(slot, proxy)) {
+  if (!proxy || Usable(slot, *proxy)) {
     page = std::move(slot.page);
     if (!EndAtFetchedHop(*page, slot.hops)) borrow = slot.borrow;
   }
@@ -293,11 +294,12 @@ std::unique_ptr<TFetchedPage> TRequestPool::TakeSlot(TSlot& slot, const std::str
 // the entry is fetched anew, following the relocation as one request would.
 std::unique_ptr<TFetchedPage> TRequestPool::TakeBorrowed(std::unique_ptr<TFetchedPage> own,
                                                          const std::string& target,
-                                                         const std::string& proxy, int depth) {
+                                                         const std::optional<std::string>& proxy,
+                                                         int depth) {
   if (fetched_.Contains(target)) return own;
   TSlot* holder = SlotFor(target);
   // Requests that relocate onto each other would chain without end.
-  if (!holder || depth >= static_cast<int>(parallel_)) return nullptr;
+  if (!holder || depth >= static_cast<int>(parallel_)) return proxy ? nullptr : std::move(own);
   std::unique_ptr<TFetchedPage> page = TakeSlot(*holder, proxy, depth + 1);
   if (page) page->ReceivedBytes += own->ReceivedBytes;
   return page;

@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -123,10 +124,12 @@ class TRequestPool : public TPageSource {
   void Relocating(THttpCli* client, bool& follow);
   void AwaitSlot(TSlot& slot);
   bool Usable(const TSlot& slot, const std::string& proxy) const;
-  std::unique_ptr<TFetchedPage> TakeSlot(TSlot& slot, const std::string& proxy, int depth);
+  // `proxy` empty: the document as it came, whatever it was fetched with.
+  std::unique_ptr<TFetchedPage> TakeSlot(TSlot& slot, const std::optional<std::string>& proxy,
+                                         int depth);
   std::unique_ptr<TFetchedPage> TakeBorrowed(std::unique_ptr<TFetchedPage> own,
-                                             const std::string& target, const std::string& proxy,
-                                             int depth);
+                                             const std::string& target,
+                                             const std::optional<std::string>& proxy, int depth);
   bool EndAtFetchedHop(TFetchedPage& page, const std::vector<std::string>& hops) const;
   void Erase(TSlot* slot);
   THttpCli* IdleClient();
