@@ -310,6 +310,7 @@ void TMainForm::GoBtnClick() {
   if (URLEdit->text().isEmpty() || CrawlRun->Running()) return;
   CrawlRun->Run(CrawlStart(), *this);
   FlushDisplay();  // the whole run's log and count are on screen when the handler returns
+  if (WarcRecorder) WarcRecorder->Flush();
   if (WarcRecorder && !WarcRecorder->Failure().empty()) {
     throw FileError(std::getenv("TIRASEL_WARC") ? std::getenv("TIRASEL_WARC") : "", "geschrieben",
                     EInOutError(WarcRecorder->Failure()));

@@ -28,6 +28,15 @@ struct TCrawlRun::TRunState {
   TLinkFollower follower;
   TWordHarvest harvest;
   THtmlPageHandler html;
+  // By type: the first that reads a document harvests it.
+  std::vector<TPageHandler*> handlers{&html};
+
+  TPageHandler& HandlerFor(std::string_view contentType, std::string_view address) {
+    for (TPageHandler* handler : handlers) {
+      if (handler->Reads(contentType, address)) return *handler;
+    }
+    return html;
+  }
 
   // Only what TCrawlOptions asks for.
   std::optional<TQueueFilter> filter;
@@ -156,7 +165,7 @@ void TCrawlRun::HarvestArchives(const TCrawlStart& start, TCrawlEvents& events) 
       continue;
     }
     events.Log(item->Uri);
-    run_->html.Harvest(item->ContentType, item->Body);
+    run_->HandlerFor(item->ContentType, item->Uri).Harvest(item->ContentType, item->Body);
     ++pages;
     run_->bytesReceived += item->Body.size();
     TCrawlProgress progress;
@@ -210,7 +219,7 @@ void TCrawlRun::ProcessPage(const std::string& address) {
   lists.FetchedPages.Add(address);
   if (page->Location != address) TakeFinalAddress(page->Location);
   const std::string_view document = page->Body.Data();
-  run_->html.Harvest(page->ContentType, document);
+  run_->HandlerFor(page->ContentType, address).Harvest(page->ContentType, document);
 }
 
 // The links of the page resolve against its directory; the source gives

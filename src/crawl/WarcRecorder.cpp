@@ -15,6 +15,26 @@ std::int64_t NowMs() {
 
 }  // namespace
 
+namespace {
+
+// What may wait for the writing thread: a few exchanges, or this many bytes.
+constexpr std::size_t kMaxQueued = 256;
+constexpr std::size_t kMaxQueuedBytes = std::size_t{64} << 20;
+
+}  // namespace
+
+TWarcRecorder::TWarcRecorder(TWarcWriter& writer)
+    : writer_(writer), thread_([this] { WriteQueued(); }) {}
+
+TWarcRecorder::~TWarcRecorder() {
+  {
+    std::lock_guard lock(mu_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
 void TWarcRecorder::RequestSent(const THttpCli& client, const std::string& targetUri,
                                 const std::string& ipAddress, std::string_view bytes) {
   TWarcExchange& exchange = open_[&client];
@@ -47,13 +67,54 @@ void TWarcRecorder::ExchangeEnded(const THttpCli& client, std::uint16_t error,
   open_.erase(open);
   exchange.Error = error;
   exchange.Reason = error == 0 ? std::string() : reason;
-  if (!failure_.empty()) return;
-  try {
-    writer_.WriteExchange(exchange);
-  } catch (const EWarcError& problem) {
-    // Out of the client's event an exception would end the request it
-    // reports; the run goes on, and its front end tells afterwards.
-    failure_ = problem.what();
+  Hand(std::move(exchange));
+}
+
+void TWarcRecorder::Hand(TWarcExchange exchange) {
+  std::unique_lock lock(mu_);
+  changed_.wait(lock,
+                [this] { return queue_.size() < kMaxQueued && queuedBytes_ < kMaxQueuedBytes; });
+  queuedBytes_ += exchange.RequestBytes.size() + exchange.ResponseBytes.size();
+  queue_.push_back(std::move(exchange));
+  lock.unlock();
+  changed_.notify_all();
+}
+
+void TWarcRecorder::Flush() {
+  std::unique_lock lock(mu_);
+  changed_.wait(lock, [this] { return queue_.empty() && !writing_; });
+}
+
+std::string TWarcRecorder::Failure() {
+  std::lock_guard lock(mu_);
+  return failure_;
+}
+
+// The writing thread: the queue in order until it is empty and the recorder
+// goes. After a failure the rest is dropped, so the crawl never waits on a
+// writer that cannot write.
+void TWarcRecorder::WriteQueued() {
+  std::unique_lock lock(mu_);
+  for (;;) {
+    changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    if (queue_.empty()) return;
+    TWarcExchange exchange = std::move(queue_.front());
+    queue_.pop_front();
+    queuedBytes_ -= exchange.RequestBytes.size() + exchange.ResponseBytes.size();
+    const bool failed = !failure_.empty();
+    writing_ = true;
+    lock.unlock();
+    changed_.notify_all();
+    std::string problem;
+    try {
+      if (!failed) writer_.WriteExchange(exchange);
+    } catch (const EWarcError& failure) {
+      problem = failure.what();
+    }
+    lock.lock();
+    writing_ = false;
+    if (!problem.empty() && failure_.empty()) failure_ = problem;
+    changed_.notify_all();
   }
 }
 

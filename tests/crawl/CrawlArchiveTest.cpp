@@ -61,6 +61,7 @@ Outcome RunCrawl(const std::string& start, const RunSetup& setup, const std::str
   }
   crawl.Go(start);
   if (recorder) {
+    recorder->Flush();
     EXPECT_EQ(recorder->Failure(), "");
   }
   return {crawl.window.log, crawl.window.questions, crawl.Words(), crawl.window.countLabel};
