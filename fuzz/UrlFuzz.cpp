@@ -3,13 +3,16 @@
 // address and the value; the last byte's bit 0 chooses a proxy. The server
 // answers with a relocation to the value, which the client computes; its
 // next lookup is aborted, so that no name from the input is looked up.
+// Through a proxy, an https address meets the relocation at its CONNECT.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "AsciiCase.h"
 #include "FuzzServer.h"
+#include "HttpErrors.h"
 #include "HttpProt.h"
 #include "HttpUtils.h"
 #include "TextPositions.h"
@@ -75,18 +78,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TUrlParts parts = SplitUrl(http.URL);
     if (parts.Host != "127.0.0.1" || parts.Port != server.PortText()) return 0;
   }
+  // Through a proxy an https address is fetched through a tunnel: the answer
+  // goes to the CONNECT request, and a relocation there refuses the tunnel.
+  const bool tunnel = viaProxy && EqualIgnoringAsciiCase(SplitUrl(address).Proto, "https");
   int lookups = 0, relocations = 0, done = 0;
+  std::uint16_t doneError = 0;
   http.OnStateChange = [&](TObject*) {
     if (http.State() == hsResolving && ++lookups > 1) http.Abort();
   };
   http.OnLocationChange = [&](TObject*) { ++relocations; };
-  http.OnRequestDone = [&](TObject*, THttpRequest, std::uint16_t) { ++done; };
+  http.OnRequestDone = [&](TObject*, THttpRequest, std::uint16_t error) {
+    ++done;
+    doneError = error;
+  };
   http.StartRequest(rqGet);
 
   auto gone = [&] { return http.State() == hsIdle || http.Socket().State() != wsConnected; };
   bool answered = false;
   if (server.Accept([&] { return http.State() == hsIdle; })) {
-    PumpUntil([&] { return http.State() != hsConnected && http.State() != hsResolved; });
+    // A tunnel stays in the connection's states until the proxy answers.
+    if (tunnel)
+      server.AwaitRequest(gone);
+    else
+      PumpUntil([&] { return http.State() != hsConnected && http.State() != hsResolved; });
     if (!gone()) {
       server.Feed("HTTP/1.0 302 Found\r\nLocation: " + value + "\r\n\r\n", http.Socket().HSocket(),
                   gone);
@@ -96,6 +110,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(server.Finish([&] { return done == 1; }));
   Check(http.State() == hsIdle);
   if (!answered) return 0;
+  if (tunnel) {
+    Check(relocations == 0 && doneError == kHttpErrorTunnelRefused);
+    return 0;
+  }
   // Any value is followed; one beginning with a single "/" keeps scheme and
   // server and ends the address ("//host/..." names another server).
   Check(relocations == 1 && lookups == 2);
