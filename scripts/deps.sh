@@ -15,11 +15,12 @@ ensure_packages() {
 
 # What building needs.
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libjpeg-dev qt6-base-dev libgl-dev libssl-dev
-  libre2-dev zlib1g-dev)
+  libre2-dev zlib1g-dev libbrotli-dev libzstd-dev libpsl-dev libxml2-dev)
 # What the window needs at run time: Qt's German texts for its message boxes
 # and file dialogs, and fonts with the metrics of the designed ones (Arial,
-# Courier New), so that the texts fit where the window places them.
-RUN_PACKAGES=(qt6-translations-l10n fonts-liberation)
+# Courier New), so that the texts fit where the window places them; the
+# public suffix list that tells a site's registrable domain (cookies, scopes).
+RUN_PACKAGES=(qt6-translations-l10n fonts-liberation publicsuffix)
 # What packaging needs: CPack's Debian generator asks dpkg-shlibdeps (dpkg-dev)
 # for the libraries' packages and `file` for which files are programs.
 PACKAGE_PACKAGES=(dpkg-dev file)
