@@ -86,6 +86,10 @@ size_t WindowParallel(const char* setting) {
   return value >= 2 && value <= kMaxWindowParallel ? value : 1;
 }
 
+std::string WindowHttpVersion(const char* setting) {
+  return setting && std::string_view(setting) == "1.1" ? "1.1" : "1.0";
+}
+
 std::vector<std::string> WindowArchives(const char* setting) {
   std::vector<std::string> files;
   if (!setting) return files;
@@ -325,6 +329,7 @@ TCrawlStart TMainForm::CrawlStart() {
   TCrawlStart start;
   start.Address = ToCp1252(URLEdit->text());
   start.Http.Proxy = ToCp1252(ProxyEdit->text());
+  start.Http.RequestVersion = WindowHttpVersion(std::getenv("TIRASEL_HTTP"));
   start.Options.Parallel = WindowParallel(std::getenv("TIRASEL_PARALLEL"));
   start.Archives = WindowArchives(std::getenv("TIRASEL_FROM_WARC"));
   const char* warc = std::getenv("TIRASEL_WARC");

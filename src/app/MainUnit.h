@@ -40,6 +40,11 @@ std::string ProgramDirOf(const std::string& executablePath);
 constexpr size_t kMaxWindowParallel = 64;
 size_t WindowParallel(const char* setting);
 
+// The HTTP version of the window's requests, from the environment variable
+// TIRASEL_HTTP: "1.1" (persistent connections), else "1.0", a connection
+// per request.
+std::string WindowHttpVersion(const char* setting);
+
 // The web archives the window's runs take their pages from, from the
 // environment variable TIRASEL_FROM_WARC (files separated by colons; empty
 // or not set: none, the network).

@@ -253,6 +253,7 @@ TCrawlStart CrawlStartOf(const TCliOptions& options) {
   TCrawlStart start;
   start.Address = options.Url;
   THttpSettings& http = start.Http;
+  http.RequestVersion = options.Http10 ? "1.0" : "1.1";
   http.Proxy = options.Proxy;
   http.Agent = options.UserAgent;
   http.Username = options.AuthUser;

@@ -167,6 +167,10 @@ const std::vector<TOptionSpec>& OptionSpecs() {
        "(default: none)",
        InRequest(Credentials(&TCliOptions::AuthUser, &TCliOptions::AuthPassword))},
       {"--user-agent", "TEXT", userAgentHelp.c_str(), InRequest(Text(&TCliOptions::UserAgent))},
+      {"--http1.0", nullptr,
+       "speak HTTP/1.0 with a connection per request, as the window does (default: HTTP/1.1 "
+       "with persistent connections and chunked answers)",
+       Flag(&TCliOptions::Http10)},
       {"--ca-file", "FILE",
        "trust the certificates in FILE (PEM) for https too, besides the system's; SSL_CERT_FILE is "
        "honoured "

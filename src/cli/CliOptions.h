@@ -58,6 +58,7 @@ struct TCliOptions {
   std::optional<size_t> MaxDepth;
   std::vector<TAddressPattern> Include, Exclude;
   std::string UserAgent = kDefaultUserAgent;
+  bool Http10 = false;  // HTTP/1.0, a connection per request, as the window sends
   std::string AuthUser, AuthPassword;  // AuthUser empty: no authorization
   std::string ProxyUser, ProxyPassword;
   std::int64_t MaxPageSize = kDefaultMaxDocSize;  // 0: no limit

@@ -171,10 +171,11 @@ void TRequestPool::StartDue() {
 }
 
 void TRequestPool::Start(TSlot& slot) {
-  THttpCli* client = IdleClient();
+  const std::string proxy = proxy_();
+  THttpCli* client = IdleClient(slot.address, proxy);
   ApplyTo(settings_, *client);
   client->URL = slot.address;
-  client->Proxy = proxy_();
+  client->Proxy = proxy;
   client->ReceiveStream = &slot.page->Body;
   slot.proxy = client->Proxy;
   slot.username = client->Username;
@@ -402,6 +403,9 @@ void TRequestPool::HoldForRetry(TSlot& slot) {
 
 void TRequestPool::RequestDone(THttpCli* client, std::uint16_t error) {
   client->ReceiveStream = nullptr;
+  // Connections kept open stay within the pool's bound, also while
+  // requests the run has passed still end by themselves.
+  if (clients_.size() > parallel_ && client->Connected()) client->Abort();
   idle_.push_back(client);
   auto byClient = [&](const std::unique_ptr<TSlot>& slot) { return slot->client == client; };
   if (std::erase_if(retired_, byClient)) return;
@@ -424,12 +428,21 @@ void TRequestPool::RequestDone(THttpCli* client, std::uint16_t error) {
   }
 }
 
-THttpCli* TRequestPool::IdleClient() {
-  if (!idle_.empty()) {
-    THttpCli* client = idle_.back();
-    idle_.pop_back();
+// An idle client whose kept connection leads where the request goes, else
+// one without a connection, else any idle one (its connection closes).
+THttpCli* TRequestPool::IdleClient(const std::string& address, const std::string& proxy) {
+  // The most recently idle first.
+  auto take = [&](auto matches) -> THttpCli* {
+    auto found = std::find_if(idle_.rbegin(), idle_.rend(), matches);
+    if (found == idle_.rend()) return nullptr;
+    THttpCli* client = *found;
+    idle_.erase(std::next(found).base());
     return client;
-  }
+  };
+  if (THttpCli* c = take([&](THttpCli* c) { return c->KeepsConnectionFor(address, proxy); }))
+    return c;
+  if (THttpCli* c = take([](THttpCli* c) { return !c->Connected(); })) return c;
+  if (THttpCli* c = take([](THttpCli*) { return true; })) return c;
   auto client = std::make_unique<THttpCli>();
   THttpCli* raw = client.get();
   raw->OnRequestDone = [this, raw](TObject*, THttpRequest, std::uint16_t error) {

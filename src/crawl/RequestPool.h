@@ -132,7 +132,7 @@ class TRequestPool : public TPageSource {
                                              const std::optional<std::string>& proxy, int depth);
   bool EndAtFetchedHop(TFetchedPage& page, const std::vector<std::string>& hops) const;
   void Erase(TSlot* slot);
-  THttpCli* IdleClient();
+  THttpCli* IdleClient(const std::string& address, const std::string& proxy);
   void DiscardClient(THttpCli* client);
 
   const TPageQueue& queue_;

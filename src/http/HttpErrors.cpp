@@ -28,6 +28,8 @@ std::string HttpErrorText(std::uint16_t Code) {
       return "Connection closed before the whole document came";
     case kHttpErrorNotArchived:
       return "Not in the web archive";
+    case kHttpErrorBadChunk:
+      return "Unreadable chunked answer";
     default:
       return "HTTP error #" + std::to_string(Code);
   }
@@ -44,6 +46,7 @@ bool HttpFailureIsFinal(std::uint16_t Error, int Status) {
     case kHttpErrorBadPort:
     case kHttpErrorUnsafeHeader:
     case kHttpErrorNotArchived:
+    case kHttpErrorBadChunk:
       return true;
     default:
       return false;

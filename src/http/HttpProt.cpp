@@ -86,7 +86,11 @@ void THttpCli::WndProc(TMessage& Msg) {
       break;
     case WM_HTTP_RELOCATE:
       // An aborted relocation stays ended, and never touches a later request.
-      if (Msg.WParam == FRequestSerial && FState == hsAwaitingHeader) StartLookup();
+      // A request whose kept connection was gone comes here too.
+      if (Msg.WParam == FRequestSerial && FState == hsAwaitingHeader) StartRelocatedRequest();
+      break;
+    case WM_HTTP_SEND_KEPT:
+      if (Msg.WParam == FRequestSerial && FState == hsStarting) SendOnKeptConnection();
       break;
     default:
       DefWindowProc(Msg);
@@ -154,6 +158,10 @@ void THttpCli::StartRequest(THttpRequest RqType) {
     AuthOrigin = TargetOrigin();
   }
   FDocumentName = DocumentNameOf(path);
+  FReused = false;
+  FAnswerSeen = false;
+  FRecordPending = false;
+  if (StartOnKeptConnection()) return;
   StartLookup();
 }
 
@@ -165,32 +173,77 @@ std::string THttpCli::TargetUri() const {
 
 void THttpCli::RouteTo(const std::string& Scheme, const std::string& Host,
                        const std::string& PortText, const std::string& Path) {
-  FUseTls = EqualIgnoringAsciiCase(Scheme, "https");
-  FTargetHost = Host;
-  FTargetPort = PortText.empty() ? DefaultPort(FUseTls) : PortText;
-  FTargetPath = Path.empty() ? "/" : Path;
-  FRequestHost = Host;
-  FTunnelWanted = false;
-  if (Proxy.empty()) {
-    FConnectHost = Host;
-    FConnectPort = FTargetPort;
-    FRequestPath = Path;
+  const TRoute route = RouteOf(Scheme, Host, PortText, Path, Proxy);
+  FUseTls = route.useTls;
+  FTunnelWanted = route.tunnel;
+  FTargetHost = route.targetHost;
+  FTargetPort = route.targetPort;
+  FTargetPath = route.targetPath;
+  FConnectHost = route.connectHost;
+  FConnectPort = route.connectPort;
+  FRequestHost = route.requestHost;
+  FRequestPath = route.requestPath;
+  FRouteKey = RouteKeyOf(route);
+}
+
+THttpCli::TRoute THttpCli::RouteOf(const std::string& Scheme, const std::string& Host,
+                                   const std::string& PortText, const std::string& Path,
+                                   const std::string& ProxyText) const {
+  TRoute route;
+  route.useTls = EqualIgnoringAsciiCase(Scheme, "https");
+  route.targetHost = Host;
+  route.targetPort = PortText.empty() ? DefaultPort(route.useTls) : PortText;
+  route.targetPath = Path.empty() ? "/" : Path;
+  const bool otherPort = route.targetPort != DefaultPort(route.useTls);
+  route.requestHost = Http11() && otherPort ? Host + ":" + route.targetPort : Host;
+  if (ProxyText.empty()) {
+    route.connectHost = Host;
+    route.connectPort = route.targetPort;
+    route.requestPath = Path;
   } else {
-    std::string pProto, pUser, pPass, pHost, pPort, pPath;
-    SplitUrl(Proxy, pProto, pUser, pPass, pHost, pPort, pPath);
-    FConnectHost = pHost;
-    FConnectPort = pPort.empty() ? ProxyPort : pPort;
+    const TUrlParts proxy = SplitUrl(ProxyText);
+    route.connectHost = proxy.Host;
+    route.connectPort = proxy.Port.empty() ? ProxyPort : proxy.Port;
     // A proxy cannot see into TLS: an https request goes through a tunnel
     // and names only the path, a plain one names the whole address.
-    FTunnelWanted = FUseTls;
-    FRequestPath = FUseTls ? Path
-                           : (Scheme.empty() ? "http" : Scheme) + "://" + Host +
-                                 (PortText.empty() ? "" : ":" + PortText) + Path;
+    route.tunnel = route.useTls;
+    route.requestPath = route.useTls ? Path
+                                     : (Scheme.empty() ? "http" : Scheme) + "://" + Host +
+                                           (PortText.empty() ? "" : ":" + PortText) + Path;
   }
-  if (FRequestPath.empty()) FRequestPath = "/";
+  if (route.requestPath.empty()) route.requestPath = "/";
+  return route;
+}
+
+// Plain http through a proxy names the whole address in each request, so
+// any such request can share the connection to the proxy; a tunnel or TLS
+// connection belongs to its server, and to the certificate rules it was
+// checked by.
+std::string THttpCli::TRoute::Key() const {
+  std::string key = connectHost + ":" + connectPort;
+  if (tunnel) {
+    key += " tunnel " + targetHost + ":" + targetPort;
+  } else if (useTls) {
+    key += " tls " + targetHost;
+  }
+  return key;
+}
+
+std::string THttpCli::RouteKeyOf(const TRoute& Route) const {
+  if (!Route.useTls) return Route.Key();
+  return Route.Key() + " ca " + SslCAFile + (SslVerifyPeer ? " verified" : " unverified");
+}
+
+bool THttpCli::KeepsConnectionFor(const std::string& Url, const std::string& ProxyText) const {
+  if (FKeptRoute.empty() || FState != hsIdle || !Http11()) return false;
+  const TUrlParts parts = SplitUrl(Url);
+  return RouteKeyOf(RouteOf(parts.Proto, parts.Host, parts.Port, parts.Path, ProxyText)) ==
+         FKeptRoute;
 }
 
 void THttpCli::StartLookup() {
+  FReused = false;
+  FAnswerSeen = false;
   FResolvedAddr.clear();
   SetState(hsResolving);
   if (FState != hsResolving) return;  // a state-change handler aborted
@@ -289,25 +342,27 @@ void THttpCli::HandleConnectDone(TObject*, std::uint16_t Error) {
 }
 
 void THttpCli::SendRequest() {
+  FConnectionRoute = FRouteKey;
   SetState(hsConnected);
-  DoSessionConnected();
+  if (!FReused) DoSessionConnected();
   if (FState != hsConnected) return;  // an event handler aborted
   FNextLineHandler = lhHeader;
   SetState(hsAwaitingHeader);
   if (FState != hsAwaitingHeader) return;
+  const std::string version = Http11() ? "1.1" : "1.0";
   try {
     switch (FRequestType) {
       case rqGet:
-        SendRequestHeader("GET", "1.0");
+        SendRequestHeader("GET", version);
         break;
       case rqPost:
-        SendRequestHeader("POST", "1.0");
+        SendRequestHeader("POST", version);
         DoSendBegin();
         FPostSending = true;
         HandleDataSent(FSocket, 0);
         break;
       case rqHead:
-        SendRequestHeader("HEAD", "1.0");
+        SendRequestHeader("HEAD", version);
         break;
       case rqNone:
         break;
@@ -417,8 +472,13 @@ void THttpCli::SendRequestHeader(const std::string& Method, const std::string& V
     FailResponse(kHttpErrorUnsafeHeader);
     return;
   }
+  if (Recorder) {
+    FRecordPending = true;
+    FPendingUri = TargetUri();
+    FPendingRequest = FRequestBuffer;
+    if (!FReused) FlushRecordedRequest();
+  }
   FSocket->Send(FRequestBuffer.data(), static_cast<int>(FRequestBuffer.size()));
-  if (Recorder) Recorder->RequestSent(*this, TargetUri(), FResolvedAddr, FRequestBuffer);
   FRequestBuffer.clear();
 }
 
@@ -443,15 +503,39 @@ void THttpCli::HandleDataSent(TObject*, std::uint16_t) {
   FSocket->Send(FPostChunkBuffer, static_cast<int>(count));
 }
 
-void THttpCli::HandleConnectionClosed(TObject*, std::uint16_t Error) {
+void THttpCli::HandleConnectionClosed(TObject* Sender, std::uint16_t Error) {
+  if (RetryOnFreshConnection()) return;
+  if (FSkippedRelocation && FDoneError == 0) {
+    // The relocation's body is of no use: its end does not matter.
+    FSkippedRelocation = false;
+    FSkipBody = false;
+    FLineBufferLen = 0;
+    FLineBuffer[0] = 0;
+    HandleRelocationClosed(Sender, Error);
+    return;
+  }
   if (FDoneError == 0) TakeUnendedPageLine();
   if (FDoneError == 0) CheckAnswerComplete(Error);
-  FTunnelPhase = tnNone;
   FConnected = false;
-  if (Recorder)
+  EndExchange();
+}
+
+// The request has ended, its connection closed or kept for the next.
+void THttpCli::EndExchange() {
+  FTunnelPhase = tnNone;
+  if (Recorder) {
+    FlushRecordedRequest();
     Recorder->ExchangeEnded(*this, static_cast<std::uint16_t>(FDoneError), FReasonPhrase);
+  }
   if (FBodyChunkCount > 0) DoDocEnd();
   SetReady();
+}
+
+void THttpCli::FlushRecordedRequest() {
+  if (!FRecordPending) return;
+  FRecordPending = false;
+  Recorder->RequestSent(*this, FPendingUri, FResolvedAddr, FPendingRequest);
+  FPendingRequest.clear();
 }
 
 // A header-less page of one line without a line end is complete only at the
@@ -480,12 +564,15 @@ void THttpCli::CheckAnswerComplete(std::uint16_t Error) {
     EndWithFailure(Error, WSocketErrorText(Error) + ErrorSuffix(Error));
     return;
   }
-  if (FAnswerEnded || FState == hsIdle || FState == hsAborting) return;
+  // A refusal's body read past is not missed either.
+  if (FAnswerEnded || FSkipBody || FState == hsIdle || FState == hsAborting) return;
   std::uint16_t code = 0;
   if (FState != hsReceivingBody && FStatusCode == 0) {
     code = kHttpErrorNoStatus;
   } else if (BodyExpected() && FContentLength >= 0 && FReceivedBytes < FContentLength) {
     code = kHttpErrorShortBody;
+  } else if (FChunked && FState == hsReceivingBody) {
+    code = kHttpErrorShortBody;  // the last chunk never came
   }
   if (code == 0) return;
   // A reset says more than "missing": its code is the one reported.
@@ -509,6 +596,7 @@ bool THttpCli::BodyExpected() const {
 bool THttpCli::IsTruncatedEnd(std::uint16_t Error) const {
   if (!IsTlsErrorCode(Error)) return false;
   if (Error != TlsClosedWithoutAlert || FState != hsReceivingBody) return true;
+  if (FChunked) return !FAnswerEnded;
   return FContentLength >= 0 && FReceivedBytes < FContentLength;
 }
 
@@ -594,6 +682,12 @@ bool THttpCli::HoldBytes(size_t Count) {
 bool THttpCli::HoldHeaderLine(size_t Length) { return HoldBytes(Length + HttpStoredLineCost); }
 
 void THttpCli::HandleDataAvailable(TObject*, std::uint16_t) {
+  if (!FKeptRoute.empty()) {
+    // Bytes on a connection with no request on it: nothing that comes
+    // there can be trusted to belong to the next answer.
+    DropKeptConnection();
+    return;
+  }
   if (FTunnelPhase == tnAwaitingAnswer) {
     HandleTunnelAnswer();
     return;
@@ -606,7 +700,11 @@ void THttpCli::HandleDataAvailable(TObject*, std::uint16_t) {
   }
   int n = FSocket->Receive(FLineBuffer + FLineBufferLen, free);
   if (FRequestType == rqNone || n <= 0) return;
-  if (Recorder) Recorder->AnswerData(*this, std::string_view(FLineBuffer + FLineBufferLen, n));
+  FAnswerSeen = true;
+  if (Recorder) {
+    FlushRecordedRequest();
+    Recorder->AnswerData(*this, std::string_view(FLineBuffer + FLineBufferLen, n));
+  }
   FLineBuffer[FLineBufferLen + n] = 0;
   FLineBufferLen += n;
 
@@ -631,7 +729,9 @@ void THttpCli::HandleDataAvailable(TObject*, std::uint16_t) {
     std::memmove(FLineBuffer, FLineBuffer + p, static_cast<size_t>(FLineBufferLen - p + 1));
     FLineBufferLen -= p;
     if (FState == hsAwaitingHeader || FState == hsReceivingBody) CallLineHandler();
-    if (FDoneError != 0) break;  // failed or aborted: the rest is not this request's
+    // Failed or aborted, or the answer ended with its connection kept: the
+    // rest is not this request's.
+    if (FDoneError != 0 || !FKeptRoute.empty()) break;
   }
 }
 
@@ -650,7 +750,15 @@ void THttpCli::CallLineHandler() {
 }
 
 void THttpCli::HandleHeaderLine() {
-  if (FHeaderLineCount == 0) DoHeaderBegin();
+  if (FHeaderLineCount == 0) {
+    // Each answer (a relocation's too) brings its own length and framing.
+    FContentLength = -1;
+    FAnswer11 = FCloseAsked = FKeepAliveAsked = FChunked = FPersistent = false;
+    FSkipBody = FSkippedRelocation = false;
+    FBodySeen = 0;
+    FChunkedBody = TChunkedBody();
+    DoHeaderBegin();
+  }
   ++FHeaderLineCount;
 
   if (StartsWithIgnoringAsciiCase(FCurrentLine, "<HTML>")) {
@@ -681,13 +789,14 @@ void THttpCli::HandleHeaderLine() {
     }
     FStatusCode = *code;
     FReasonPhrase = FCurrentLine.size() > 13 ? FCurrentLine.substr(13) : "";
+    FAnswer11 = version == "HTTP/1.1";
   } else if (size_t colon = FCurrentLine.find(':'); colon != std::string::npos) {
     size_t valueStart = colon + 1;
     while (valueStart < FCurrentLine.size() - 1 && FCurrentLine[valueStart] == ' ') ++valueStart;
     HandleHeaderField(LowerAscii(FCurrentLine.substr(0, colon)), FCurrentLine.substr(valueStart));
   }
   if (OnHeaderData) OnHeaderData(this);
-  if (FDoneError == 0 && FStatusCode >= 400) {
+  if (FDoneError == 0 && FStatusCode >= 400 && !Http11()) {
     FAnswerEnded = true;
     FSocket->Close();
   }
@@ -710,6 +819,13 @@ void THttpCli::HandleHeaderField(const std::string& Name, const std::string& Val
   } else if (Name == "set-cookie") {
     bool accept = true;
     DoCookie(Value, accept);
+  } else if (Name == "transfer-encoding") {
+    // Chunked is always the last coding applied to the body.
+    const std::vector<std::string_view> codings = HeaderListItems(Value);
+    FChunked = !codings.empty() && EqualIgnoringAsciiCase(codings.back(), "chunked");
+  } else if (Name == "connection") {
+    FCloseAsked = FCloseAsked || HasHeaderToken(Value, "close");
+    FKeepAliveAsked = FKeepAliveAsked || HasHeaderToken(Value, "keep-alive");
   }
 }
 
@@ -717,6 +833,10 @@ void THttpCli::HandleHeaderEnd() {
   if (FStatusCode == 0) {
     // Header lines without a status line: nobody can tell what follows.
     FailResponse(kHttpErrorNoStatus);
+    return;
+  }
+  if (Http11() && FStatusCode >= 400) {
+    EndRefusal();
     return;
   }
   if (FRelocationPending) {
@@ -729,10 +849,32 @@ void THttpCli::HandleHeaderEnd() {
       FContentType == "text/html") {
     ReplaceExtension(FDocumentName, "htm");
   }
+  DecideFraming();
   SetState(hsReceivingBody);
   FNextLineHandler = lhBody;
   DoHeaderEnd();
+  if (FState != hsReceivingBody || FDoneError != 0) return;  // a handler aborted
+  if (Http11() && !FChunked && (!BodyExpected() || FContentLength == 0)) {
+    FinishAnswer();
+    return;
+  }
   DeliverBufferedBody();
+}
+
+// HTTP/1.1: an answer ends by its last chunk or its length, and its
+// connection stays unless either side says otherwise; an answer that only
+// its close can end ends with the connection, as under HTTP/1.0.
+void THttpCli::DecideFraming() {
+  if (!Http11()) {
+    // The length is recorded only: the close ends the answer.
+    FChunked = false;
+    FPersistent = false;
+    return;
+  }
+  if (!BodyExpected()) FChunked = false;
+  if (FChunked) FContentLength = -1;
+  const bool framed = FChunked || FContentLength >= 0 || !BodyExpected();
+  FPersistent = framed && !FCloseAsked && (FAnswer11 || FKeepAliveAsked);
 }
 
 // Bytes that came in one piece with the header's end are the body's first.
@@ -744,14 +886,198 @@ void THttpCli::DeliverBufferedBody() {
   HandleBodyData();
 }
 
+// FCurrentLine holds the body's next bytes as they came.
 void THttpCli::HandleBodyData() {
-  if (!HoldBytes(FCurrentLine.size())) return;
+  if (FChunked) {
+    TakeChunkedBody();
+  } else if (Http11() && FContentLength >= 0) {
+    TakeLengthBody();
+  } else {
+    DeliverBody(FCurrentLine);
+  }
+}
+
+// False when the request failed or was aborted meanwhile.
+bool THttpCli::DeliverBody(std::string_view Piece) {
+  FBodySeen += static_cast<std::int64_t>(Piece.size());
+  if (FSkipBody) {
+    if (FBodySeen <= HttpMaxSkippedBody) return true;
+    FPersistent = false;  // an endless chunked refusal: the close ends it
+    FAnswerEnded = true;
+    FSocket->Close();
+    return false;
+  }
+  if (!HoldBytes(Piece.size())) return false;
   if (FBodyChunkCount == 0) DoDocBegin();
   ++FBodyChunkCount;
-  FReceivedBytes += static_cast<std::int64_t>(FCurrentLine.size());
-  if (ReceiveStream)
-    ReceiveStream->WriteBuffer(FCurrentLine.data(), static_cast<std::int64_t>(FCurrentLine.size()));
-  DoDocData(FCurrentLine.data(), static_cast<int>(FCurrentLine.size()));
+  FReceivedBytes += static_cast<std::int64_t>(Piece.size());
+  if (ReceiveStream) ReceiveStream->WriteBuffer(Piece.data(), static_cast<std::int64_t>(Piece.size()));
+  DoDocData(Piece.data(), static_cast<int>(Piece.size()));
+  return FDoneError == 0 && FState == hsReceivingBody;
+}
+
+void THttpCli::TakeChunkedBody() {
+  std::size_t used = 0;
+  const TChunkedBody::TStep step = FChunkedBody.Take(
+      FCurrentLine, used, [this](std::string_view data) { return DeliverBody(data); });
+  if (step == TChunkedBody::TStep::Bad) {
+    FailResponse(kHttpErrorBadChunk);
+  } else if (step == TChunkedBody::TStep::End) {
+    // Bytes after the last chunk would be an answer nobody asked for.
+    if (used < FCurrentLine.size()) FPersistent = false;
+    FinishAnswer();
+  }
+}
+
+void THttpCli::TakeLengthBody() {
+  const std::int64_t left = FContentLength - FBodySeen;
+  std::string_view piece(FCurrentLine);
+  if (static_cast<std::int64_t>(piece.size()) > left) {
+    piece = piece.substr(0, static_cast<std::size_t>(left));
+    FPersistent = false;
+  }
+  if (!piece.empty() && !DeliverBody(piece)) return;
+  if (FBodySeen >= FContentLength) FinishAnswer();
+}
+
+// The answer is whole: its connection stays for the next request when both
+// sides allow it, else it closes (which ends the request as at a close).
+void THttpCli::FinishAnswer() {
+  if (FSkippedRelocation) {
+    FollowOnKeptConnection();
+    return;
+  }
+  FAnswerEnded = true;
+  if (!FPersistent || FLineBufferLen > 0) {
+    FSocket->Close();
+    return;
+  }
+  KeepConnection();
+  EndExchange();
+}
+
+// ---------------------------------------------------------------------------
+// Persistent connections
+
+// HTTP/1.1: the body of a refusal or relocation, when its end is known and
+// it is small, is read past instead of closing the connection; false when
+// the connection must close instead.
+bool THttpCli::SkipBodyToKeepConnection(bool Relocation) {
+  DecideFraming();
+  if (!FPersistent || (!FChunked && FContentLength > HttpMaxSkippedBody)) return false;
+  FSkipBody = true;
+  FSkippedRelocation = Relocation;
+  SetState(hsReceivingBody);
+  if (FState != hsReceivingBody) return true;  // a handler aborted
+  FNextLineHandler = lhBody;
+  if (!FChunked && (!BodyExpected() || FContentLength == 0)) {
+    FinishAnswer();
+  } else {
+    DeliverBufferedBody();
+  }
+  return true;
+}
+
+// HTTP/1.1: a status of 400 or more ends the request as under HTTP/1.0,
+// with no body; only its connection may stay.
+void THttpCli::EndRefusal() {
+  if (SkipBodyToKeepConnection(false)) return;
+  FAnswerEnded = true;
+  FSocket->Close();
+}
+
+// A relocation whose body was read past: the request goes on at the new
+// address, over this connection when the route stays the same.
+void THttpCli::FollowOnKeptConnection() {
+  FSkippedRelocation = false;
+  FSkipBody = false;
+  if (!FPersistent || FLineBufferLen > 0) {
+    FLineBufferLen = 0;
+    FLineBuffer[0] = 0;
+    FSocket->OnSessionClosed = [this](TObject* s, std::uint16_t e) { HandleRelocationClosed(s, e); };
+    FSocket->Close();
+    return;
+  }
+  KeepConnection();
+  FNextLineHandler = lhHeader;
+  SetState(hsAwaitingHeader);
+  if (FState != hsAwaitingHeader) return;  // a handler aborted
+  if (Recorder) {
+    FlushRecordedRequest();
+    Recorder->ExchangeEnded(*this, 0, "");
+  }
+  if (OnLocationChange) OnLocationChange(this);
+  PostMessage(FWindowHandle, WM_HTTP_RELOCATE, FRequestSerial, 0);
+}
+
+void THttpCli::StartRelocatedRequest() {
+  if (!FKeptRoute.empty() && FKeptRoute == FRouteKey && FSocket->State() == wsConnected) {
+    FKeptRoute.clear();
+    InstallConnectionClosed();
+    FReused = true;
+    FAnswerSeen = false;
+    SendRequest();
+    return;
+  }
+  if (!FKeptRoute.empty()) DropKeptConnection();
+  StartLookup();
+}
+
+void THttpCli::KeepConnection() {
+  FKeptRoute = FConnectionRoute;
+  FSocket->OnSessionClosed = [this](TObject*, std::uint16_t) {
+    FKeptRoute.clear();
+    FConnected = false;
+  };
+}
+
+// Closes a kept connection without ending anything: no request runs on it.
+void THttpCli::DropKeptConnection() {
+  FKeptRoute.clear();
+  FSocket->OnSessionClosed = nullptr;
+  FSocket->Close();
+  FConnected = false;
+  InstallConnectionClosed();
+}
+
+// A request on the route of the connection kept open goes out there, from
+// the message loop; one on another route closes it first.
+bool THttpCli::StartOnKeptConnection() {
+  if (FKeptRoute.empty()) return false;
+  if (!Http11() || FKeptRoute != FRouteKey || FSocket->State() != wsConnected) {
+    DropKeptConnection();
+    return false;
+  }
+  FReused = true;
+  PostMessage(FWindowHandle, WM_HTTP_SEND_KEPT, FRequestSerial, 0);
+  return true;
+}
+
+void THttpCli::SendOnKeptConnection() {
+  const bool open = !FKeptRoute.empty() && FSocket->State() == wsConnected;
+  FKeptRoute.clear();
+  if (!open) {
+    StartLookup();
+    return;
+  }
+  SendRequest();
+}
+
+// Servers close idle connections when they like: a kept connection that
+// closes before any byte of the answer came is no failure of a GET, which
+// is sent once more on a fresh connection (from the message loop).
+bool THttpCli::RetryOnFreshConnection() {
+  if (!FReused || FAnswerSeen || FDoneError != 0 || FRequestType != rqGet) return false;
+  if (FState != hsAwaitingHeader) return false;
+  FReused = false;
+  FRecordPending = false;
+  FPendingRequest.clear();
+  FConnected = false;
+  FLineBufferLen = 0;
+  FLineBuffer[0] = 0;
+  FHeaderLineCount = 0;
+  PostMessage(FWindowHandle, WM_HTTP_RELOCATE, FRequestSerial, 0);
+  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -782,8 +1108,6 @@ void THttpCli::HandleRelocationHeaderEnd() {
     FSocket->Close();
     return;
   }
-  FLineBufferLen = 0;
-  FLineBuffer[0] = 0;
   FHeaderLineCount = 0;
   FBodyChunkCount = 0;
   if (++FRelocationCount > HttpMaxRelocations) {
@@ -791,13 +1115,25 @@ void THttpCli::HandleRelocationHeaderEnd() {
     FailResponse(kHttpErrorTooManyRelocations);
     return;
   }
+  if (SkipBodyToKeepConnection(true)) return;
+  FLineBufferLen = 0;
+  FLineBuffer[0] = 0;
   FSocket->OnSessionClosed = [this](TObject* s, std::uint16_t e) { HandleRelocationClosed(s, e); };
   FSocket->Close();
 }
 
 void THttpCli::HandleRelocationClosed(TObject*, std::uint16_t) {
   FConnected = false;
-  if (Recorder) Recorder->ExchangeEnded(*this, 0, "");
+  if (FState == hsReceivingBody) {
+    // After a relocation's body read past (HTTP/1.1), a new answer is awaited.
+    FNextLineHandler = lhHeader;
+    SetState(hsAwaitingHeader);
+    if (FState != hsAwaitingHeader) return;  // a handler aborted
+  }
+  if (Recorder) {
+    FlushRecordedRequest();
+    Recorder->ExchangeEnded(*this, 0, "");
+  }
   InstallConnectionClosed();
   if (OnLocationChange) OnLocationChange(this);
   PostMessage(FWindowHandle, WM_HTTP_RELOCATE, FRequestSerial, 0);

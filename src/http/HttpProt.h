@@ -1,9 +1,10 @@
-// THttpCli: an event-driven HTTP/1.0 client component.
+// THttpCli: an event-driven HTTP/1.0 and HTTP/1.1 client component.
 //
 // One request at a time: the address is split, the server (or proxy) name is
 // looked up without blocking, the connection made, the request header sent
 // in one piece, the response header cut into lines and the body written to
-// ReceiveStream until the server closes. Relocations are followed (at most
+// ReceiveStream until the server closes (HTTP/1.0), or until its length or
+// its last chunk has come (HTTP/1.1, see RequestVersion). Relocations are followed (at most
 // HttpMaxRelocations in one request). An https address runs over TLS (port
 // 443 by default); through a proxy it first opens a CONNECT tunnel. Every
 // step runs from the owning thread's message queue (socket events and three
@@ -21,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "ChunkedBody.h"
 #include "Component.h"
 #include "HttpDefaults.h"
 #include "HttpErrors.h"
@@ -82,6 +84,7 @@ class THttpRecorder {
 constexpr unsigned WM_HTTP_REQUEST_DONE = WM_USER + 1;
 constexpr unsigned WM_HTTP_SET_READY = WM_USER + 2;
 constexpr unsigned WM_HTTP_RELOCATE = WM_USER + 3;
+constexpr unsigned WM_HTTP_SEND_KEPT = WM_USER + 4;
 
 // Size of the receive buffer: at most this many bytes of a header line.
 constexpr int HttpLineBufferSize = 8192;
@@ -90,6 +93,10 @@ constexpr int HttpLineBufferSize = 8192;
 // Counting only the bytes let a header of one-byte lines take twenty times
 // the limit.
 constexpr int HttpStoredLineCost = 64;
+// HTTP/1.1: the body of a refusal (400 or more) or of a relocation is read
+// past, so that its connection can serve the next request, when it is no
+// larger than this; a larger one ends its connection.
+constexpr std::int64_t HttpMaxSkippedBody = 65536;
 
 class THttpCli : public TComponent {
  public:
@@ -117,6 +124,14 @@ class THttpCli : public TComponent {
 
   // ---- Properties set by the caller
   std::string URL;
+  // "1.0": the request line says HTTP/1.0 and every answer ends with its
+  // connection. "1.1": the Host line names a port that is not the scheme's
+  // default, chunked answers are read, and a connection whose answer ended
+  // by its length or last chunk stays open for the next request on the same
+  // route (the same server, the same proxy for plain http, the same tunnel
+  // for https); a kept connection the server closes before answering is
+  // replaced once by a fresh one for a GET.
+  std::string RequestVersion = "1.0";
   std::string Proxy;
   std::string ProxyPort = kDefaultProxyPort;
   std::string Sender;  // "From: " line
@@ -169,12 +184,18 @@ class THttpCli : public TComponent {
   std::int64_t ReceivedBytes() const { return FReceivedBytes; }
   std::int64_t SentBytes() const { return FSentBytes; }
   bool Connected() const { return FConnected; }
+  // The request ran on a connection kept from an earlier one.
+  bool ConnectionReused() const { return FReused; }
+  // A request to Url through ProxyText (empty: direct) would go over the
+  // connection this idle client keeps open.
+  bool KeepsConnectionFor(const std::string& Url, const std::string& ProxyText) const;
   TWSocket& Socket() { return *FSocket; }
 
   // ---- Events
   TNotifyEvent OnTrace;  // never fired
   // Once per connection to the server (again after each relocation, and
-  // through a tunnel once TLS stands), before the request is sent.
+  // through a tunnel once TLS stands), before the request is sent; not for
+  // a request on a kept connection.
   TNotifyEvent OnSessionConnected;
   // Once per header line received, after it was added to ResponseHeader.
   TNotifyEvent OnHeaderData;
@@ -189,8 +210,9 @@ class THttpCli : public TComponent {
   TNotifyEvent OnRequestHeaderBegin;
   TNotifyEvent OnRequestHeaderEnd;
   // The body: OnDocBegin before its first piece, OnDocData per piece (after
-  // it was written to ReceiveStream), OnDocEnd once when the connection
-  // closes after a body had begun (also after a failure or Abort).
+  // it was written to ReceiveStream; a chunked body's data without its
+  // framing), OnDocEnd once when the answer has ended after a body had begun
+  // (also after a failure or Abort).
   TNotifyEvent OnDocBegin;
   TDocDataEvent OnDocData;
   TNotifyEvent OnDocEnd;
@@ -236,6 +258,15 @@ class THttpCli : public TComponent {
 
  private:
   enum TLineHandler { lhNone, lhHeader, lhBody };
+  // Where a request goes: what is connected to, and what the connection
+  // carries. Requests with equal keys can share a connection.
+  struct TRoute {
+    bool useTls = false, tunnel = false;
+    std::string targetHost, targetPort, targetPath;
+    std::string connectHost, connectPort;
+    std::string requestHost, requestPath;
+    std::string Key() const;
+  };
 
   void WndProc(TMessage& Msg);
   void SetState(THttpState NewState);
@@ -274,6 +305,28 @@ class THttpCli : public TComponent {
   // connected to, the request line's target and Host, TLS and the tunnel.
   void RouteTo(const std::string& Scheme, const std::string& Host, const std::string& PortText,
                const std::string& Path);
+  TRoute RouteOf(const std::string& Scheme, const std::string& Host, const std::string& PortText,
+                 const std::string& Path, const std::string& ProxyText) const;
+  std::string RouteKeyOf(const TRoute& Route) const;
+  bool Http11() const { return RequestVersion == "1.1"; }
+  // Persistent connections.
+  bool StartOnKeptConnection();
+  void SendOnKeptConnection();
+  void KeepConnection();
+  void DropKeptConnection();
+  bool RetryOnFreshConnection();
+  void EndExchange();
+  void FlushRecordedRequest();
+  // The end of an answer by its framing (HTTP/1.1).
+  void DecideFraming();
+  bool DeliverBody(std::string_view Piece);
+  void TakeChunkedBody();
+  void TakeLengthBody();
+  void FinishAnswer();
+  bool SkipBodyToKeepConnection(bool Relocation);
+  void EndRefusal();
+  void FollowOnKeptConnection();
+  void StartRelocatedRequest();
   bool CheckRoute();
   void PrepareSocket();
   void SendRequest();
@@ -324,9 +377,29 @@ class THttpCli : public TComponent {
   // https address needs a CONNECT tunnel first.
   bool FUseTls = false;
   std::string FTargetHost, FTargetPort, FTargetPath;
+  std::string FRouteKey;  // see TRoute
   enum TTunnelPhase { tnNone, tnAwaitingAnswer, tnHandshake } FTunnelPhase = tnNone;
   bool FTunnelWanted = false;
   std::string FTunnelAnswer;
+
+  // HTTP/1.1: how the answer ends, and whether its connection stays.
+  bool FAnswer11 = false;       // the status line says HTTP/1.1
+  bool FCloseAsked = false;     // "Connection: close"
+  bool FKeepAliveAsked = false; // "Connection: keep-alive" from an HTTP/1.0 server
+  bool FChunked = false;        // "Transfer-Encoding: chunked"
+  bool FPersistent = false;     // the connection may stay after this answer
+  bool FSkipBody = false;       // the body is read past, not delivered
+  bool FSkippedRelocation = false;  // ... and a relocation follows it
+  std::int64_t FBodySeen = 0;   // body bytes of this answer, skipped ones too
+  std::string FConnectionRoute; // the route of the open connection
+  TChunkedBody FChunkedBody;
+  std::string FKeptRoute;       // the route of the connection kept open; empty: none
+  bool FReused = false;         // the request runs on a kept connection
+  bool FAnswerSeen = false;     // a byte of the answer came on this connection
+  // On a kept connection the request is recorded once its answer begins:
+  // one the server never saw (it had closed) is sent again, not archived.
+  bool FRecordPending = false;
+  std::string FPendingUri, FPendingRequest;
 
   bool FPostSending = false;
   char FPostChunkBuffer[HttpLineBufferSize + 1] = {};

@@ -12,6 +12,7 @@ bool THttpSettings::SameCredentialsAs(const THttpCli& client) const {
 }
 
 void ApplyTo(const THttpSettings& settings, THttpCli& client) {
+  client.RequestVersion = settings.RequestVersion;
   client.Agent = settings.Agent;
   client.Accept = settings.Accept;
   client.Proxy = settings.Proxy;

@@ -10,6 +10,7 @@
 #include "HttpProt.h"
 
 struct THttpSettings {
+  std::string RequestVersion = "1.0";  // "1.1": persistent connections (see THttpCli)
   std::string Agent = kDefaultUserAgent;
   std::string Accept = kDefaultAccept;
   // "host" or "host:port" (ProxyPort when the text names none); empty: direct.

@@ -3,10 +3,31 @@
 #include <cmath>
 #include <cstdio>
 
+#include "AsciiCase.h"
 #include "TextPositions.h"
 
 bool IsSafeHeaderText(std::string_view Text) {
   return Text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+std::vector<std::string_view> HeaderListItems(std::string_view Value) {
+  std::vector<std::string_view> items;
+  while (!Value.empty()) {
+    const std::size_t comma = Value.find(',');
+    std::string_view item = Value.substr(0, comma);
+    Value = comma == std::string_view::npos ? std::string_view() : Value.substr(comma + 1);
+    while (!item.empty() && (item.front() == ' ' || item.front() == '\t')) item.remove_prefix(1);
+    while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.remove_suffix(1);
+    if (!item.empty()) items.push_back(item);
+  }
+  return items;
+}
+
+bool HasHeaderToken(std::string_view Value, std::string_view Token) {
+  for (std::string_view item : HeaderListItems(Value)) {
+    if (EqualIgnoringAsciiCase(item, Token)) return true;
+  }
+  return false;
 }
 
 std::string EncodeBase64(const std::string& Data) {

@@ -5,9 +5,16 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Whether a text may stand in a request header: no CR, LF or NUL.
 bool IsSafeHeaderText(std::string_view Text);
+
+// The items of a header value that is a comma-separated list ("close",
+// "gzip, chunked"), without the blanks around them; empty items dropped.
+std::vector<std::string_view> HeaderListItems(std::string_view Value);
+// Whether one of those items is Token, in any case of its letters.
+bool HasHeaderToken(std::string_view Value, std::string_view Token);
 
 // Standard Base64 (RFC 2045 alphabet, "=" padding, no line breaks).
 std::string EncodeBase64(const std::string& Data);

@@ -272,7 +272,7 @@ TEST(CliCrawl, BasicAuthorizationAndUserAgentReachTheServer) {
   EXPECT_EQ(authorized.out, "Geheim\r\nx\r\nAuch\r\n");
   std::string log = testsupport::ReadFile(web.AccessLog());
   EXPECT_TRUE(Contains(log, "\"Mozilla/3.0 (compatible)\""));
-  EXPECT_TRUE(Contains(log, "\"GET /private/two.html HTTP/1.0\" 200"));
+  EXPECT_TRUE(Contains(log, "\"GET /private/two.html HTTP/1.1\" 200"));
   EXPECT_TRUE(Contains(log, "\"TiraselTest/1.0\""));
 }
 

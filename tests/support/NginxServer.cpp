@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <fstream>
+#include <set>
+#include <sstream>
 #include <stdexcept>
 
 #include "LoopbackPorts.h"
@@ -16,6 +18,29 @@ namespace fs = std::filesystem;
 NginxServer::NginxServer() : ServerProcess(kBinary, "nginx-light", "tirasel-nginx") {
   fs::create_directories(Root());
   fs::create_directories(dir_ / "temp");
+}
+
+namespace {
+
+// The connection numbers of the access log's lines, in order.
+std::vector<std::string> LoggedConnectionNumbers(const fs::path& log) {
+  std::vector<std::string> numbers;
+  std::ifstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line.substr(line.rfind('"') + 1));
+    std::string connection;
+    if (fields >> connection) numbers.push_back(connection);
+  }
+  return numbers;
+}
+
+}  // namespace
+
+size_t NginxServer::LoggedRequests() const { return LoggedConnectionNumbers(AccessLog()).size(); }
+
+size_t NginxServer::LoggedConnections() const {
+  const std::vector<std::string> numbers = LoggedConnectionNumbers(AccessLog());
+  return std::set<std::string>(numbers.begin(), numbers.end()).size();
 }
 
 void NginxServer::AddFile(const std::string& path, const std::string& bytes) {
@@ -101,7 +126,11 @@ std::string NginxServer::Config(std::uint16_t port) const {
   conf += "pid " + d + "/nginx.pid;\nerror_log " + d + "/error.log warn;\n";
   conf += "events { worker_connections 256; }\n";
   conf += "http {\n";
-  conf += "  access_log " + d + "/access.log;\n";
+  // The combined format, and which connection carried each request.
+  conf += "  log_format withconnection '$remote_addr - $remote_user [$time_local] \"$request\" "
+          "$status $body_bytes_sent \"$http_referer\" \"$http_user_agent\" "
+          "$connection $connection_requests';\n";
+  conf += "  access_log " + d + "/access.log withconnection;\n";
   for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"}) {
     conf += std::string("  ") + temp + "_temp_path " + d + "/temp/" + temp + ";\n";
   }

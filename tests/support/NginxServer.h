@@ -55,7 +55,12 @@ class NginxServer : public ServerProcess {
     return "https://127.0.0.1:" + std::to_string(tlsPort_) + path;
   }
   std::filesystem::path Root() const { return dir_ / "root"; }
+  // One line per request in nginx's combined format, followed by the
+  // number of the connection that carried it and its count of requests.
   std::filesystem::path AccessLog() const { return dir_ / "access.log"; }
+  // The requests logged so far, and over how many connections they came.
+  size_t LoggedRequests() const;
+  size_t LoggedConnections() const;
   std::filesystem::path ErrorLog() const override { return dir_ / "error.log"; }
 
  protected:

@@ -1,0 +1,75 @@
+// tirasel-cli over HTTP/1.1 against nginx: the log and the word list are
+// those of --http1.0, byte for byte, with one request at a time and four,
+// plain and over TLS, while nginx's log shows the requests sharing no more
+// connections than requests in flight.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "CliProcess.h"
+#include "FixtureSite.h"
+#include "NginxServer.h"
+#include "RandomSite.h"
+#include "TlsCertificates.h"
+
+namespace {
+
+using clitest::Result;
+using clitest::RunCli;
+
+struct Site {
+  explicit Site(const std::map<std::string, std::string>& pages, bool tls = false) {
+    for (const auto& [path, body] : pages) web.AddFile(path, body);
+    if (tls) {
+      const auto& certs = testsupport::TestCertificates::Shared();
+      web.UseTls(certs.SelfSigned().cert, certs.SelfSigned().key);
+    }
+    web.Start();
+  }
+  testsupport::NginxServer web;
+};
+
+// Runs the crawl over HTTP/1.0 and over HTTP/1.1 at the same parallel count:
+// same status, log and list; the HTTP/1.1 run's requests come over at most
+// `parallel` connections, each of the HTTP/1.0 run's over its own.
+void ExpectSameCrawl(Site& site, const std::string& start, const std::string& parallel,
+                     std::vector<std::string> args = {}) {
+  args.insert(args.end(), {"--insecure", "--parallel", parallel, start});
+  std::vector<std::string> old = args;
+  old.insert(old.begin(), "--http1.0");
+  const Result before = RunCli(old);
+  const size_t requests10 = site.web.LoggedRequests();
+  const size_t connections10 = site.web.LoggedConnections();
+  EXPECT_EQ(connections10, requests10);
+  const Result after = RunCli(args);
+  const size_t requests11 = site.web.LoggedRequests() - requests10;
+  EXPECT_EQ(after.status, before.status) << parallel;
+  EXPECT_EQ(after.err, before.err) << parallel;
+  EXPECT_EQ(after.out, before.out) << parallel;
+  EXPECT_EQ(requests11, requests10) << parallel;
+  EXPECT_LE(site.web.LoggedConnections() - connections10, std::stoul(parallel)) << parallel;
+}
+
+TEST(CliHttp11, TheFixtureSiteGivesTheWordsOfHttp10OverFewConnections) {
+  for (bool tls : {false, true}) {
+    for (const char* parallel : {"1", "4"}) {
+      Site site(testsite::FixtureSite(), tls);
+      const std::string start =
+          tls ? site.web.TlsUrl("/a/index.html") : site.web.Url("/a/index.html");
+      ExpectSameCrawl(site, start, parallel, {"--encoding", "windows-1252"});
+    }
+  }
+}
+
+TEST(CliHttp11, RandomSitesGiveTheWordsOfHttp10) {
+  for (std::uint64_t seed = 201; seed <= 204; ++seed) {
+    const testsite::RandomSite random = testsite::MakeRandomSite(seed, 60);
+    for (const char* parallel : {"1", "4"}) {
+      Site site(random.pages);
+      ExpectSameCrawl(site, site.web.Url(random.start), parallel);
+    }
+  }
+}
+
+}  // namespace

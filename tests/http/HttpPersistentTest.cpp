@@ -1,0 +1,203 @@
+// HTTP/1.1 in the client: kept connections, chunked answers, the answers
+// that end their connection, and a kept connection the server has closed.
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "HttpProt.h"
+#include "LoopbackPeer.h"
+
+namespace {
+
+using testpeer::LoopbackPeer;
+
+// One exchange on a kept connection: the request is read, then `answer` is
+// sent; `close` closes the connection after it (an empty answer with close:
+// the server read the request and closed without answering).
+struct Exchange {
+  std::string answer;
+  bool close = false;
+};
+
+// A loopback server running a script of exchanges per connection, which
+// records the requests each connection carried. After its last exchange a
+// connection stays open until the client closes it.
+class KeptServer {
+ public:
+  explicit KeptServer(std::vector<std::vector<Exchange>> connections)
+      : scripts_(std::move(connections)),
+        peer_([this](int fd, LoopbackPeer& peer) { Serve(fd, peer); },
+              static_cast<int>(scripts_.size())) {}
+
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + peer_.PortText() + path;
+  }
+  std::string PortText() const { return peer_.PortText(); }
+  int Connections() const { return peer_.accepted; }
+  // The requests of each connection so far.
+  std::vector<std::vector<std::string>> Requests() {
+    std::lock_guard lock(mu_);
+    return requests_;
+  }
+
+ private:
+  void Serve(int fd, LoopbackPeer& peer) {
+    const size_t index = static_cast<size_t>(peer.accepted - 1);
+    {
+      std::lock_guard lock(mu_);
+      requests_.resize(std::max(requests_.size(), index + 1));
+    }
+    for (const Exchange& exchange : scripts_.at(index)) {
+      std::string request = peer.ReadRequestHeader(fd);
+      if (request.empty()) return;
+      {
+        std::lock_guard lock(mu_);
+        requests_[index].push_back(request);
+      }
+      if (!LoopbackPeer::SendAll(fd, exchange.answer) || exchange.close) return;
+    }
+    // Until the client closes: reading returns 0.
+    char byte;
+    while (peer.WaitReadable(fd, 10000) && ::recv(fd, &byte, 1, 0) > 0) {
+    }
+  }
+
+  std::vector<std::vector<Exchange>> scripts_;
+  std::mutex mu_;
+  std::vector<std::vector<std::string>> requests_;
+  LoopbackPeer peer_;
+};
+
+struct Client {
+  THttpCli http;
+  TMemoryStream body;
+  std::uint16_t doneError = 0xFFFF;
+
+  explicit Client(const char* version = "1.1") {
+    http.RequestVersion = version;
+    http.ReceiveStream = &body;
+    http.OnRequestDone = [this](TObject*, THttpRequest, std::uint16_t error) { doneError = error; };
+  }
+  // The body fetched, or "error N" for a failed request.
+  std::string Fetch(const std::string& url, THttpRequest type = rqGet) {
+    body.Clear();
+    http.URL = url;
+    http.StartRequest(type);
+    testpeer::WaitUntil([this] { return http.State() == hsIdle && doneError != 0xFFFF; }, 20000);
+    const std::uint16_t error = doneError;
+    doneError = 0xFFFF;
+    if (error != 0) return "error " + std::to_string(error);
+    return std::string(body.Data());
+  }
+};
+
+std::string Answer(const std::string& body, const std::string& extra = "") {
+  return "HTTP/1.1 200 OK\r\n" + extra + "Content-Length: " + std::to_string(body.size()) +
+         "\r\n\r\n" + body;
+}
+
+TEST(HttpPersistent, RequestsToTheSameServerShareOneConnection) {
+  const std::string chunked =
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 2\r\n\r\n"
+      "5;name=value\r\nzwei \r\nA\r\nchunked bo\r\n2\r\ndy\r\n0\r\nTrailer: x\r\n\r\n";
+  KeptServer server({{{Answer("eins")}, {chunked}, {"HTTP/1.1 204 No Content\r\n\r\n"},
+                      {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n"}, {Answer("")}}});
+  Client c;
+  EXPECT_EQ(c.Fetch(server.Url("/a")), "eins");
+  EXPECT_FALSE(c.http.ConnectionReused());
+  EXPECT_EQ(c.Fetch(server.Url("/b")), "zwei chunked body");
+  EXPECT_TRUE(c.http.ConnectionReused());
+  // Answers without a body end at their header.
+  EXPECT_EQ(c.Fetch(server.Url("/c")), "");
+  EXPECT_EQ(c.Fetch(server.Url("/d"), rqHead), "");
+  EXPECT_EQ(c.Fetch(server.Url("/e")), "");
+  EXPECT_EQ(server.Connections(), 1);
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  ASSERT_EQ(requests[0].size(), 5u);
+  EXPECT_EQ(requests[0][0],
+            "GET /a HTTP/1.1\r\n"
+            "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*\r\n"
+            "User-Agent: Mozilla/3.0 (compatible)\r\n"
+            "Host: 127.0.0.1:" +
+                server.PortText() + "\r\n\r\n");
+  EXPECT_TRUE(requests[0][3].starts_with("HEAD /d HTTP/1.1\r\n"));
+}
+
+TEST(HttpPersistent, AnswersThatEndTheirConnectionAreReadToTheirEnd) {
+  KeptServer server({
+      {{Answer("abc", "Connection: close\r\n")}},
+      {{"HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\ndef", true}},
+      {{"HTTP/1.1 200 OK\r\n\r\nno length: up to the close", true}},
+      {{Answer("ghi") + "EXTRA"}},  // bytes nobody asked for
+      {{Answer("jkl")}},
+  });
+  Client c;
+  for (const char* expected : {"abc", "def", "no length: up to the close", "ghi", "jkl"}) {
+    EXPECT_EQ(c.Fetch(server.Url("/")), expected);
+    EXPECT_FALSE(c.http.ConnectionReused());
+  }
+  EXPECT_EQ(server.Connections(), 5);
+}
+
+TEST(HttpPersistent, AKeptConnectionTheServerClosedIsReplacedOnce) {
+  KeptServer server({
+      {{Answer("eins")}, {"", true}},          // reads the second request, closes
+      {{Answer("zwei")}, {"", true}},          // the same
+      {{"", true}},                            // a fresh connection that fails too
+  });
+  Client c;
+  EXPECT_EQ(c.Fetch(server.Url("/1")), "eins");
+  EXPECT_EQ(c.Fetch(server.Url("/2")), "zwei");
+  EXPECT_FALSE(c.http.ConnectionReused());
+  EXPECT_EQ(server.Connections(), 2);
+  // Only one new try: the fresh connection's failure is the request's.
+  EXPECT_EQ(c.Fetch(server.Url("/3")), "error " + std::to_string(kHttpErrorNoStatus));
+  EXPECT_EQ(server.Connections(), 3);
+}
+
+TEST(HttpPersistent, ChunkedAnswersCutShortOrUnreadableFail) {
+  const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n";
+  KeptServer server({
+      {{head + "4\r\nabcd\r\nzz\r\n"}},
+      {{head + "4\r\nabcd\r\n", true}},
+      {{head + "4\r\nabcdX\r\n"}},
+      {{head + std::string(2000, '1') + "\r\n"}},
+      {{head + "4;" + std::string(2000, 'x') + "\r\n"}},
+      {{head + "0\r\n" + std::string(9000, 'T') + "\r\n"}},
+  });
+  Client c;
+  const std::string unreadable = "error " + std::to_string(kHttpErrorBadChunk);
+  EXPECT_EQ(c.Fetch(server.Url("/")), unreadable);
+  EXPECT_EQ(c.Fetch(server.Url("/")), "error " + std::to_string(kHttpErrorShortBody));
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(c.Fetch(server.Url("/")), unreadable) << i;
+  EXPECT_EQ(c.http.StatusCode(), kHttpFailureStatus);
+}
+
+TEST(HttpPersistent, ARelocationsLengthDoesNotCutTheNextAnswer) {
+  for (const char* version : {"1.0", "1.1"}) {
+    KeptServer server({
+        {{"HTTP/1.1 302 Found\r\nLocation: /b\r\nContent-Length: 50\r\n\r\n", true}},
+        {{"HTTP/1.1 200 OK\r\n\r\nkurz", true}},
+    });
+    Client c(version);
+    EXPECT_EQ(c.Fetch(server.Url("/a")), "kurz") << version;
+  }
+}
+
+TEST(HttpPersistent, HttpOneZeroKeepsItsRequestBytesAndClosesEachConnection) {
+  KeptServer server({{{Answer("eins"), true}}, {{Answer("zwei"), true}}});
+  Client c("1.0");
+  EXPECT_EQ(c.Fetch(server.Url("/a")), "eins");
+  EXPECT_EQ(c.Fetch(server.Url("/b")), "zwei");
+  EXPECT_EQ(server.Connections(), 2);
+  EXPECT_EQ(server.Requests()[0][0],
+            "GET /a HTTP/1.0\r\n"
+            "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*\r\n"
+            "User-Agent: Mozilla/3.0 (compatible)\r\n"
+            "Host: 127.0.0.1\r\n\r\n");
+}
+
+}  // namespace
