@@ -48,9 +48,8 @@ bool IsNumberLabel(std::string_view label) {
 }
 
 bool IsUnderLocalhost(std::string_view lowerHost) {
-  return lowerHost == kLocalhost ||
-         (lowerHost.ends_with(kLocalhost) &&
-          lowerHost[lowerHost.size() - kLocalhost.size() - 1] == '.');
+  return lowerHost == kLocalhost || (lowerHost.ends_with(kLocalhost) &&
+                                     lowerHost[lowerHost.size() - kLocalhost.size() - 1] == '.');
 }
 
 }  // namespace

@@ -23,9 +23,10 @@ TEST(UrlDomain, RegistrableDomainIsOneLabelBelowTheLongestSuffixInLowerCase) {
 }
 
 TEST(UrlDomain, NoRegistrableDomainForSuffixesAddressesAndMalformedHosts) {
-  for (const char* host : {"com", "co.uk", "github.io", "test", "", ".", "127.0.0.1", "1.2.3.4",
-                           "127.1", "0x7f.0.0.1", "[::1]", "::1", "fe80::1", ".example.com",
-                           "example.com.", "a..example.com", "a b.com", "a/b.com", "\xe9t\xe9.fr"}) {
+  for (const char* host :
+       {"com", "co.uk", "github.io", "test", "", ".", "127.0.0.1", "1.2.3.4", "127.1", "0x7f.0.0.1",
+        "[::1]", "::1", "fe80::1", ".example.com", "example.com.", "a..example.com", "a b.com",
+        "a/b.com", "\xe9t\xe9.fr"}) {
     EXPECT_EQ(RegistrableDomain(host), "") << host;
   }
   EXPECT_EQ(RegistrableDomain(std::string(64, 'a') + ".com"), "");
@@ -49,7 +50,8 @@ TEST(UrlDomain, LocalhostAndTheNamesUnderItAreOneSite) {
 }
 
 TEST(UrlDomain, PublicSuffixesOfBothSectionsAndTheDefaultRule) {
-  for (const char* host : {"com", "COM", "co.uk", "github.io", "test", "example", "x.kawasaki.jp"}) {
+  for (const char* host :
+       {"com", "COM", "co.uk", "github.io", "test", "example", "x.kawasaki.jp"}) {
     EXPECT_TRUE(IsPublicSuffix(host)) << host;
   }
   for (const char* host : {"example.com", "x.github.io", "city.kawasaki.jp", "a.test", "127.0.0.1",
