@@ -23,12 +23,16 @@ constexpr std::int64_t kNow = 1894694400;
 constexpr std::string_view kHosts[] = {"a.test",      "www.a.test", "b.test", "localhost",
                                        "a.localhost", "127.0.0.1",  "co.uk",  "x.example.co.uk",
                                        "[::1]",       "A.Test"};
-constexpr std::string_view kPaths[] = {"/", "/docs", "/docs/x", "/docsx", "/a/b/c?q=1"};
+const std::string kLongDirectory = "/" + std::string(1000, 'p') + "/";
+// The last two paths make default paths on both sides of the longest a
+// cookie may have.
+const std::string kPaths[] = {"/",          "/docs",        "/docs/x",
+                              "/a/b/c?q=1", kLongDirectory, kLongDirectory + "q/x"};
 
 void CheckHeaders(const TCookieJar& jar) {
   Check(jar.Size() <= kMaxCookies);
   for (std::string_view host : kHosts) {
-    for (std::string_view path : kPaths) {
+    for (const std::string& path : kPaths) {
       for (bool https : {false, true}) {
         const std::string header = jar.HeaderFor(https, host, path, kNow + 1);
         Check(header.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos);

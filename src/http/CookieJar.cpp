@@ -15,11 +15,13 @@ namespace {
 
 constexpr std::int64_t kEarliest = std::numeric_limits<std::int64_t>::min();
 constexpr std::int64_t kLatest = std::numeric_limits<std::int64_t>::max();
-// Browsers ignore an attribute whose value is longer.
+// Browsers ignore an attribute whose value is longer; a cookie's path is
+// held to it also when it comes from the request.
 constexpr std::size_t kMaxAttributeValue = 1024;
-// A cookies.txt line holds a domain, a path of at most an attribute's
-// length and the cookie; anything longer is no line of ours.
-constexpr std::size_t kMaxFileLine = kMaxCookieBytes + 2 * kMaxAttributeValue + 512;
+constexpr std::size_t kMaxHost = 255;
+// A cookies.txt line holds a domain, a path and the cookie, with the flags
+// and an expiry; anything longer is no line of ours.
+constexpr std::size_t kMaxFileLine = kMaxHost + kMaxAttributeValue + kMaxCookieBytes + 100;
 // The most of a cookies.txt file read: far more than a full jar takes.
 constexpr std::size_t kMaxFileBytes = 64u << 20;
 constexpr std::string_view kHttpOnlyPrefix = "#HttpOnly_";
@@ -41,11 +43,15 @@ bool HasControlByte(std::string_view text) {
 // starting with "." (a domain cookie's mark in cookies.txt) or "#" (a
 // comment there).
 bool IsCookieHost(std::string_view host) {
-  if (host.empty() || host[0] == '.') return false;
+  if (host.empty() || host.size() > kMaxHost || host[0] == '.') return false;
   return std::all_of(host.begin(), host.end(), [](char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
            std::string_view("-._:[]%").find(c) != std::string_view::npos;
   });
+}
+
+bool IsCookiePath(std::string_view path) {
+  return path.starts_with('/') && path.size() <= kMaxAttributeValue && !HasControlByte(path);
 }
 
 // The path of a request target, without its query and fragment.
@@ -230,6 +236,21 @@ bool KeepsNamePrefixRules(const TSetCookie& parsed, bool hostOnly, std::string_v
   return !host || (hostOnly && parsed.HasPath && path == "/");
 }
 
+// The domain a cookie is bound to: empty for the request host alone, nullopt
+// when the Domain attribute is refused. A public suffix as the domain would
+// reach every site under it; only the suffix's own host may name it, and
+// then it binds to that host alone.
+std::optional<std::string> CookieDomain(const std::string& requestHost,
+                                        std::string_view attribute) {
+  std::string domain = LowerAscii(attribute.substr(attribute.starts_with('.') ? 1 : 0));
+  if (domain.empty()) return domain;
+  if (IsPublicSuffix(domain)) {
+    return domain == requestHost ? std::optional<std::string>("") : std::nullopt;
+  }
+  if (!DomainMatches(requestHost, domain)) return std::nullopt;
+  return domain;
+}
+
 std::int64_t ExpiryAfter(std::int64_t now, std::int64_t seconds) {
   if (seconds <= 0) return kEarliest;
   return now > kLatest - seconds ? kLatest : now + seconds;
@@ -301,8 +322,21 @@ bool TCookieJar::IsOlder(const TCookie& a, const TCookie& b) {
 
 void TCookieJar::Store(bool https, std::string_view host, std::string_view requestPath,
                        std::string_view setCookieValue, std::int64_t now) {
+  std::optional<TCookie> cookie = Received(https, host, requestPath, setCookieValue, now);
+  if (!cookie || (!https && ShadowsSecureCookie(*cookie))) return;
+  const bool expired = IsExpired(*cookie, now);
+  Insert(std::move(*cookie), expired, now);
+}
+
+std::optional<TCookieJar::TCookie> TCookieJar::Received(bool https, std::string_view host,
+                                                        std::string_view requestPath,
+                                                        std::string_view setCookieValue,
+                                                        std::int64_t now) {
   std::optional<TSetCookie> parsed = ParseSetCookie(setCookieValue);
-  if (!parsed || !IsCookieHost(host)) return;
+  if (!parsed || !IsCookieHost(host)) return std::nullopt;
+  const std::string requestHost = LowerAscii(host);
+  std::optional<std::string> domain = CookieDomain(requestHost, parsed->Domain);
+  if (!domain) return std::nullopt;
   TCookie cookie;
   cookie.Name = parsed->Name;
   cookie.Value = parsed->Value;
@@ -310,28 +344,17 @@ void TCookieJar::Store(bool https, std::string_view host, std::string_view reque
   if (cookie.Persistent) {
     cookie.Expiry = parsed->MaxAge ? ExpiryAfter(now, *parsed->MaxAge) : *parsed->Expires;
   }
-  const std::string requestHost = LowerAscii(host);
-  std::string domain = LowerAscii(parsed->Domain.substr(parsed->Domain.starts_with('.') ? 1 : 0));
-  // A public suffix as the domain would reach every site under it; only the
-  // suffix's own host may name it, and then it binds to that host alone.
-  if (!domain.empty() && IsPublicSuffix(domain)) {
-    if (domain != requestHost) return;
-    domain.clear();
-  }
-  if (!domain.empty() && !DomainMatches(requestHost, domain)) return;
-  cookie.HostOnly = domain.empty();
-  cookie.Domain = cookie.HostOnly ? requestHost : domain;
+  cookie.HostOnly = domain->empty();
+  cookie.Domain = cookie.HostOnly ? requestHost : std::move(*domain);
   const bool pathGiven = parsed->Path.starts_with('/');
   cookie.Path = pathGiven ? std::string(parsed->Path) : DefaultPath(requestPath);
   cookie.Secure = parsed->Secure;
   cookie.HttpOnly = parsed->HttpOnly;
-  if (cookie.Secure && !https) return;
-  if (!KeepsNamePrefixRules(*parsed, cookie.HostOnly, cookie.Path)) return;
-  if (HasControlByte(cookie.Path) || !IsCookieHost(cookie.Domain)) return;
-  if (!https && ShadowsSecureCookie(cookie)) return;
   cookie.Creation = now;
-  const bool expired = IsExpired(cookie, now);
-  Insert(std::move(cookie), expired, now);
+  if (cookie.Secure && !https) return std::nullopt;
+  if (!KeepsNamePrefixRules(*parsed, cookie.HostOnly, cookie.Path)) return std::nullopt;
+  if (!IsCookiePath(cookie.Path) || !IsCookieHost(cookie.Domain)) return std::nullopt;
+  return cookie;
 }
 
 // A cookie from plain http may not stand in for a Secure one of the same
@@ -489,7 +512,7 @@ bool TCookieJar::LoadLine(std::string_view line) {
   const std::optional<bool> subdomains = ReadFlag(fields[1]), secure = ReadFlag(fields[3]);
   const std::optional<std::int64_t> expiry = ReadExpiry(fields[4]);
   if (!subdomains || !secure || !expiry || !IsCookieHost(domain)) return false;
-  if (!fields[2].starts_with('/') || HasControlByte(fields[2])) return false;
+  if (!IsCookiePath(fields[2])) return false;
   if (!IsStorablePair(fields[5], fields[6])) return false;
   cookie.HostOnly = !*subdomains && !dotted;
   cookie.Domain = LowerAscii(domain);

@@ -23,6 +23,7 @@
 #include <functional>
 #include <iosfwd>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,7 +44,7 @@ class TCookieJar {
 
   // The Cookie header value for a request ("a=1; b=2"), empty when no cookie
   // applies: longer paths first, then the earlier created. Secure cookies go
-  // only over https, expired ones never.
+  // only over https, expired ones never; a nameless cookie goes as its value.
   std::string HeaderFor(bool https, std::string_view host, std::string_view path,
                         std::int64_t now) const;
 
@@ -52,12 +53,15 @@ class TCookieJar {
   // wrong number of fields, a bad flag or number, a control byte, or a domain
   // that is a public suffix is skipped. False when any line was skipped or
   // reading failed, with error naming how many lines and the first one; the
-  // good lines are loaded all the same. Expired cookies are kept: the file
-  // says nothing of now.
+  // good lines are loaded all the same. A line over about 6 KiB counts as
+  // bad; past 64 MiB the file is not read on (also reported). Expired cookies
+  // are kept: the file says nothing of now. Loaded cookies count as older
+  // than any the run receives, in the order of the file.
   bool Load(std::istream& in, std::string& error);
   // Writes every cookie in cookies.txt form under curl's header comment,
   // oldest first; a session cookie with expiry 0, an HttpOnly one with the
-  // domain prefixed "#HttpOnly_". Load reads it back to the same jar.
+  // domain prefixed "#HttpOnly_". Load reads it back to the same cookies in
+  // the same order.
   void Save(std::ostream& out) const;
 
   // Drops the cookies whose expiry is not after now.
@@ -76,6 +80,10 @@ class TCookieJar {
 
   static bool IsExpired(const TCookie& cookie, std::int64_t now);
   static bool IsOlder(const TCookie& a, const TCookie& b);
+  // The cookie a Set-Cookie value makes, or nullopt when the rules refuse it.
+  static std::optional<TCookie> Received(bool https, std::string_view host,
+                                         std::string_view requestPath,
+                                         std::string_view setCookieValue, std::int64_t now);
   bool ShadowsSecureCookie(const TCookie& cookie) const;
   void Insert(TCookie cookie, bool expired, std::int64_t now);
   void MakeRoomIn(TCookies& domain, std::int64_t now);

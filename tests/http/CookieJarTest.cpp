@@ -95,11 +95,14 @@ TEST(CookieJar, PathsMatchWholeSegmentsAndDefaultToTheRequestDirectory) {
   defaults.Store(false, "h.test", "/top", "q=1", kNow);
   defaults.Store(false, "h.test", "/a/b/c", "r=1; Path=relative", kNow);
   defaults.Store(false, "h.test", "", "s=1", kNow);
+  // An attribute value over 1024 bytes is ignored.
+  defaults.Store(false, "h.test", "/a/b/c", "t=1; Path=/" + std::string(1024, 'p'), kNow);
   EXPECT_EQ(SavedCookies(defaults),
             "h.test\tFALSE\t/a/b\tFALSE\t0\tp\t1\n"
             "h.test\tFALSE\t/\tFALSE\t0\tq\t1\n"
             "h.test\tFALSE\t/a/b\tFALSE\t0\tr\t1\n"
-            "h.test\tFALSE\t/\tFALSE\t0\ts\t1\n");
+            "h.test\tFALSE\t/\tFALSE\t0\ts\t1\n"
+            "h.test\tFALSE\t/a/b\tFALSE\t0\tt\t1\n");
 }
 
 TEST(CookieJar, LongerPathsFirstThenEarlierCreationAndReplacementKeepsItsPlace) {
@@ -227,9 +230,12 @@ TEST(CookieJar, BytesThatCouldBreakTheRequestAreRefused) {
         "n=" + std::string(4096, 'v')}) {
     jar.Store(false, "h.test", "/", bad, kNow);
   }
-  for (const char* host : {"", ".h.test", "#h.test", "h test", "h\ttest", "h.test/x"}) {
+  for (const std::string& host : std::initializer_list<std::string>{
+           "", ".h.test", "#h.test", "h test", "h\ttest", "h.test/x", std::string(256, 'h')}) {
     jar.Store(false, host, "/", "a=1", kNow);
   }
+  // A path longer than an attribute may be.
+  jar.Store(false, "h.test", "/" + std::string(1025, 'p') + "/page", "a=1", kNow);
   EXPECT_EQ(jar.Size(), 0u);
   // Blanks around name and value go; a pair without "=" is a nameless value.
   jar.Store(false, "h.test", "/", " \tname = some value \t; Path=/", kNow);
@@ -301,10 +307,18 @@ TEST(CookieJar, LoadsWhatCurlWritesAndSavesItBackTheSame) {
             "other.test\tFALSE\t/\tFALSE\t1924992000\tnovalue\t\n");
   EXPECT_TRUE(Saved(jar).starts_with("# Netscape HTTP Cookie File\n"));
 
+  // The largest cookie a server can set, HttpOnly, on the longest host.
+  const std::string host = std::string(250, 'h') + ".test";
+  jar.Store(true, host, "/",
+            "n=" + std::string(4094, 'v') + "; Domain=" + host +
+                "; Secure; HttpOnly; Max-Age=9999999999; Path=/" + std::string(1023, 'p'),
+            kNow);
+  EXPECT_EQ(jar.Size(), 5u);
+
   TCookieJar again;
   std::istringstream savedIn(Saved(jar));
   ASSERT_TRUE(again.Load(savedIn, error));
-  EXPECT_EQ(Saved(again), Saved(jar));
+  EXPECT_TRUE(Saved(again) == Saved(jar));
   // Received cookies are younger than the loaded ones.
   again.Store(false, "example.com", "/", "late=1; Domain=example.com", kNow);
   EXPECT_EQ(again.HeaderFor(false, "example.com", "/", kNow), "sid=abc123; empty=; late=1");
