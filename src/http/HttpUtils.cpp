@@ -90,6 +90,11 @@ double EncodeDateTime(int Year, int Month, int Day, int Hour, int Minute, int Se
   return days + (Hour * 3600.0 + Minute * 60.0 + Second) / 86400.0;
 }
 
+std::int64_t UnixTimeOf(int Year, int Month, int Day, int Hour, int Minute, int Second) {
+  return static_cast<std::int64_t>(DaysFromCivil(Year, Month, Day)) * 86400 + Hour * 3600 +
+         Minute * 60 + Second;
+}
+
 std::string FormatHttpDate(double DateTime) {
   // The calendar arithmetic below holds for years 1 to 9999; outside them,
   // and for NaN, it would overflow.

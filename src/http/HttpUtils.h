@@ -3,6 +3,7 @@
 // parts of an address are in the url layer (UrlParts.h).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,9 @@ std::string EncodeBase64(const std::string& Data);
 std::string FormatHttpDate(double DateTime);
 // The date-time value of a calendar date and time.
 double EncodeDateTime(int Year, int Month, int Day, int Hour, int Minute, int Second);
+// Unix seconds of a calendar date and time (UTC, proleptic Gregorian); the
+// fields are not checked.
+std::int64_t UnixTimeOf(int Year, int Month, int Day, int Hour, int Minute, int Second);
 
 // Replaces the extension of Name (after its last ".") by NewExt, or appends
 // "." + NewExt when Name has no dot.

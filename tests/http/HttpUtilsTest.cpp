@@ -22,6 +22,13 @@ TEST(FormatHttpDate, WeekdayPaddingAndTime) {
   EXPECT_DOUBLE_EQ(EncodeDateTime(1899, 12, 30, 12, 0, 0), 0.5);
 }
 
+TEST(UnixTimeOf, SecondsSince1970InUtc) {
+  EXPECT_EQ(UnixTimeOf(1970, 1, 1, 0, 0, 0), 0);
+  EXPECT_EQ(UnixTimeOf(2000, 2, 29, 12, 0, 0), 951825600);
+  EXPECT_EQ(UnixTimeOf(1969, 12, 31, 23, 59, 59), -1);
+  EXPECT_EQ(UnixTimeOf(9999, 12, 31, 23, 59, 59), 253402300799);
+}
+
 TEST(FormatHttpDate, ValuesOutsideTheCalendarClampToItsEnds) {
   const std::string first = "Mon, 01 Jan 0001 00:00:00";
   const std::string last = "Fri, 31 Dec 9999 23:59:59";
