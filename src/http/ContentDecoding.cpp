@@ -182,10 +182,12 @@ class TBrotliStage final : public TCodingStage {
       BrotliDecoderResult result =
           BrotliDecoderDecompressStream(state_, &availIn, &nextIn, &availOut, &nextOut, nullptr);
       std::size_t produced = chunk_.size() - availOut;
+      // What came before damage is handed on as with zlib, whose output does
+      // not depend on how the body was cut.
+      if (produced > 0 && !out(chunk_.data(), produced)) return TStep::Stopped;
       if (result == BROTLI_DECODER_RESULT_ERROR) {
         return Damaged(BrotliDecoderErrorString(BrotliDecoderGetErrorCode(state_)));
       }
-      if (produced > 0 && !out(chunk_.data(), produced)) return TStep::Stopped;
       if (result == BROTLI_DECODER_RESULT_SUCCESS) {
         done_ = true;
         return TStep::Ok;
@@ -218,8 +220,8 @@ class TZstdStage final : public TCodingStage {
       std::size_t inputBefore = in.pos;
       ZSTD_outBuffer outBuffer{chunk_.data(), chunk_.size(), 0};
       std::size_t result = ZSTD_decompressStream(context_, &outBuffer, &in);
-      if (ZSTD_isError(result)) return Damaged(ZSTD_getErrorName(result));
       if (outBuffer.pos > 0 && !out(chunk_.data(), outBuffer.pos)) return TStep::Stopped;
+      if (ZSTD_isError(result)) return Damaged(ZSTD_getErrorName(result));
       // 0: a frame is decoded and flushed whole; the next one opens with
       // its first byte.
       if (result == 0) {
