@@ -5,7 +5,6 @@
 // between a coding's two rows.
 #include <benchmark/benchmark.h>
 #include <brotli/decode.h>
-#include <brotli/encode.h>
 #include <zlib.h>
 #include <zstd.h>
 
@@ -13,71 +12,30 @@
 #include <string>
 
 #include "ContentDecoding.h"
-#include "SplitMix.h"
+#include "CompressedText.h"
 
 namespace {
 
 constexpr std::size_t kTextSize = 10 * 1000 * 1000;
 constexpr std::size_t kPieceSize = 16 * 1024;
 
-const std::string& GermanText() {
-  static const std::string text = [] {
-    static const char* const kWords[] = {
-        "Straße", "Größe", "übermäßig", "Käse", "Öffnungszeiten", "Fußgängerzone", "und", "der",
-        "die", "das", "Bürgersteig", "Maß", "Ähre", "schön", "Grüße", "Weißwurst", "Zürich",
-        "<p>", "</p>", "Verkehrsverbund", "Rechtsschutzversicherung", "Eichhörnchen"};
-    testsupport::SplitMix64 random(11);
-    std::string words;
-    words.reserve(kTextSize + 64);
-    while (words.size() < kTextSize) {
-      words += random.Pick(kWords);
-      words += random.OneIn(12) ? "\n" : " ";
-    }
-    words.resize(kTextSize);
-    return words;
-  }();
+const std::string& Text() {
+  static const std::string text = testsupport::GermanText(kTextSize, 11);
   return text;
 }
 
 const std::string& Gzip() {
-  static const std::string body = [] {
-    const std::string& text = GermanText();
-    z_stream z{};
-    deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, text.size()), '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    z.avail_in = static_cast<uInt>(text.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-  }();
+  static const std::string body = testsupport::Gzip(Text());
   return body;
 }
 
 const std::string& Brotli() {
-  static const std::string body = [] {
-    const std::string& text = GermanText();
-    std::string out(BrotliEncoderMaxCompressedSize(text.size()), '\0');
-    std::size_t size = out.size();
-    BrotliEncoderCompress(5, BROTLI_DEFAULT_WINDOW, BROTLI_MODE_TEXT, text.size(),
-                          reinterpret_cast<const std::uint8_t*>(text.data()), &size,
-                          reinterpret_cast<std::uint8_t*>(out.data()));
-    out.resize(size);
-    return out;
-  }();
+  static const std::string body = testsupport::Brotli(Text());
   return body;
 }
 
 const std::string& Zstd() {
-  static const std::string body = [] {
-    const std::string& text = GermanText();
-    std::string out(ZSTD_compressBound(text.size()), '\0');
-    out.resize(ZSTD_compress(out.data(), out.size(), text.data(), text.size(), 3));
-    return out;
-  }();
+  static const std::string body = testsupport::Zstd(Text());
   return body;
 }
 

@@ -11,63 +11,18 @@
 #include <string>
 #include <vector>
 
+#include "CompressedText.h"
 #include "SplitMix.h"
 
 namespace {
 
+using testsupport::Brotli;
+using testsupport::GermanText;
+using testsupport::Gzip;
+using testsupport::RawDeflate;
 using testsupport::SplitMix64;
-
-// Words with umlauts and ß (UTF-8) in an order from the seed, lines of
-// varying length: text that compresses as pages do.
-std::string GermanText(std::size_t size, std::uint64_t seed = 7) {
-  static const char* const kWords[] = {
-      "Straße", "Größe", "übermäßig", "Käse", "Öffnungszeiten", "Fußgängerzone", "und", "der",
-      "die", "das", "Bürgersteig", "Maß", "Ähre", "schön", "Grüße", "Weißwurst", "Zürich"};
-  SplitMix64 random(seed);
-  std::string text;
-  while (text.size() < size) {
-    text += random.Pick(kWords);
-    text += random.OneIn(12) ? "\n" : " ";
-  }
-  text.resize(size);
-  return text;
-}
-
-std::string Zlib(const std::string& data, int windowBits, int level = 6) {
-  z_stream z{};
-  EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string out(deflateBound(&z, data.size()), '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
-
-std::string Gzip(const std::string& data) { return Zlib(data, 15 + 16); }
-std::string ZlibDeflate(const std::string& data) { return Zlib(data, 15); }
-std::string RawDeflate(const std::string& data) { return Zlib(data, -15); }
-
-std::string Brotli(const std::string& data) {
-  std::string out(BrotliEncoderMaxCompressedSize(data.size()), '\0');
-  std::size_t size = out.size();
-  EXPECT_TRUE(BrotliEncoderCompress(5, BROTLI_DEFAULT_WINDOW, BROTLI_MODE_TEXT, data.size(),
-                                    reinterpret_cast<const std::uint8_t*>(data.data()), &size,
-                                    reinterpret_cast<std::uint8_t*>(out.data())));
-  out.resize(size);
-  return out;
-}
-
-std::string Zstd(const std::string& data) {
-  std::string out(ZSTD_compressBound(data.size()), '\0');
-  std::size_t size = ZSTD_compress(out.data(), out.size(), data.data(), data.size(), 3);
-  EXPECT_FALSE(ZSTD_isError(size));
-  out.resize(size);
-  return out;
-}
+using testsupport::ZlibDeflate;
+using testsupport::Zstd;
 
 struct TDecoded {
   std::string Bytes;
@@ -114,7 +69,8 @@ struct TCodingCase {
 const std::vector<TCodingCase>& EachCoding() {
   static const std::vector<TCodingCase> codings = {
       {"gzip", Gzip},   {"x-gzip", Gzip}, {"deflate", ZlibDeflate}, {"deflate", RawDeflate, false},
-      {"br", Brotli},   {"zstd", Zstd},
+      {"br", [](const std::string& text) { return Brotli(text); }},
+      {"zstd", [](const std::string& text) { return Zstd(text); }},
   };
   return codings;
 }
