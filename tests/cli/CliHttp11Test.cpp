@@ -31,8 +31,9 @@ struct Site {
 };
 
 // Runs the crawl over HTTP/1.0 and over HTTP/1.1 at the same parallel count:
-// same status, log and list; the HTTP/1.1 run's requests come over at most
-// `parallel` connections, each of the HTTP/1.0 run's over its own.
+// same status, log and list (and, one at a time, the same requests); the
+// HTTP/1.1 run's requests come over at most `parallel` connections, each of
+// the HTTP/1.0 run's over its own.
 void ExpectSameCrawl(Site& site, const std::string& start, const std::string& parallel,
                      std::vector<std::string> args = {}) {
   args.insert(args.end(), {"--insecure", "--parallel", parallel, start});
@@ -47,7 +48,9 @@ void ExpectSameCrawl(Site& site, const std::string& start, const std::string& pa
   EXPECT_EQ(after.status, before.status) << parallel;
   EXPECT_EQ(after.err, before.err) << parallel;
   EXPECT_EQ(after.out, before.out) << parallel;
-  EXPECT_EQ(requests11, requests10) << parallel;
+  // With requests ahead, how many a relocation or the run's end leaves
+  // unneeded depends on which answer comes first.
+  if (parallel == "1") EXPECT_EQ(requests11, requests10);
   EXPECT_LE(site.web.LoggedConnections() - connections10, std::stoul(parallel)) << parallel;
 }
 
