@@ -50,7 +50,9 @@ void ExpectSameCrawl(Site& site, const std::string& start, const std::string& pa
   EXPECT_EQ(after.out, before.out) << parallel;
   // With requests ahead, how many a relocation or the run's end leaves
   // unneeded depends on which answer comes first.
-  if (parallel == "1") EXPECT_EQ(requests11, requests10);
+  if (parallel == "1") {
+    EXPECT_EQ(requests11, requests10);
+  }
   EXPECT_LE(site.web.LoggedConnections() - connections10, std::stoul(parallel)) << parallel;
 }
 
