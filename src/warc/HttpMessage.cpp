@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <memory>
 
 #include "AsciiCase.h"
+#include "ContentDecoding.h"
 #include "HeaderLines.h"
-#include "ZlibStreams.h"
 
 namespace {
 
@@ -120,80 +121,37 @@ bool Dechunk(std::string_view raw, std::string& body, std::string& problem) {
   return false;
 }
 
-bool IsZlibHeader(std::string_view data) {
-  if (data.size() < 2) return false;
-  auto cmf = static_cast<unsigned char>(data[0]), flg = static_cast<unsigned char>(data[1]);
-  return (cmf & 0x0f) == 8 && (cmf * 256 + flg) % 31 == 0;
-}
-
-// Inflates `input` into `out`, at most `limit` bytes; false, with the
-// problem, when the data is damaged, ends early or decodes to more.
-bool Inflate(int windowBits, std::string_view input, std::size_t limit, std::string& out,
-             std::string& problem) {
-  constexpr std::size_t kMaxStep = std::size_t{1} << 30;  // zlib's counts are 32 bits wide
-  TInflater inflater(windowBits);
-  z_stream& z = inflater.Stream();
-  out.clear();
-  std::size_t used = 0;
-  // One byte beyond the limit tells a body of exactly `limit` bytes from a longer one.
-  const std::size_t room = limit + 1;
-  for (;;) {
-    if (z.avail_in == 0 && !input.empty()) {
-      std::size_t step = std::min(input.size(), kMaxStep);
-      z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
-      z.avail_in = static_cast<uInt>(step);
-      input.remove_prefix(step);
-    }
-    if (used == out.size()) out.resize(std::min(room, std::max<std::size_t>(used * 2, 65536)));
-    z.next_out = reinterpret_cast<Bytef*>(out.data() + used);
-    z.avail_out = static_cast<uInt>(std::min(out.size() - used, kMaxStep));
-    int result = inflate(&z, Z_NO_FLUSH);
-    used = reinterpret_cast<char*>(z.next_out) - out.data();
-    if (used > limit) {
-      out.resize(limit);
-      problem = "decoded HTTP body longer than " + std::to_string(limit) + " bytes";
-      return false;
-    }
-    if (result == Z_STREAM_END) {
-      bool nextMember = windowBits == kGzipWindowBits && z.avail_in >= 2 && z.next_in[0] == 0x1f &&
-                        z.next_in[1] == 0x8b;
-      if (!nextMember) break;
-      inflater.Reset();  // gzip members one after the other make one body
-      continue;
-    }
-    // Without room or input, the next turn brings more; when there is no
-    // more input, the data ended early.
-    bool more = z.avail_out == 0 || !input.empty();
-    if (result == Z_OK || (result == Z_BUF_ERROR && more)) continue;
-    out.resize(used);
-    problem = result == Z_BUF_ERROR
-                  ? "compressed HTTP body cut short"
-                  : std::string("damaged compressed HTTP body: ") + (z.msg ? z.msg : "bad data");
-    return false;
-  }
-  out.resize(used);
-  return true;
-}
-
-// Undoes one coding of the body; false, with the problem, when it cannot
-// be undone whole.
-bool Decode(const std::string& coding, std::string& body, std::size_t limit, std::string& problem) {
-  if (coding == "identity") return true;
+// Undoes the codings, in the order they were applied; false, with the
+// problem, when the body does not decode whole within the limit.
+bool Decode(const std::vector<std::string>& codings, std::string& body, std::size_t limit,
+            std::string& problem) {
+  std::string list;
+  for (const std::string& coding : codings) list += (list.empty() ? "" : ", ") + coding;
+  std::string error;
+  std::unique_ptr<TContentDecoder> decoder = TContentDecoder::For(list, error);
+  if (!decoder) return true;  // identity only: the codings were checked before
   std::string decoded;
-  bool whole;
-  if (coding == "gzip" || coding == "x-gzip") {
-    whole = Inflate(kGzipWindowBits, body, limit, decoded, problem);
-  } else {
-    // "deflate" is zlib data by the standard, raw deflate data from some servers.
-    whole = Inflate(IsZlibHeader(body) ? kZlibWindowBits : kRawDeflateWindowBits, body, limit,
-                    decoded, problem);
-  }
+  bool tooLong = false;
+  auto sink = [&](const char* data, std::size_t size) {
+    tooLong = size > limit - decoded.size();
+    decoded.append(data, tooLong ? limit - decoded.size() : size);
+    return !tooLong;
+  };
+  const bool whole = decoder->Feed(body.data(), body.size(), sink) && decoder->Finish(sink);
   body.swap(decoded);
+  if (tooLong) {
+    problem = "decoded HTTP body longer than " + std::to_string(limit) + " bytes";
+  } else if (!whole) {
+    problem = decoder->Truncated() ? "compressed HTTP body cut short"
+                                   : "damaged compressed HTTP body: " + decoder->Error();
+  }
   return whole;
 }
 
 bool IsSupportedCoding(const std::string& coding) {
-  return coding == "identity" || coding == "gzip" || coding == "x-gzip" || coding == "deflate";
+  std::string error;
+  TContentDecoder::For(coding, error);
+  return error.empty();
 }
 
 // The body framed by the header, with every coding undone. Returns whether
@@ -229,12 +187,10 @@ std::optional<bool> TakeBody(std::string_view raw, TFraming& framing, std::size_
   }
   // A body cut short is decoded as far as it goes; the first problem is
   // the one to tell.
-  for (auto coding = codings.rbegin(); coding != codings.rend(); ++coding) {
-    std::string codingProblem;
-    if (!Decode(*coding, message.Body, limit, codingProblem) && whole) {
-      whole = false;
-      problem = codingProblem;
-    }
+  std::string codingProblem;
+  if (!Decode(codings, message.Body, limit, codingProblem) && whole) {
+    whole = false;
+    problem = codingProblem;
   }
   if (message.Body.size() > limit) {
     message.Body.resize(limit);

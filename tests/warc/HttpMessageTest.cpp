@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "CompressedText.h"
 #include "SplitMix.h"
 #include "WarcTestArchives.h"
 
@@ -100,6 +101,11 @@ TEST(ParseHttpResponse, GzipAndDeflateBodiesAreDecoded) {
             page + " | whole");
   EXPECT_EQ(Parsed(WithBody("Content-Encoding: deflate\r\n", Deflated(page, -15))),
             page + " | whole");
+  // br and zstd too, as the client asks for them.
+  EXPECT_EQ(Parsed(WithBody("Content-Encoding: br\r\n", testsupport::Brotli(page))),
+            page + " | whole");
+  EXPECT_EQ(Parsed(WithBody("Content-Encoding: zstd\r\n", testsupport::Zstd(page))),
+            page + " | whole");
   // Codings stack in the order they were applied.
   EXPECT_EQ(Parsed(WithBody("Content-Encoding: gzip, identity\r\nContent-Encoding: deflate\r\n",
                             Deflated(gzip, 15))),
@@ -149,8 +155,8 @@ TEST(ParseHttpResponse, NoResponseOrACodingThatCannotBeUndoneIsNoMessage) {
   EXPECT_EQ(Parsed("HTTP/1.1 2x0 OK\r\n\r\n"), "none: no HTTP response");
   EXPECT_EQ(Parsed("HTTP/1.1 099 Low\r\n\r\n"), "none: no HTTP response");
   EXPECT_EQ(Parsed("HTTP/1.1\r\n\r\n"), "none: no HTTP response");
-  EXPECT_EQ(Parsed(WithBody("Content-Encoding: br\r\n", "x")),
-            "none: HTTP body in a coding this reader cannot undo: br");
+  EXPECT_EQ(Parsed(WithBody("Content-Encoding: compress\r\n", "x")),
+            "none: HTTP body in a coding this reader cannot undo: compress");
   EXPECT_EQ(Parsed(WithBody("Content-Encoding: gzip,gzip,gzip,gzip,gzip\r\n", "x")),
             "none: HTTP body in more than 4 codings");
 }
