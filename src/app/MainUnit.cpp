@@ -21,6 +21,7 @@
 #include "FileIO.h"
 #include "Fonts.h"
 #include "Glyphs.h"
+#include "HttpDefaults.h"
 #include "Messages.h"
 #include "OptionsFile.h"
 #include "StatusPanels.h"
@@ -330,6 +331,7 @@ TCrawlStart TMainForm::CrawlStart() {
   start.Address = ToCp1252(URLEdit->text());
   start.Http.Proxy = ToCp1252(ProxyEdit->text());
   start.Http.RequestVersion = WindowHttpVersion(std::getenv("TIRASEL_HTTP"));
+  if (start.Http.RequestVersion == "1.1") start.Http.AcceptEncoding = kDefaultAcceptEncoding;
   start.Options.Parallel = WindowParallel(std::getenv("TIRASEL_PARALLEL"));
   start.Archives = WindowArchives(std::getenv("TIRASEL_FROM_WARC"));
   const char* warc = std::getenv("TIRASEL_WARC");

@@ -41,8 +41,8 @@ constexpr size_t kMaxWindowParallel = 64;
 size_t WindowParallel(const char* setting);
 
 // The HTTP version of the window's requests, from the environment variable
-// TIRASEL_HTTP: "1.1" (persistent connections), else "1.0", a connection
-// per request.
+// TIRASEL_HTTP: "1.1" (persistent connections and compressed answers, as
+// the command line fetches), else "1.0", a connection per request.
 std::string WindowHttpVersion(const char* setting);
 
 // The web archives the window's runs take their pages from, from the

@@ -15,6 +15,7 @@
 
 #include "CliObserver.h"
 #include "FileIO.h"
+#include "HttpDefaults.h"
 #include "Messages.h"
 #include "OutputFilters.h"
 #include "UrlOrigin.h"
@@ -254,6 +255,8 @@ TCrawlStart CrawlStartOf(const TCliOptions& options) {
   start.Address = options.Url;
   THttpSettings& http = start.Http;
   http.RequestVersion = options.Http10 ? "1.0" : "1.1";
+  // HTTP/1.0 sends the window's request bytes, without Accept-Encoding.
+  if (!options.Http10 && !options.NoCompression) http.AcceptEncoding = kDefaultAcceptEncoding;
   http.Proxy = options.Proxy;
   http.Agent = options.UserAgent;
   http.Username = options.AuthUser;

@@ -171,6 +171,10 @@ const std::vector<TOptionSpec>& OptionSpecs() {
        "speak HTTP/1.0 with a connection per request, as the window does (default: HTTP/1.1 "
        "with persistent connections and chunked answers)",
        Flag(&TCliOptions::Http10)},
+      {"--no-compression", nullptr,
+       "ask for no compressed answers (default: \"Accept-Encoding: gzip, deflate, br\" over "
+       "HTTP/1.1, each page decoded before --max-page-size counts it)",
+       Flag(&TCliOptions::NoCompression)},
       {"--ca-file", "FILE",
        "trust the certificates in FILE (PEM) for https too, besides the system's; SSL_CERT_FILE is "
        "honoured "

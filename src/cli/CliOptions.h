@@ -59,6 +59,7 @@ struct TCliOptions {
   std::vector<TAddressPattern> Include, Exclude;
   std::string UserAgent = kDefaultUserAgent;
   bool Http10 = false;  // HTTP/1.0, a connection per request, as the window sends
+  bool NoCompression = false;  // HTTP/1.1 without Accept-Encoding
   std::string AuthUser, AuthPassword;  // AuthUser empty: no authorization
   std::string ProxyUser, ProxyPassword;
   std::int64_t MaxPageSize = kDefaultMaxDocSize;  // 0: no limit

@@ -9,5 +9,8 @@
 inline constexpr char kDefaultUserAgent[] = "Mozilla/3.0 (compatible)";
 // The Accept line.
 inline constexpr char kDefaultAccept[] = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
+// The Accept-Encoding line of HTTP/1.1 runs: the content codings the
+// client undoes.
+inline constexpr char kDefaultAcceptEncoding[] = "gzip, deflate, br";
 // The port of a proxy given without one.
 inline constexpr const char* kDefaultProxyPort = kHttpPort;

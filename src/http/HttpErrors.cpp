@@ -30,6 +30,8 @@ std::string HttpErrorText(std::uint16_t Code) {
       return "Not in the web archive";
     case kHttpErrorBadChunk:
       return "Unreadable chunked answer";
+    case kHttpErrorBadCoding:
+      return "Unreadable compressed answer";
     default:
       return "HTTP error #" + std::to_string(Code);
   }
@@ -47,6 +49,7 @@ bool HttpFailureIsFinal(std::uint16_t Error, int Status) {
     case kHttpErrorUnsafeHeader:
     case kHttpErrorNotArchived:
     case kHttpErrorBadChunk:
+    case kHttpErrorBadCoding:
       return true;
     default:
       return false;

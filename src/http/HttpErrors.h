@@ -25,6 +25,7 @@ constexpr std::uint16_t kHttpErrorNoStatus = 11;      // the answer ended withou
 constexpr std::uint16_t kHttpErrorShortBody = 12;     // closed before Content-Length bytes came
 constexpr std::uint16_t kHttpErrorNotArchived = 13;   // a replay's archives hold nothing for it
 constexpr std::uint16_t kHttpErrorBadChunk = 14;      // a chunked body's framing is unreadable
+constexpr std::uint16_t kHttpErrorBadCoding = 15;     // a compressed body cannot be undone
 
 // The status a failure found by the client reports (see above).
 constexpr int kHttpFailureStatus = 404;

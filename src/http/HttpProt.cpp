@@ -133,6 +133,7 @@ void THttpCli::StartRequest(THttpRequest RqType) {
   FDocumentName.clear();
   FStatusCode = 0;
   FReceivedBytes = 0;
+  FWireBytes = 0;
   FSentBytes = 0;
   FHeldBytes = 0;
   FHeaderLineCount = 0;
@@ -438,6 +439,7 @@ void THttpCli::SendRequestHeader(const std::string& Method, const std::string& V
   WriteRequestLine(Method + " " + RequestTargetOf(FRequestPath) + " HTTP/" + Version);
   if (!Sender.empty()) WriteRequestLine("From: " + Sender);
   if (!Accept.empty()) WriteRequestLine("Accept: " + Accept);
+  if (!AcceptEncoding.empty()) WriteRequestLine("Accept-Encoding: " + AcceptEncoding);
   if (!Reference.empty()) WriteRequestLine("Referer: " + Reference);
   if (Method == "POST" && !ContentTypePost.empty())
     WriteRequestLine("Content-Type: " + ContentTypePost);
@@ -516,6 +518,8 @@ void THttpCli::HandleConnectionClosed(TObject* Sender, std::uint16_t Error) {
   }
   if (FDoneError == 0) TakeUnendedPageLine();
   if (FDoneError == 0) CheckAnswerComplete(Error);
+  // A body that ended with its connection ends its codings too.
+  if (FDoneError == 0 && FState == hsReceivingBody) FinishDecoding(true);
   FConnected = false;
   EndExchange();
 }
@@ -569,7 +573,7 @@ void THttpCli::CheckAnswerComplete(std::uint16_t Error) {
   std::uint16_t code = 0;
   if (FState != hsReceivingBody && FStatusCode == 0) {
     code = kHttpErrorNoStatus;
-  } else if (BodyExpected() && FContentLength >= 0 && FReceivedBytes < FContentLength) {
+  } else if (BodyExpected() && FContentLength >= 0 && FBodySeen < FContentLength) {
     code = kHttpErrorShortBody;
   } else if (FChunked && FState == hsReceivingBody) {
     code = kHttpErrorShortBody;  // the last chunk never came
@@ -597,7 +601,7 @@ bool THttpCli::IsTruncatedEnd(std::uint16_t Error) const {
   if (!IsTlsErrorCode(Error)) return false;
   if (Error != TlsClosedWithoutAlert || FState != hsReceivingBody) return true;
   if (FChunked) return !FAnswerEnded;
-  return FContentLength >= 0 && FReceivedBytes < FContentLength;
+  return FContentLength >= 0 && FBodySeen < FContentLength;
 }
 
 void THttpCli::CloseConnection() {
@@ -701,6 +705,7 @@ void THttpCli::HandleDataAvailable(TObject*, std::uint16_t) {
   int n = FSocket->Receive(FLineBuffer + FLineBufferLen, free);
   if (FRequestType == rqNone || n <= 0) return;
   FAnswerSeen = true;
+  FWireBytes += n;
   if (Recorder) {
     FlushRecordedRequest();
     Recorder->AnswerData(*this, std::string_view(FLineBuffer + FLineBufferLen, n));
@@ -756,6 +761,8 @@ void THttpCli::HandleHeaderLine() {
     FAnswer11 = FCloseAsked = FKeepAliveAsked = FChunked = FPersistent = false;
     FSkipBody = FSkippedRelocation = false;
     FBodySeen = 0;
+    FContentEncoding.clear();
+    FDecoder.reset();
     FChunkedBody = TChunkedBody();
     DoHeaderBegin();
   }
@@ -823,6 +830,8 @@ void THttpCli::HandleHeaderField(const std::string& Name, const std::string& Val
     // Chunked is always the last coding applied to the body.
     const std::vector<std::string_view> codings = HeaderListItems(Value);
     FChunked = !codings.empty() && EqualIgnoringAsciiCase(codings.back(), "chunked");
+  } else if (Name == "content-encoding") {
+    FContentEncoding += (FContentEncoding.empty() ? "" : ", ") + Value;
   } else if (Name == "connection") {
     FCloseAsked = FCloseAsked || HasHeaderToken(Value, "close");
     FKeepAliveAsked = FKeepAliveAsked || HasHeaderToken(Value, "keep-alive");
@@ -850,6 +859,7 @@ void THttpCli::HandleHeaderEnd() {
     ReplaceExtension(FDocumentName, "htm");
   }
   DecideFraming();
+  if (!StartDecoding()) return;
   SetState(hsReceivingBody);
   FNextLineHandler = lhBody;
   DoHeaderEnd();
@@ -907,6 +917,16 @@ bool THttpCli::DeliverBody(std::string_view Piece) {
     FSocket->Close();
     return false;
   }
+  if (!FDecoder) return DeliverDecoded(Piece);
+  const bool fed = FDecoder->Feed(Piece.data(), Piece.size(), [this](const char* data, std::size_t size) {
+    return DeliverDecoded(std::string_view(data, size));
+  });
+  if (!fed && FDoneError == 0 && FState == hsReceivingBody) FailResponse(kHttpErrorBadCoding);
+  return FDoneError == 0 && FState == hsReceivingBody;
+}
+
+// The body's bytes as the caller takes them.
+bool THttpCli::DeliverDecoded(std::string_view Piece) {
   if (!HoldBytes(Piece.size())) return false;
   if (FBodyChunkCount == 0) DoDocBegin();
   ++FBodyChunkCount;
@@ -947,6 +967,7 @@ void THttpCli::FinishAnswer() {
     FollowOnKeptConnection();
     return;
   }
+  if (!FinishDecoding(false)) return;
   FAnswerEnded = true;
   if (!FPersistent || FLineBufferLen > 0) {
     FSocket->Close();
@@ -954,6 +975,35 @@ void THttpCli::FinishAnswer() {
   }
   KeepConnection();
   EndExchange();
+}
+
+// The codings are undone when the request asked for them (AcceptEncoding)
+// and the answer has a body; one the client cannot undo fails the request.
+bool THttpCli::StartDecoding() {
+  FDecoder.reset();
+  if (AcceptEncoding.empty() || FContentEncoding.empty() || !BodyExpected()) return true;
+  std::string error;
+  FDecoder = TContentDecoder::For(FContentEncoding, error);
+  if (error.empty()) return true;
+  FailResponse(kHttpErrorBadCoding);
+  return false;
+}
+
+// The body has ended: what the codings still hold is delivered, and a body
+// cut inside its compressed data fails the request.
+bool THttpCli::FinishDecoding(bool Closed) {
+  std::unique_ptr<TContentDecoder> decoder = std::move(FDecoder);
+  if (!decoder || FSkipBody) return true;
+  const bool whole = decoder->Finish([this](const char* data, std::size_t size) {
+    return DeliverDecoded(std::string_view(data, size));
+  });
+  if (whole || FDoneError != 0) return whole && FDoneError == 0;
+  if (Closed) {
+    EndWithFailure(kHttpErrorBadCoding, HttpErrorText(kHttpErrorBadCoding));
+  } else {
+    FailResponse(kHttpErrorBadCoding);
+  }
+  return false;
 }
 
 // ---------------------------------------------------------------------------

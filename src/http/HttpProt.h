@@ -19,11 +19,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "ChunkedBody.h"
 #include "Component.h"
+#include "ContentDecoding.h"
 #include "HttpDefaults.h"
 #include "HttpErrors.h"
 #include "Messages.h"
@@ -137,6 +139,11 @@ class THttpCli : public TComponent {
   std::string Sender;  // "From: " line
   std::string Agent = kDefaultUserAgent;
   std::string Accept = kDefaultAccept;
+  // "Accept-Encoding: " line; empty: none. When set, a body in the content
+  // codings TContentDecoder knows is undone before it reaches ReceiveStream
+  // (MaxDocSize counting the decoded bytes), and one in another coding, or
+  // damaged, fails the request with kHttpErrorBadCoding.
+  std::string AcceptEncoding;
   std::string Reference;  // "Referer: " line
   // Site credentials, sent as Basic authorization only to the origin
   // ("scheme://host:port", see UrlOrigin) in AuthOrigin: a followed link or a
@@ -181,7 +188,11 @@ class THttpCli : public TComponent {
   const std::string& AcceptRanges() const { return FAcceptRanges; }
   const std::vector<std::string>& ResponseHeader() const { return FResponseHeader; }
   const std::vector<std::string>& AuthChallenges() const { return FAuthChallenges; }
+  // The body's bytes as they reached ReceiveStream (decoded).
   std::int64_t ReceivedBytes() const { return FReceivedBytes; }
+  // Every byte the request received from its connections, headers and
+  // compressed bodies included.
+  std::int64_t WireBytes() const { return FWireBytes; }
   std::int64_t SentBytes() const { return FSentBytes; }
   bool Connected() const { return FConnected; }
   // The request ran on a connection kept from an earlier one.
@@ -320,6 +331,9 @@ class THttpCli : public TComponent {
   // The end of an answer by its framing (HTTP/1.1).
   void DecideFraming();
   bool DeliverBody(std::string_view Piece);
+  bool DeliverDecoded(std::string_view Piece);
+  bool StartDecoding();
+  bool FinishDecoding(bool Closed);
   void TakeChunkedBody();
   void TakeLengthBody();
   void FinishAnswer();
@@ -391,6 +405,9 @@ class THttpCli : public TComponent {
   bool FSkipBody = false;       // the body is read past, not delivered
   bool FSkippedRelocation = false;  // ... and a relocation follows it
   std::int64_t FBodySeen = 0;   // body bytes of this answer, skipped ones too
+  std::int64_t FWireBytes = 0;
+  std::string FContentEncoding;  // the answer's codings, all its fields joined
+  std::unique_ptr<TContentDecoder> FDecoder;
   std::string FConnectionRoute; // the route of the open connection
   TChunkedBody FChunkedBody;
   std::string FKeptRoute;       // the route of the connection kept open; empty: none

@@ -15,6 +15,7 @@ void ApplyTo(const THttpSettings& settings, THttpCli& client) {
   client.RequestVersion = settings.RequestVersion;
   client.Agent = settings.Agent;
   client.Accept = settings.Accept;
+  client.AcceptEncoding = settings.AcceptEncoding;
   client.Proxy = settings.Proxy;
   client.ProxyPort = settings.ProxyPort;
   client.ProxyUsername = settings.ProxyUsername;

@@ -13,6 +13,7 @@ struct THttpSettings {
   std::string RequestVersion = "1.0";  // "1.1": persistent connections (see THttpCli)
   std::string Agent = kDefaultUserAgent;
   std::string Accept = kDefaultAccept;
+  std::string AcceptEncoding;  // empty: no compression asked for
   // "host" or "host:port" (ProxyPort when the text names none); empty: direct.
   std::string Proxy;
   std::string ProxyPort = kDefaultProxyPort;

@@ -19,8 +19,10 @@ using clitest::Result;
 using clitest::RunCli;
 
 struct Site {
-  explicit Site(const std::map<std::string, std::string>& pages, bool tls = false) {
+  explicit Site(const std::map<std::string, std::string>& pages, bool tls = false,
+                bool gzip = false) {
     for (const auto& [path, body] : pages) web.AddFile(path, body);
+    if (gzip) web.CompressAnswers();
     if (tls) {
       const auto& certs = testsupport::TestCertificates::Shared();
       web.UseTls(certs.SelfSigned().cert, certs.SelfSigned().key);
@@ -75,6 +77,23 @@ TEST(CliHttp11, RandomSitesGiveTheWordsOfHttp10) {
       ExpectSameCrawl(site, site.web.Url(random.start), parallel);
     }
   }
+}
+
+TEST(CliHttp11, CompressedPagesGiveTheSameWordsForFewerBytes) {
+  Site site(testsite::FixtureSite(), false, true);
+  const std::string start = site.web.Url("/a/index.html");
+  const Result plain = RunCli({"--encoding", "windows-1252", "--http1.0", start});
+  const std::int64_t plainBytes = site.web.LoggedBodyBytes();
+  const Result compressed = RunCli({"--encoding", "windows-1252", start});
+  const std::int64_t compressedBytes = site.web.LoggedBodyBytes() - plainBytes;
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_EQ(compressed.err, plain.err);
+  EXPECT_EQ(compressed.out, plain.out);
+  EXPECT_LT(compressedBytes, plainBytes);
+  // Asked for nothing, nginx sends the pages as they are.
+  const Result none = RunCli({"--encoding", "windows-1252", "--no-compression", start});
+  EXPECT_EQ(none.out, plain.out);
+  EXPECT_EQ(site.web.LoggedBodyBytes() - plainBytes - compressedBytes, plainBytes);
 }
 
 }  // namespace

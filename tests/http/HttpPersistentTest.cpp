@@ -1,11 +1,14 @@
 // HTTP/1.1 in the client: kept connections, chunked answers, the answers
-// that end their connection, and a kept connection the server has closed.
+// that end their connection, a kept connection the server has closed, and
+// compressed answers.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "CompressedText.h"
 #include "HttpProt.h"
 #include "LoopbackPeer.h"
 
@@ -198,6 +201,56 @@ TEST(HttpPersistent, HttpOneZeroKeepsItsRequestBytesAndClosesEachConnection) {
             "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*\r\n"
             "User-Agent: Mozilla/3.0 (compatible)\r\n"
             "Host: 127.0.0.1\r\n\r\n");
+}
+
+TEST(HttpPersistent, CompressedAnswersAreDecodedWithinTheSizeLimit) {
+  const std::string page = testsupport::GermanText(20000);
+  const std::string brotli = testsupport::Brotli(page);
+  std::string chunked;
+  for (size_t at = 0; at < brotli.size(); at += 777) {
+    const std::string piece = brotli.substr(at, 777);
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+    chunked += size + piece + "\r\n";
+  }
+  std::string damaged = testsupport::Gzip(page);
+  for (size_t i = 20; i < 40; ++i) damaged[i] = static_cast<char>(~damaged[i]);
+  const std::string bomb = testsupport::Gzip(std::string(8 << 20, 'x'));
+  KeptServer server({{
+      {"HTTP/1.1 200 OK\r\nContent-Encoding: br\r\nTransfer-Encoding: chunked\r\n\r\n" +
+       chunked + "0\r\n\r\n"},
+      {Answer(testsupport::Gzip(page), "Content-Encoding: gzip\r\n")},
+      {Answer(testsupport::Zstd(page), "Content-Encoding: zstd\r\n")},
+      {Answer(damaged, "Content-Encoding: gzip\r\n")},
+  }, {
+      {Answer(testsupport::Gzip(page).substr(0, 500), "Content-Encoding: gzip\r\n")},
+  }, {
+      {Answer("x", "Content-Encoding: compress\r\n")},
+  }, {
+      {Answer(bomb, "Content-Encoding: gzip\r\n")},
+  }, {
+      {Answer(testsupport::Gzip(page), "Content-Encoding: gzip\r\n")},
+  }});
+  Client c;
+  c.http.AcceptEncoding = "gzip, deflate, br, zstd";
+  c.http.MaxDocSize = 1 << 20;
+  EXPECT_EQ(c.Fetch(server.Url("/br")), page);
+  EXPECT_EQ(c.http.ReceivedBytes(), static_cast<std::int64_t>(page.size()));
+  EXPECT_LT(c.http.WireBytes(), static_cast<std::int64_t>(page.size()) / 2);
+  EXPECT_EQ(c.Fetch(server.Url("/gzip")), page);
+  EXPECT_EQ(c.Fetch(server.Url("/zstd")), page);
+  const std::string unreadable = "error " + std::to_string(kHttpErrorBadCoding);
+  EXPECT_EQ(c.Fetch(server.Url("/damaged")), unreadable);
+  EXPECT_EQ(c.Fetch(server.Url("/cut")), unreadable);  // the length is whole, the data not
+  EXPECT_EQ(c.Fetch(server.Url("/compress")), unreadable);
+  // 8 MiB from 8 KiB: the decoded bytes are what the limit counts.
+  EXPECT_EQ(c.Fetch(server.Url("/bomb")), "error " + std::to_string(kHttpErrorDocTooLarge));
+  // Not asked for, nothing is decoded (and nothing was asked for).
+  c.http.AcceptEncoding.clear();
+  EXPECT_EQ(c.Fetch(server.Url("/raw")), testsupport::Gzip(page));
+  const auto requests = server.Requests();
+  EXPECT_NE(requests[0][0].find("\r\nAccept-Encoding: gzip, deflate, br, zstd\r\n"), std::string::npos);
+  EXPECT_EQ(requests[4][0].find("Accept-Encoding"), std::string::npos);
 }
 
 }  // namespace

@@ -36,6 +36,21 @@ std::vector<std::string> LoggedConnectionNumbers(const fs::path& log) {
 
 }  // namespace
 
+std::int64_t NginxServer::LoggedBodyBytes() const {
+  std::int64_t bytes = 0;
+  std::ifstream in(AccessLog());
+  for (std::string line; std::getline(in, line);) {
+    // After the request's quoted line: the status, then the body's bytes.
+    const size_t request = line.find("\" ");
+    if (request == std::string::npos) continue;
+    std::istringstream fields(line.substr(request + 2));
+    int status = 0;
+    std::int64_t sent = 0;
+    if (fields >> status >> sent) bytes += sent;
+  }
+  return bytes;
+}
+
 size_t NginxServer::LoggedRequests() const { return LoggedConnectionNumbers(AccessLog()).size(); }
 
 size_t NginxServer::LoggedConnections() const {
@@ -137,6 +152,7 @@ std::string NginxServer::Config(std::uint16_t port) const {
   conf += "  types { text/html html htm; text/plain txt; application/octet-stream bin; }\n";
   conf += "  default_type application/octet-stream;\n";
   conf += "  sendfile on;\n  tcp_nopush on;\n  keepalive_timeout 5;\n";
+  if (gzip_) conf += "  gzip on;\n  gzip_min_length 1;\n  gzip_comp_level 6;\n";
   // Redirect locations go out exactly as the test wrote them.
   conf += "  absolute_redirect off;\n";
   conf += "  server {\n    listen 127.0.0.1:" + std::to_string(port) +

@@ -47,6 +47,10 @@ class NginxServer : public ServerProcess {
   // The file at `path` goes out with "; charset=..." in its content type;
   // before Start only.
   void AddCharset(const std::string& path, const std::string& charset);
+  // Answers gzip-compressed to whoever asks for it; before Start only.
+  void CompressAnswers() { gzip_ = true; }
+  // The body bytes nginx sent, all requests logged so far together.
+  std::int64_t LoggedBodyBytes() const;
   void Start();
 
   std::string Url(const std::string& path = "/") const { return "http://" + HostPort() + path; }
@@ -77,6 +81,7 @@ class NginxServer : public ServerProcess {
   std::vector<std::string> redirects_;
   std::filesystem::path tlsCert_, tlsKey_;
   bool plainRedirectsToTls_ = false;
+  bool gzip_ = false;
   // Chosen anew with each start attempt, like the plain port.
   mutable std::uint16_t tlsPort_ = 0;
 };
