@@ -331,7 +331,11 @@ TCrawlStart TMainForm::CrawlStart() {
   start.Address = ToCp1252(URLEdit->text());
   start.Http.Proxy = ToCp1252(ProxyEdit->text());
   start.Http.RequestVersion = WindowHttpVersion(std::getenv("TIRASEL_HTTP"));
-  if (start.Http.RequestVersion == "1.1") start.Http.AcceptEncoding = kDefaultAcceptEncoding;
+  if (start.Http.RequestVersion == "1.1") {
+    start.Http.AcceptEncoding = kDefaultAcceptEncoding;
+    Cookies = std::make_unique<TCookieJar>();
+    start.Http.Cookies = Cookies.get();
+  }
   start.Options.Parallel = WindowParallel(std::getenv("TIRASEL_PARALLEL"));
   start.Archives = WindowArchives(std::getenv("TIRASEL_FROM_WARC"));
   const char* warc = std::getenv("TIRASEL_WARC");

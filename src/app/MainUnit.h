@@ -117,6 +117,9 @@ class TMainForm : public QWidget, public TCrawlEvents {
   // first run when the environment variable TIRASEL_WARC names it.
   std::unique_ptr<TWarcWriter> Warc;
   std::unique_ptr<TWarcRecorder> WarcRecorder;
+  // The cookies of the last run over HTTP/1.1 (TIRASEL_HTTP); each run
+  // starts with none.
+  std::unique_ptr<TCookieJar> Cookies;
 
   std::string ProgramDir;
   TSettingsPlace Settings;  // where options.dat is read and written, chosen at creation

@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <poll.h>
+#include <sstream>
 #include <unistd.h>
 
 #include "CliObserver.h"
@@ -229,13 +231,42 @@ bool WriteOutput(const std::string& bytes, TCliOutput& output) {
 // Where the results go: each output is checked before the first request,
 // so that a long run does not end in "cannot write" with every word lost.
 struct TCliOutputs {
-  TCliOutput list, emails;
+  TCliOutput list, emails, cookies;
 
   explicit TCliOutputs(const TCliOptions& options)
       : list{options.OutputFile, "the word list", nullptr},
-        emails{options.EmailsFile, "the e-mail addresses", nullptr} {}
-  bool Check() { return CheckOutput(list) && CheckOutput(emails); }
+        emails{options.EmailsFile, "the e-mail addresses", nullptr},
+        cookies{options.SaveCookiesFile, "the cookies", nullptr} {}
+  bool Check() { return CheckOutput(list) && CheckOutput(emails) && CheckOutput(cookies); }
 };
+
+// The run's cookies: kept over HTTP/1.1, or when a file gives or takes
+// them. nullptr when none are kept; false after telling why a cookie file
+// cannot be read. Lines of the file that hold no cookie are skipped, with a
+// note.
+bool OpenCookieJar(const TCliOptions& options, std::unique_ptr<TCookieJar>& jar) {
+  if (options.Http10 && options.CookiesFile.empty() && options.SaveCookiesFile.empty()) return true;
+  jar = std::make_unique<TCookieJar>();
+  if (options.CookiesFile.empty()) return true;
+  std::ifstream in(options.CookiesFile, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "tirasel-cli: cannot read the cookie file %s: %s\n",
+                 options.CookiesFile.c_str(), std::strerror(errno));
+    return false;
+  }
+  std::string problem;
+  if (!jar->Load(in, problem)) {
+    std::fprintf(stderr, "tirasel-cli: the cookie file %s: %s\n", options.CookiesFile.c_str(),
+                 problem.c_str());
+  }
+  return true;
+}
+
+std::string CookieFileText(const TCookieJar& jar) {
+  std::ostringstream out;
+  jar.Save(out);
+  return out.str();
+}
 
 TOutputRules OutputRulesOf(const TCliOptions& options) {
   TOutputRules rules;
@@ -257,6 +288,7 @@ TCrawlStart CrawlStartOf(const TCliOptions& options) {
   http.RequestVersion = options.Http10 ? "1.0" : "1.1";
   // HTTP/1.0 sends the window's request bytes, without Accept-Encoding.
   if (!options.Http10 && !options.NoCompression) http.AcceptEncoding = kDefaultAcceptEncoding;
+  http.ExtraHeaders = options.Headers;
   http.Proxy = options.Proxy;
   http.Agent = options.UserAgent;
   http.Username = options.AuthUser;
@@ -401,6 +433,8 @@ int RunCrawl(const TCliOptions& options, int argc, char** argv) {
   QCoreApplication app(argc, argv);
   TCliOutputs outputs(options);
   if (!outputs.Check() || !CheckArchives(options)) return 2;
+  std::unique_ptr<TCookieJar> cookies;
+  if (!OpenCookieJar(options, cookies)) return 2;
   bool warcFailed = false;
   std::unique_ptr<TWarcWriter> warc = OpenWarc(options, argc, argv, warcFailed);
   if (warcFailed) return 2;
@@ -425,6 +459,7 @@ int RunCrawl(const TCliOptions& options, int argc, char** argv) {
   TCliWindow window(options, stderr, options.Ask ? stdin : nullptr, ::isatty(STDERR_FILENO) == 1);
   TCrawlRun run(words);
   TCrawlStart start = CrawlStartOf(options);
+  start.Http.Cookies = cookies.get();
   if (recorder) start.Recorder = &*recorder;
   TCliObserver observer(options.Include, options.Exclude, !options.EmailsFile.empty());
   if (!options.Include.empty() || !options.Exclude.empty() || !options.EmailsFile.empty()) {
@@ -457,6 +492,8 @@ int RunCrawl(const TCliOptions& options, int argc, char** argv) {
   // written either way.
 
   if (!WriteResults(options, words, counts, observer, window, outputs)) return 1;
+  if (!options.SaveCookiesFile.empty() && !WriteOutput(CookieFileText(*cookies), outputs.cookies))
+    return 1;
   if (recorder) recorder->Flush();
   if (recorder && !recorder->Failure().empty()) {
     std::fprintf(stderr, "tirasel-cli: cannot write the web archive %s: %s\n",

@@ -1,6 +1,7 @@
 #include "CliOptions.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdint>
 #include <functional>
@@ -136,6 +137,25 @@ TSetter InRequest(TSetter set) {
       };
 }
 
+// "Name: value" with a name of token characters, as a header line needs.
+TSetter Header(std::vector<std::string> TCliOptions::*field) {
+  return [field](TCliOptions& options, const std::string& value, std::string& error) {
+    const size_t colon = value.find(':');
+    const std::string_view name = std::string_view(value).substr(0, colon);
+    auto tokenChar = [](char c) {
+      return std::isalnum(static_cast<unsigned char>(c)) ||
+             std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+    };
+    if (colon == std::string::npos || name.empty() ||
+        !std::all_of(name.begin(), name.end(), tokenChar)) {
+      error = "expected 'Name: value'";
+      return false;
+    }
+    (options.*field).push_back(value);
+    return true;
+  };
+}
+
 TSetter Encoding() {
   return [](TCliOptions& options, const std::string& value, std::string& error) {
     const std::string name = LowerAscii(value);
@@ -171,6 +191,18 @@ const std::vector<TOptionSpec>& OptionSpecs() {
        "speak HTTP/1.0 with a connection per request, as the window does (default: HTTP/1.1 "
        "with persistent connections and chunked answers)",
        Flag(&TCliOptions::Http10)},
+      {"--header", "'NAME: VALUE'",
+       "send this header line with every request (repeatable); one naming a line Tirasel sends "
+       "itself (User-Agent, Accept...) takes its place (default: none)",
+       InRequest(Header(&TCliOptions::Headers))},
+      {"--cookies", "FILE",
+       "start with the cookies of FILE (Netscape cookies.txt, as browsers' export tools and curl "
+       "-c write it; default: none)",
+       Text(&TCliOptions::CookiesFile)},
+      {"--save-cookies", "FILE",
+       "write the run's cookies to FILE at the end, in the same format (default: none); cookies "
+       "are kept for the run over HTTP/1.1, or with --cookies or --save-cookies",
+       Text(&TCliOptions::SaveCookiesFile)},
       {"--no-compression", nullptr,
        "ask for no compressed answers (default: \"Accept-Encoding: gzip, deflate, br\" over "
        "HTTP/1.1, each page decoded before --max-page-size counts it)",

@@ -60,6 +60,9 @@ struct TCliOptions {
   std::string UserAgent = kDefaultUserAgent;
   bool Http10 = false;  // HTTP/1.0, a connection per request, as the window sends
   bool NoCompression = false;  // HTTP/1.1 without Accept-Encoding
+  std::vector<std::string> Headers;  // "Name: value", sent with every request
+  std::string CookiesFile;           // cookies.txt read before the first request
+  std::string SaveCookiesFile;       // cookies.txt written at the end
   std::string AuthUser, AuthPassword;  // AuthUser empty: no authorization
   std::string ProxyUser, ProxyPassword;
   std::int64_t MaxPageSize = kDefaultMaxDocSize;  // 0: no limit

@@ -1,6 +1,7 @@
 #include "HttpProt.h"
 
 #include <cstring>
+#include <ctime>
 #include <optional>
 
 #include "AsciiCase.h"
@@ -436,16 +437,18 @@ void THttpCli::SendRequestHeader(const std::string& Method, const std::string& V
   FRequestBuffer.clear();
   FUnsafeHeader = false;
   DoRequestHeaderBegin();
+  FSentTls = FUseTls;
+  FSentHost = FTargetHost;
+  FSentPath = FTargetPath;
   WriteRequestLine(Method + " " + RequestTargetOf(FRequestPath) + " HTTP/" + Version);
-  if (!Sender.empty()) WriteRequestLine("From: " + Sender);
-  if (!Accept.empty()) WriteRequestLine("Accept: " + Accept);
-  if (!AcceptEncoding.empty()) WriteRequestLine("Accept-Encoding: " + AcceptEncoding);
-  if (!Reference.empty()) WriteRequestLine("Referer: " + Reference);
-  if (Method == "POST" && !ContentTypePost.empty())
-    WriteRequestLine("Content-Type: " + ContentTypePost);
-  if (!Agent.empty()) WriteRequestLine("User-Agent: " + Agent);
-  WriteRequestLine("Host: " + FRequestHost);
-  if (NoCache) WriteRequestLine("Pragma: no-cache");
+  if (!Sender.empty()) WriteOwnLine("From", Sender);
+  if (!Accept.empty()) WriteOwnLine("Accept", Accept);
+  if (!AcceptEncoding.empty()) WriteOwnLine("Accept-Encoding", AcceptEncoding);
+  if (!Reference.empty()) WriteOwnLine("Referer", Reference);
+  if (Method == "POST" && !ContentTypePost.empty()) WriteOwnLine("Content-Type", ContentTypePost);
+  if (!Agent.empty()) WriteOwnLine("User-Agent", Agent);
+  WriteOwnLine("Host", FRequestHost);
+  if (NoCache) WriteOwnLine("Pragma", "no-cache");
   if (Method == "POST")
     WriteRequestLine("Content-Length: " + std::to_string(PostStream ? PostStream->Size() : 0));
   if (ModifiedSince != 0)
@@ -458,7 +461,8 @@ void THttpCli::SendRequestHeader(const std::string& Method, const std::string& V
     WriteRequestLine("Proxy-Authorization: Basic " +
                      EncodeBase64(ProxyUsername + ":" + ProxyPassword));
   }
-  if (!Cookie.empty()) WriteRequestLine("Cookie: " + Cookie);
+  if (const std::string cookies = CookieLine(); !cookies.empty()) WriteOwnLine("Cookie", cookies);
+  for (const std::string& line : ExtraHeaders) WriteRequestLine(line);
   if (!ContentRangeBegin.empty() || !ContentRangeEnd.empty()) {
     WriteRequestLine("Range: bytes=" + ContentRangeBegin + "-" + ContentRangeEnd);
     ContentRangeBegin.clear();
@@ -482,6 +486,25 @@ void THttpCli::SendRequestHeader(const std::string& Method, const std::string& V
   }
   FSocket->Send(FRequestBuffer.data(), static_cast<int>(FRequestBuffer.size()));
   FRequestBuffer.clear();
+}
+
+// One of the client's own lines, unless ExtraHeaders holds its own.
+void THttpCli::WriteOwnLine(std::string_view Name, const std::string& Value) {
+  for (const std::string& line : ExtraHeaders) {
+    if (StartsWithIgnoringAsciiCase(line, Name) && line.size() > Name.size() &&
+        line[Name.size()] == ':') {
+      return;
+    }
+  }
+  WriteRequestLine(std::string(Name) + ": " + Value);
+}
+
+std::string THttpCli::CookieLine() const {
+  if (!Cookies) return Cookie;
+  const std::string stored =
+      Cookies->HeaderFor(FUseTls, FTargetHost, FTargetPath, static_cast<std::int64_t>(std::time(nullptr)));
+  if (Cookie.empty() || stored.empty()) return Cookie + stored;
+  return Cookie + "; " + stored;
 }
 
 void THttpCli::WriteRequestLine(const std::string& Line) {
@@ -826,6 +849,10 @@ void THttpCli::HandleHeaderField(const std::string& Name, const std::string& Val
   } else if (Name == "set-cookie") {
     bool accept = true;
     DoCookie(Value, accept);
+    if (accept && Cookies) {
+      Cookies->Store(FSentTls, FSentHost, FSentPath, Value,
+                     static_cast<std::int64_t>(std::time(nullptr)));
+    }
   } else if (Name == "transfer-encoding") {
     // Chunked is always the last coding applied to the body.
     const std::vector<std::string_view> codings = HeaderListItems(Value);

@@ -26,6 +26,7 @@
 #include "ChunkedBody.h"
 #include "Component.h"
 #include "ContentDecoding.h"
+#include "CookieJar.h"
 #include "HttpDefaults.h"
 #include "HttpErrors.h"
 #include "Messages.h"
@@ -156,6 +157,13 @@ class THttpCli : public TComponent {
   bool NoCache = false;
   double ModifiedSince = 0;  // days since 30 December 1899, GMT; 0: not set
   std::string Cookie;
+  // Cookies of the run: what Set-Cookie stores and each request's Cookie
+  // line after Cookie's own text; not owned, must outlive the requests.
+  TCookieJar* Cookies = nullptr;
+  // Further "Name: value" lines sent with every request, after the others;
+  // one naming a line the client sends itself (Accept, User-Agent, Host...)
+  // takes that line's place.
+  std::vector<std::string> ExtraHeaders;
   std::string ContentTypePost = "application/x-www-form-urlencoded";
   // "Range: bytes=Begin-End" on the next request only (both are cleared when
   // it is sent); an answer's Content-Range never sets them.
@@ -283,6 +291,8 @@ class THttpCli : public TComponent {
   void SetState(THttpState NewState);
   void SetReady();
   void SendRequestHeader(const std::string& Method, const std::string& Version);
+  void WriteOwnLine(std::string_view Name, const std::string& Value);
+  std::string CookieLine() const;
   void WaitForIdle();
   void EndWithFailure(std::uint16_t Code, const std::string& Reason);
   void FailResponse(std::uint16_t Code);
@@ -392,6 +402,9 @@ class THttpCli : public TComponent {
   bool FUseTls = false;
   std::string FTargetHost, FTargetPort, FTargetPath;
   std::string FRouteKey;  // see TRoute
+  // Where the request on the connection went: whose Set-Cookie lines come.
+  bool FSentTls = false;
+  std::string FSentHost, FSentPath;
   enum TTunnelPhase { tnNone, tnAwaitingAnswer, tnHandshake } FTunnelPhase = tnNone;
   bool FTunnelWanted = false;
   std::string FTunnelAnswer;

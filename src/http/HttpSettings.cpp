@@ -24,6 +24,8 @@ void ApplyTo(const THttpSettings& settings, THttpCli& client) {
   client.Password = settings.Password;
   client.AuthOrigin = settings.AuthOrigin;
   client.NoCache = settings.NoCache;
+  client.Cookies = settings.Cookies;
+  client.ExtraHeaders = settings.ExtraHeaders;
   client.SslCAFile = settings.SslCAFile;
   client.SslVerifyPeer = settings.SslVerifyPeer;
   client.MaxDocSize = settings.MaxDocSize;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "HttpDefaults.h"
 #include "HttpProt.h"
@@ -21,6 +22,10 @@ struct THttpSettings {
   // Site credentials and the origin they are for (see THttpCli::AuthOrigin).
   std::string Username, Password, AuthOrigin;
   bool NoCache = false;
+  // The run's cookie jar (not owned); nullptr: no cookies kept.
+  TCookieJar* Cookies = nullptr;
+  // Further request lines (see THttpCli::ExtraHeaders).
+  std::vector<std::string> ExtraHeaders;
   std::string SslCAFile;
   bool SslVerifyPeer = true;
   std::int64_t MaxDocSize = kDefaultMaxDocSize;  // 0: no limit
