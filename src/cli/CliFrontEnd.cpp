@@ -306,6 +306,7 @@ TCrawlStart CrawlStartOf(const TCliOptions& options) {
   crawl.Parallel = options.Parallel;
   crawl.MaxPages = options.MaxPages;
   crawl.MaxDepth = options.MaxDepth;
+  crawl.Scope = options.Scope;
   crawl.SkipCode = options.SkipCode;
   start.Archives = options.FromWarc;
   return start;

@@ -156,6 +156,22 @@ TSetter Header(std::vector<std::string> TCliOptions::*field) {
   };
 }
 
+TSetter Scope() {
+  return [](TCliOptions& options, const std::string& value, std::string& error) {
+    if (value == "dir") {
+      options.Scope = TLinkScope::Dir;
+    } else if (value == "host") {
+      options.Scope = TLinkScope::Host;
+    } else if (value == "domain") {
+      options.Scope = TLinkScope::Domain;
+    } else {
+      error = "unknown scope \"" + value + "\" (dir, host or domain)";
+      return false;
+    }
+    return true;
+  };
+}
+
 TSetter Encoding() {
   return [](TCliOptions& options, const std::string& value, std::string& error) {
     const std::string name = LowerAscii(value);
@@ -263,6 +279,11 @@ const std::vector<TOptionSpec>& OptionSpecs() {
        "follow links at most N steps from the start page; 0: the start page only (default: no "
        "limit)",
        OptionalCount(&TCliOptions::MaxDepth)},
+      {"--scope", "dir|host|domain",
+       "where links are followed without asking: dir, the start directory and the directories "
+       "accepted with --ask; host, every directory of the start host too; domain, also every "
+       "host of its registrable domain (default: dir)",
+       Scope()},
       {"--include", "REGEX", "queue only addresses that match (repeatable; default: all)",
        Pattern(&TCliOptions::Include)},
       {"--exclude", "REGEX", "never queue addresses that match (repeatable; default: none)",

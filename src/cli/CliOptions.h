@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "CrawlOptions.h"
 #include "HttpProt.h"
 
 // Defaults, also shown by --help; the user agent is the client's (HttpDefaults.h).
@@ -56,6 +57,7 @@ struct TCliOptions {
   size_t Parallel = kDefaultParallel;  // requests in flight at once; 1: one at a time
   size_t MaxPages = 0;                 // 0: no limit
   std::optional<size_t> MaxDepth;
+  TLinkScope Scope = TLinkScope::Dir;
   std::vector<TAddressPattern> Include, Exclude;
   std::string UserAgent = kDefaultUserAgent;
   bool Http10 = false;  // HTTP/1.0, a connection per request, as the window sends

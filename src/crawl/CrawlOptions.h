@@ -29,6 +29,13 @@ class TCrawlObserver {
   virtual void TextSeen(std::string_view /*text*/) {}
 };
 
+// Where links are followed without a question, besides the start
+// directory and the directories the user accepted: nowhere more (Dir, the
+// window's rule), every directory of the start address's host (Host), or
+// also every host of its registrable domain (Domain: "docs.example.org"
+// from "www.example.org", by the public suffix list).
+enum class TLinkScope { Dir, Host, Domain };
+
 struct TCrawlOptions {
   // Pause before every request but the first, still processing events.
   // With Parallel above 1: the least time between two request starts.
@@ -45,6 +52,7 @@ struct TCrawlOptions {
   // Text from a "SCRIPT" or "STYLE" tag node to its end tag, and comments,
   // are not harvested.
   bool SkipCode = false;
+  TLinkScope Scope = TLinkScope::Dir;
   // Not owned; must outlive the run. Also filters the queue (AcceptAddress).
   TCrawlObserver* Observer = nullptr;
   // Not owned. When set, every harvested word adds 1 at the index of the list

@@ -5,10 +5,13 @@
 
 #include "ArchiveFeed.h"
 #include "ArchiveSource.h"
+#include "AsciiCase.h"
 #include "HtmlPageHandler.h"
 #include "QueueFilter.h"
 #include "RequestPool.h"
+#include "UrlDomain.h"
 #include "UrlFragment.h"
+#include "UrlParts.h"
 #include "WordHarvest.h"
 
 struct TCrawlRun::TRunState {
@@ -118,7 +121,20 @@ void TCrawlRun::StartRun(const TCrawlStart& start, TCrawlEvents& events) {
     follower.QueueFilter = [&filter](std::string_view address) { return filter.Accept(address); };
   }
   run_->harvest.CountOccurrencesInto(options.Occurrences);
+  FollowWithinScope(start.Address, options.Scope);
   MakeSource(start);
+}
+
+// Links to the start's host (or its registrable domain) need no question.
+void TCrawlRun::FollowWithinScope(const std::string& address, TLinkScope scope) {
+  if (scope == TLinkScope::Dir) return;
+  const std::string host = LowerAscii(SplitUrl(address).Host);
+  const std::string domain = scope == TLinkScope::Domain ? RegistrableDomain(host) : "";
+  run_->follower.InScope = [host, domain](std::string_view linkDir) {
+    const std::string linkHost = LowerAscii(SplitUrl(std::string(linkDir)).Host);
+    if (linkHost.empty()) return false;
+    return linkHost == host || (!domain.empty() && RegistrableDomain(linkHost) == domain);
+  };
 }
 
 void TCrawlRun::MakeSource(const TCrawlStart& start) {

@@ -74,6 +74,7 @@ class TCrawlRun {
   void HarvestArchives(const TCrawlStart& start, TCrawlEvents& events);
   void FinishRun();
   void MakeSource(const TCrawlStart& start);
+  void FollowWithinScope(const std::string& address, TLinkScope scope);
   void ProcessPage(const std::string& address);
   std::unique_ptr<TFetchedPage> FetchPage(const std::string& address);
   void TakeOutcome(const TFetchedPage& page);

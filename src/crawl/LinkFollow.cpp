@@ -86,6 +86,10 @@ void TLinkFollower::FollowLink(std::string_view written) {
     Enqueue();
     return;
   }
+  if (InScope && InScope(Link.LinkDir)) {
+    Enqueue();
+    return;
+  }
   if (lists_.DeclinedSites.Contains(Link.LinkDir)) return;
   if (!host_.AutomaticMode() &&
       host_.AskYesNo(std::string(kLinkQuestionCaption), LinkQuestionText(Link.LinkDir))) {

@@ -49,6 +49,9 @@ class TLinkFollower {
   TLinkParts Link;  // the link in work; every resolution overwrites it
   // Empty: every address is queued, as the run specifies.
   std::function<bool(std::string_view address)> QueueFilter;
+  // Empty: the directory rules alone decide. Else links to an address it
+  // accepts are followed without a question (the run's scope).
+  std::function<bool(std::string_view address)> InScope;
   // The page in work was relocated off the site: its final directory (the
   // base) lies under no site directory. Its links are then followed without
   // a question only where they lie under a site directory; its own
