@@ -307,6 +307,8 @@ TCrawlStart CrawlStartOf(const TCliOptions& options) {
   crawl.MaxPages = options.MaxPages;
   crawl.MaxDepth = options.MaxDepth;
   crawl.Scope = options.Scope;
+  crawl.Robots = options.Robots;
+  crawl.Sitemap = options.Sitemap;
   crawl.SkipCode = options.SkipCode;
   start.Archives = options.FromWarc;
   return start;

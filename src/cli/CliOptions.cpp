@@ -284,6 +284,15 @@ const std::vector<TOptionSpec>& OptionSpecs() {
        "accepted with --ask; host, every directory of the start host too; domain, also every "
        "host of its registrable domain (default: dir)",
        Scope()},
+      {"--robots", nullptr,
+       "fetch each host's /robots.txt once and leave out what it disallows for \"Tirasel\" (or "
+       "\"*\"), logging each address left out (default: robots.txt is not read)",
+       Flag(&TCliOptions::Robots)},
+      {"--sitemap", nullptr,
+       "queue the addresses of the start host's /sitemap.xml and of the sitemaps its robots.txt "
+       "names (indexes and gzip too) after the start address, through the same link rules "
+       "(default: links only)",
+       Flag(&TCliOptions::Sitemap)},
       {"--include", "REGEX", "queue only addresses that match (repeatable; default: all)",
        Pattern(&TCliOptions::Include)},
       {"--exclude", "REGEX", "never queue addresses that match (repeatable; default: none)",

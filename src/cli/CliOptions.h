@@ -58,6 +58,8 @@ struct TCliOptions {
   size_t MaxPages = 0;                 // 0: no limit
   std::optional<size_t> MaxDepth;
   TLinkScope Scope = TLinkScope::Dir;
+  bool Robots = false;   // obey robots.txt
+  bool Sitemap = false;  // queue the sitemaps' addresses after the start
   std::vector<TAddressPattern> Include, Exclude;
   std::string UserAgent = kDefaultUserAgent;
   bool Http10 = false;  // HTTP/1.0, a connection per request, as the window sends

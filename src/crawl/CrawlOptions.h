@@ -53,6 +53,12 @@ struct TCrawlOptions {
   // are not harvested.
   bool SkipCode = false;
   TLinkScope Scope = TLinkScope::Dir;
+  // Addresses the robots.txt of their host disallows stay out of the queue
+  // (the start address excepted), each logged once.
+  bool Robots = false;
+  // The addresses of the start host's sitemaps follow the start address in
+  // the queue, through the same link rules as a page's links.
+  bool Sitemap = false;
   // Not owned; must outlive the run. Also filters the queue (AcceptAddress).
   TCrawlObserver* Observer = nullptr;
   // Not owned. When set, every harvested word adds 1 at the index of the list

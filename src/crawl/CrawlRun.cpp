@@ -9,6 +9,7 @@
 #include "HtmlPageHandler.h"
 #include "QueueFilter.h"
 #include "RequestPool.h"
+#include "SiteFiles.h"
 #include "UrlDomain.h"
 #include "UrlFragment.h"
 #include "UrlParts.h"
@@ -42,6 +43,7 @@ struct TCrawlRun::TRunState {
   }
 
   // Only what TCrawlOptions asks for.
+  std::unique_ptr<TSiteFiles> siteFiles;
   std::optional<TQueueFilter> filter;
   std::uint64_t bytesReceived = 0;
   size_t position = 0;          // of the entry in work
@@ -115,14 +117,36 @@ void TCrawlRun::StartRun(const TCrawlStart& start, TCrawlEvents& events) {
   follower.Enqueue();
 
   const TCrawlOptions& options = run_->options;
-  if (options.MaxDepth || options.Observer) {
-    TQueueFilter& filter =
-        run_->filter.emplace(lists.PageQueue, options.MaxDepth, options.Observer);
+  if (options.Robots || options.Sitemap) {
+    run_->siteFiles =
+        std::make_unique<TSiteFiles>(run_->settings, [this] { return run_->events.Proxy(); });
+  }
+  if (options.MaxDepth || options.Observer || options.Robots) {
+    TQueueFilter& filter = run_->filter.emplace(lists.PageQueue, options.MaxDepth,
+                                                options.Observer, RobotsRule(options.Robots));
     follower.QueueFilter = [&filter](std::string_view address) { return filter.Accept(address); };
   }
   run_->harvest.CountOccurrencesInto(options.Occurrences);
   FollowWithinScope(start.Address, options.Scope);
+  if (options.Sitemap) {
+    for (const std::string& address : run_->siteFiles->SitemapAddresses(start.Address)) {
+      if (stopRequested_) break;
+      follower.FollowLink(address);
+    }
+  }
   MakeSource(start);
+}
+
+// Asked once per address before it enters the queue: one its robots.txt
+// disallows is logged and stays out.
+std::function<bool(std::string_view)> TCrawlRun::RobotsRule(bool robots) {
+  if (!robots) return nullptr;
+  return [this](std::string_view address) {
+    const std::string text(address);
+    if (run_->siteFiles->RobotsAllow(text)) return true;
+    run_->events.Log("robots.txt forbids " + text);
+    return false;
+  };
 }
 
 // Links to the start's host (or its registrable domain) need no question.
@@ -304,10 +328,12 @@ void TCrawlRun::ReportProgress(size_t position, std::string_view current) {
 }
 
 void TCrawlRun::WatchDownload() {
+  if (running_ && run_ && run_->siteFiles) run_->siteFiles->AbortStalled(run_->settings.TimeoutMs);
   if (running_ && run_ && run_->source) run_->source->AbortStalled();
 }
 
 void TCrawlRun::Stop() {
+  if (run_ && run_->siteFiles) run_->siteFiles->Stop();
   if (run_ && run_->source) run_->source->StopAll();
   if (running_) stopRequested_ = true;
 }

@@ -75,6 +75,7 @@ class TCrawlRun {
   void FinishRun();
   void MakeSource(const TCrawlStart& start);
   void FollowWithinScope(const std::string& address, TLinkScope scope);
+  std::function<bool(std::string_view)> RobotsRule(bool robots);
   void ProcessPage(const std::string& address);
   std::unique_ptr<TFetchedPage> FetchPage(const std::string& address);
   void TakeOutcome(const TFetchedPage& page);

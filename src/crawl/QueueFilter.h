@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -14,7 +15,9 @@
 class TQueueFilter {
  public:
   // The queue holds the start address already: it is step 0 and passes.
-  TQueueFilter(const TPageQueue& queue, std::optional<size_t> maxDepth, TCrawlObserver* observer);
+  // `allowed`, when set, is asked last, once per address (robots.txt).
+  TQueueFilter(const TPageQueue& queue, std::optional<size_t> maxDepth, TCrawlObserver* observer,
+               std::function<bool(std::string_view)> allowed = nullptr);
 
   // The queue entry whose page is processed next: what it queues lies one
   // step further than the entry does.
@@ -30,6 +33,7 @@ class TQueueFilter {
   const TPageQueue& queue_;
   std::optional<size_t> maxDepth_;
   TCrawlObserver* observer_;
+  std::function<bool(std::string_view)> allowed_;
   std::vector<std::uint32_t> depths_;  // by the id of the address in the queue's pool
   size_t nextDepth_ = 1;               // the step of what the page in work queues
   TStringPool skipped_;
