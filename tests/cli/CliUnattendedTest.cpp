@@ -270,6 +270,7 @@ TEST(CliCrawl, BasicAuthorizationAndUserAgentReachTheServer) {
   Result authorized = RunCli({"--auth", "anna:s3 cret", "--user-agent", "TiraselTest/1.0", start});
   EXPECT_EQ(authorized.status, 0) << authorized.err << testsupport::ReadFile(web.ErrorLog());
   EXPECT_EQ(authorized.out, "Geheim\r\nx\r\nAuch\r\n");
+  web.SettleLog();
   std::string log = testsupport::ReadFile(web.AccessLog());
   EXPECT_TRUE(Contains(log, "\"Mozilla/3.0 (compatible)\""));
   EXPECT_TRUE(Contains(log, "\"GET /private/two.html HTTP/1.1\" 200"));

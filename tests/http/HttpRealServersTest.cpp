@@ -171,6 +171,7 @@ TEST_F(HttpNginx, SmallPageArrivesWithItsHeaderFields) {
   ASSERT_TRUE(client.WaitDone());
   EXPECT_EQ(client.doneError, 0);
   // nginx saw an HTTP/1.0 request for the path.
+  Web().SettleLog();
   EXPECT_NE(testsupport::ReadFile(Web().AccessLog()).find("\"GET /small.html HTTP/1.0\" 200"),
             std::string::npos);
 }

@@ -1,5 +1,9 @@
 #include "NginxServer.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,9 +38,42 @@ std::vector<std::string> LoggedConnectionNumbers(const fs::path& log) {
   return numbers;
 }
 
+// One request to the unlogged settle location, read to its close.
+bool AskToSettle(std::uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(port);
+  bool closed = false;
+  const std::string request = "GET /.settle HTTP/1.0\r\n\r\n";
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+          static_cast<ssize_t>(request.size())) {
+    char buffer[512];
+    for (int reads = 0; reads < 64 && !closed; ++reads) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 10000) != 1) break;
+      const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+      if (n <= 0) closed = n == 0;
+    }
+  }
+  ::close(fd);
+  return closed;
+}
+
 }  // namespace
 
+void NginxServer::SettleLog() const {
+  // nginx logs a request in the same turn of its single event loop that
+  // sends the answer's last bytes, so once a later request has been
+  // answered every earlier answer a client has seen is in the log.
+  if (!AskToSettle(Port())) throw std::runtime_error("nginx did not answer the settle request");
+}
+
 std::int64_t NginxServer::LoggedBodyBytes() const {
+  SettleLog();
   std::int64_t bytes = 0;
   std::ifstream in(AccessLog());
   for (std::string line; std::getline(in, line);) {
@@ -51,9 +88,13 @@ std::int64_t NginxServer::LoggedBodyBytes() const {
   return bytes;
 }
 
-size_t NginxServer::LoggedRequests() const { return LoggedConnectionNumbers(AccessLog()).size(); }
+size_t NginxServer::LoggedRequests() const {
+  SettleLog();
+  return LoggedConnectionNumbers(AccessLog()).size();
+}
 
 size_t NginxServer::LoggedConnections() const {
+  SettleLog();
   const std::vector<std::string> numbers = LoggedConnectionNumbers(AccessLog());
   return std::set<std::string>(numbers.begin(), numbers.end()).size();
 }
@@ -157,6 +198,7 @@ std::string NginxServer::Config(std::uint16_t port) const {
   conf += "  absolute_redirect off;\n";
   conf += "  server {\n    listen 127.0.0.1:" + std::to_string(port) +
           ";\n    server_name localhost;\n";
+  conf += "    location = /.settle { access_log off; return 204; }\n";
   if (plainRedirectsToTls_) {
     conf += "    location / { return 301 https://127.0.0.1:" + std::to_string(tlsPort_) +
             "$request_uri; }\n";

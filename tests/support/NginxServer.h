@@ -62,6 +62,9 @@ class NginxServer : public ServerProcess {
   // One line per request in nginx's combined format, followed by the
   // number of the connection that carried it and its count of requests.
   std::filesystem::path AccessLog() const { return dir_ / "access.log"; }
+  // Returns once every answer sent before the call is in the access log;
+  // the Logged... readers call it first.
+  void SettleLog() const;
   // The requests logged so far, and over how many connections they came.
   size_t LoggedRequests() const;
   size_t LoggedConnections() const;
