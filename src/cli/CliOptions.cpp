@@ -199,8 +199,8 @@ const std::vector<TOptionSpec>& OptionSpecs() {
        "(default: none)",
        InRequest(Credentials(&TCliOptions::ProxyUser, &TCliOptions::ProxyPassword))},
       {"--auth", "USER:PASSWORD",
-       "Basic authorization towards the site, sent only to the scheme, host and port of URL "
-       "(default: none)",
+       "Basic authorization towards the site, or Digest when the site asks for it (not with "
+       "--http1.0), sent only to the scheme, host and port of URL (default: none)",
        InRequest(Credentials(&TCliOptions::AuthUser, &TCliOptions::AuthPassword))},
       {"--user-agent", "TEXT", userAgentHelp.c_str(), InRequest(Text(&TCliOptions::UserAgent))},
       {"--http1.0", nullptr,

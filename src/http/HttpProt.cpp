@@ -150,6 +150,7 @@ void THttpCli::StartRequest(THttpRequest RqType) {
 
   FRelocationCount = 0;
   FTunnelPhase = tnNone;
+  FDigestRetried = FAuthRetrying = false;
 
   std::string proto, user, pass, host, port, path;
   SplitUrl(URL, proto, user, pass, host, port, path);
@@ -453,8 +454,11 @@ void THttpCli::SendRequestHeader(const std::string& Method, const std::string& V
     WriteRequestLine("Content-Length: " + std::to_string(PostStream ? PostStream->Size() : 0));
   if (ModifiedSince != 0)
     WriteRequestLine("If-Modified-Since: " + FormatHttpDate(ModifiedSince) + " GMT");
-  if (!Username.empty() && TargetOrigin() == AuthOrigin)
-    WriteRequestLine("Authorization: Basic " + EncodeBase64(Username + ":" + Password));
+  FDigestNonceSent.clear();
+  if (!Username.empty() && TargetOrigin() == AuthOrigin) {
+    const std::string value = AuthorizationValue(Method);
+    if (!value.empty()) WriteRequestLine("Authorization: " + value);
+  }
   // Inside a tunnel the request goes to the https server, not the proxy:
   // the proxy's password has no business there.
   if (!Proxy.empty() && !ProxyUsername.empty() && !FTunnelWanted) {
@@ -530,9 +534,9 @@ void THttpCli::HandleDataSent(TObject*, std::uint16_t) {
 
 void THttpCli::HandleConnectionClosed(TObject* Sender, std::uint16_t Error) {
   if (RetryOnFreshConnection()) return;
-  if (FSkippedRelocation && FDoneError == 0) {
-    // The relocation's body is of no use: its end does not matter.
-    FSkippedRelocation = false;
+  if (FAfterSkip != asNothing && FDoneError == 0) {
+    // The body of a relocation or refusal is of no use: its end does not matter.
+    FAfterSkip = asNothing;
     FSkipBody = false;
     FLineBufferLen = 0;
     FLineBuffer[0] = 0;
@@ -782,7 +786,8 @@ void THttpCli::HandleHeaderLine() {
     // Each answer (a relocation's too) brings its own length and framing.
     FContentLength = -1;
     FAnswer11 = FCloseAsked = FKeepAliveAsked = FChunked = FPersistent = false;
-    FSkipBody = FSkippedRelocation = false;
+    FSkipBody = false;
+    FAfterSkip = asNothing;
     FBodySeen = 0;
     FContentEncoding.clear();
     FDecoder.reset();
@@ -872,7 +877,11 @@ void THttpCli::HandleHeaderEnd() {
     return;
   }
   if (Http11() && FStatusCode >= 400) {
-    EndRefusal();
+    if (FStatusCode == 401 && TakeDigestChallenge()) {
+      RetryWithDigest();
+    } else {
+      EndRefusal();
+    }
     return;
   }
   if (FRelocationPending) {
@@ -990,7 +999,7 @@ void THttpCli::TakeLengthBody() {
 // The answer is whole: its connection stays for the next request when both
 // sides allow it, else it closes (which ends the request as at a close).
 void THttpCli::FinishAnswer() {
-  if (FSkippedRelocation) {
+  if (FAfterSkip != asNothing) {
     FollowOnKeptConnection();
     return;
   }
@@ -1039,11 +1048,11 @@ bool THttpCli::FinishDecoding(bool Closed) {
 // HTTP/1.1: the body of a refusal or relocation, when its end is known and
 // it is small, is read past instead of closing the connection; false when
 // the connection must close instead.
-bool THttpCli::SkipBodyToKeepConnection(bool Relocation) {
+bool THttpCli::SkipBodyToKeepConnection(TAfterSkip Then) {
   DecideFraming();
   if (!FPersistent || (!FChunked && FContentLength > HttpMaxSkippedBody)) return false;
   FSkipBody = true;
-  FSkippedRelocation = Relocation;
+  FAfterSkip = Then;
   SetState(hsReceivingBody);
   if (FState != hsReceivingBody) return true;  // a handler aborted
   FNextLineHandler = lhBody;
@@ -1058,7 +1067,7 @@ bool THttpCli::SkipBodyToKeepConnection(bool Relocation) {
 // HTTP/1.1: a status of 400 or more ends the request as under HTTP/1.0,
 // with no body; only its connection may stay.
 void THttpCli::EndRefusal() {
-  if (SkipBodyToKeepConnection(false)) return;
+  if (SkipBodyToKeepConnection(asNothing)) return;
   FAnswerEnded = true;
   FSocket->Close();
 }
@@ -1066,7 +1075,7 @@ void THttpCli::EndRefusal() {
 // A relocation whose body was read past: the request goes on at the new
 // address, over this connection when the route stays the same.
 void THttpCli::FollowOnKeptConnection() {
-  FSkippedRelocation = false;
+  FAfterSkip = asNothing;
   FSkipBody = false;
   if (!FPersistent || FLineBufferLen > 0) {
     FLineBufferLen = 0;
@@ -1083,11 +1092,12 @@ void THttpCli::FollowOnKeptConnection() {
     FlushRecordedRequest();
     Recorder->ExchangeEnded(*this, 0, "");
   }
-  if (OnLocationChange) OnLocationChange(this);
+  if (OnLocationChange && !FAuthRetrying) OnLocationChange(this);
   PostMessage(FWindowHandle, WM_HTTP_RELOCATE, FRequestSerial, 0);
 }
 
 void THttpCli::StartRelocatedRequest() {
+  FAuthRetrying = false;
   if (!FKeptRoute.empty() && FKeptRoute == FRouteKey && FSocket->State() == wsConnected) {
     FKeptRoute.clear();
     InstallConnectionClosed();
@@ -1192,7 +1202,7 @@ void THttpCli::HandleRelocationHeaderEnd() {
     FailResponse(kHttpErrorTooManyRelocations);
     return;
   }
-  if (SkipBodyToKeepConnection(true)) return;
+  if (SkipBodyToKeepConnection(asRelocation)) return;
   FLineBufferLen = 0;
   FLineBuffer[0] = 0;
   FSocket->OnSessionClosed = [this](TObject* s, std::uint16_t e) { HandleRelocationClosed(s, e); };
@@ -1212,8 +1222,67 @@ void THttpCli::HandleRelocationClosed(TObject*, std::uint16_t) {
     Recorder->ExchangeEnded(*this, 0, "");
   }
   InstallConnectionClosed();
-  if (OnLocationChange) OnLocationChange(this);
+  if (OnLocationChange && !FAuthRetrying) OnLocationChange(this);
   PostMessage(FWindowHandle, WM_HTTP_RELOCATE, FRequestSerial, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Digest authorization
+
+// A 401 whose Digest challenge the credentials can answer, once per request:
+// the challenge is kept for the origin. The request answered the same nonce
+// already and was refused without "stale": the credentials are wrong.
+bool THttpCli::TakeDigestChallenge() {
+  if (FDigestRetried || Username.empty() || TargetOrigin() != AuthOrigin) return false;
+  std::optional<TDigestChallenge> best;
+  auto strength = [](TDigestAlgorithm a) {
+    return a == TDigestAlgorithm::Md5 ? 0 : a == TDigestAlgorithm::Sha256 ? 1 : 2;
+  };
+  for (const std::string& field : FAuthChallenges) {
+    for (const TAuthChallenge& challenge : ParseAuthChallenges(field)) {
+      std::optional<TDigestChallenge> digest = DigestChallengeOf(challenge);
+      if (digest && (!best || strength(digest->Algorithm) > strength(best->Algorithm))) {
+        best = std::move(digest);
+      }
+    }
+  }
+  if (!best || (best->Nonce == FDigestNonceSent && !best->Stale)) return false;
+  try {
+    FDigestCnonce = NewCnonce();
+  } catch (const std::runtime_error&) {
+    return false;
+  }
+  FDigest = std::move(best);
+  FDigestOrigin = AuthOrigin;
+  FDigestCount = 0;
+  FDigestRetried = true;
+  return true;
+}
+
+// The refusal ends like a relocation to the same address: its body read
+// past on a connection that stays, or the connection closed; then the
+// request goes out again.
+void THttpCli::RetryWithDigest() {
+  FAuthRetrying = true;
+  FAuthChallenges = {};
+  FHeaderLineCount = 0;
+  FBodyChunkCount = 0;
+  if (SkipBodyToKeepConnection(asAuthRetry)) return;
+  FLineBufferLen = 0;
+  FLineBuffer[0] = 0;
+  FSocket->OnSessionClosed = [this](TObject* s, std::uint16_t e) { HandleRelocationClosed(s, e); };
+  FSocket->Close();
+}
+
+// Digest for the origin of the challenge kept, else Basic; empty when no
+// line may go (a Digest answer that cannot be made: never Basic instead).
+std::string THttpCli::AuthorizationValue(const std::string& Method) {
+  if (!FDigest || FDigestOrigin != AuthOrigin) {
+    return "Basic " + EncodeBase64(Username + ":" + Password);
+  }
+  FDigestNonceSent = FDigest->Nonce;
+  return DigestAuthorization(*FDigest, Username, Password, Method, RequestTargetOf(FRequestPath),
+                             FDigestCnonce, ++FDigestCount);
 }
 
 // ---------------------------------------------------------------------------

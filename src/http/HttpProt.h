@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,7 @@
 #include "Component.h"
 #include "ContentDecoding.h"
 #include "CookieJar.h"
+#include "DigestAuth.h"
 #include "HttpDefaults.h"
 #include "HttpErrors.h"
 #include "Messages.h"
@@ -146,11 +148,15 @@ class THttpCli : public TComponent {
   // damaged, fails the request with kHttpErrorBadCoding.
   std::string AcceptEncoding;
   std::string Reference;  // "Referer: " line
-  // Site credentials, sent as Basic authorization only to the origin
-  // ("scheme://host:port", see UrlOrigin) in AuthOrigin: a followed link or a
-  // relocation to another origin never sees them. An address with user
-  // information sets all three as its request starts; a request that starts
-  // with Username set and AuthOrigin empty binds them to its own origin.
+  // Site credentials, sent only to the origin ("scheme://host:port", see
+  // UrlOrigin) in AuthOrigin: a followed link or a relocation to another
+  // origin never sees them. An address with user information sets all three
+  // as its request starts; a request that starts with Username set and
+  // AuthOrigin empty binds them to its own origin. They go as Basic
+  // authorization until the origin answers 401 with a Digest challenge
+  // (HTTP/1.1 only): the request is then sent once more with Digest
+  // authorization, and later requests to the origin answer that challenge
+  // (counting its nonce) until it asks again.
   std::string Username, Password;
   std::string AuthOrigin;
   std::string ProxyUsername, ProxyPassword;
@@ -347,7 +353,12 @@ class THttpCli : public TComponent {
   void TakeChunkedBody();
   void TakeLengthBody();
   void FinishAnswer();
-  bool SkipBodyToKeepConnection(bool Relocation);
+  enum TAfterSkip { asNothing, asRelocation, asAuthRetry };
+  bool SkipBodyToKeepConnection(TAfterSkip Then);
+  // Digest authorization (see Username).
+  bool TakeDigestChallenge();
+  void RetryWithDigest();
+  std::string AuthorizationValue(const std::string& Method);
   void EndRefusal();
   void FollowOnKeptConnection();
   void StartRelocatedRequest();
@@ -409,6 +420,15 @@ class THttpCli : public TComponent {
   bool FTunnelWanted = false;
   std::string FTunnelAnswer;
 
+  // The Digest challenge the requests to FDigestOrigin answer, with the
+  // client nonce and the count of requests made with its nonce.
+  std::optional<TDigestChallenge> FDigest;
+  std::string FDigestOrigin, FDigestCnonce;
+  unsigned FDigestCount = 0;
+  std::string FDigestNonceSent;  // the nonce this request answered; empty: none
+  bool FDigestRetried = false;   // this request was sent again for a challenge
+  bool FAuthRetrying = false;    // ... and is on its way there now
+
   // HTTP/1.1: how the answer ends, and whether its connection stays.
   bool FAnswer11 = false;       // the status line says HTTP/1.1
   bool FCloseAsked = false;     // "Connection: close"
@@ -416,7 +436,7 @@ class THttpCli : public TComponent {
   bool FChunked = false;        // "Transfer-Encoding: chunked"
   bool FPersistent = false;     // the connection may stay after this answer
   bool FSkipBody = false;       // the body is read past, not delivered
-  bool FSkippedRelocation = false;  // ... and a relocation follows it
+  TAfterSkip FAfterSkip = asNothing;  // ... and what follows it
   std::int64_t FBodySeen = 0;   // body bytes of this answer, skipped ones too
   std::int64_t FWireBytes = 0;
   std::string FContentEncoding;  // the answer's codings, all its fields joined

@@ -1,10 +1,12 @@
 // HTTP/1.1 in the client: kept connections, chunked answers, the answers
-// that end their connection, a kept connection the server has closed, and
-// compressed answers.
+// that end their connection, a kept connection the server has closed,
+// compressed answers and Digest authorization.
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 #include <cstdio>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -254,3 +256,140 @@ TEST(HttpPersistent, CompressedAnswersAreDecodedWithinTheSizeLimit) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Digest authorization
+
+std::string Hex(const unsigned char* bytes, unsigned size) {
+  std::string hex;
+  char two[3];
+  for (unsigned i = 0; i < size; ++i) {
+    std::snprintf(two, sizeof two, "%02x", bytes[i]);
+    hex += two;
+  }
+  return hex;
+}
+
+std::string Sha256Hex(const std::string& text) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned size = 0;
+  EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr);
+  return Hex(digest, size);
+}
+
+// The value of a parameter of an Authorization field, quoted or not.
+std::string AuthParam(const std::string& request, const std::string& name) {
+  std::smatch match;
+  const std::regex quoted("[ ,]" + name + "=\"([^\"]*)\"");
+  const std::regex bare("[ ,]" + name + "=([^,\r]*)");
+  if (std::regex_search(request, match, quoted) || std::regex_search(request, match, bare)) {
+    return match[1];
+  }
+  return "";
+}
+
+// A server protecting everything with Digest (SHA-256, qop auth) for one
+// user: it checks each answer as RFC 7616 computes it, offers Basic and MD5
+// beside it, and a nonce it has replaced is answered with "stale".
+class DigestServer {
+ public:
+  static constexpr const char* kRealm = "Tirasel test";
+  DigestServer(std::string user, std::string password, int connections)
+      : user_(std::move(user)),
+        password_(std::move(password)),
+        peer_([this](int fd, LoopbackPeer& peer) { Serve(fd, peer); }, connections) {}
+
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + peer_.PortText() + path;
+  }
+  int Connections() const { return peer_.accepted; }
+  void ReplaceNonce() {
+    std::lock_guard lock(mu_);
+    oldNonce_ = nonce_;
+    nonce_ += "x";
+  }
+  std::vector<std::string> Requests() {
+    std::lock_guard lock(mu_);
+    return requests_;
+  }
+
+ private:
+  void Serve(int fd, LoopbackPeer& peer) {
+    for (int i = 0; i < 20; ++i) {
+      const std::string request = peer.ReadRequestHeader(fd);
+      if (request.empty()) return;
+      if (!LoopbackPeer::SendAll(fd, AnswerTo(request))) return;
+    }
+  }
+
+  std::string AnswerTo(const std::string& request) {
+    std::lock_guard lock(mu_);
+    requests_.push_back(request);
+    const std::string nonce = AuthParam(request, "nonce");
+    const std::string uri = AuthParam(request, "uri");
+    const bool digest = request.find("\r\nAuthorization: Digest ") != std::string::npos;
+    const std::string expected = Sha256Hex(
+        Sha256Hex(user_ + ":" + kRealm + ":" + password_) + ":" + nonce + ":" +
+        AuthParam(request, "nc") + ":" + AuthParam(request, "cnonce") + ":auth:" +
+        Sha256Hex("GET:" + uri));
+    const bool right = digest && AuthParam(request, "username") == user_ &&
+                       AuthParam(request, "response") == expected &&
+                       AuthParam(request, "opaque") == "op" &&
+                       request.starts_with("GET " + uri + " ");
+    if (right && nonce == nonce_) return Answer("geheim");
+    const std::string stale = right && nonce == oldNonce_ ? ", stale=true" : "";
+    const std::string denied = "<p>denied</p>";
+    return "HTTP/1.1 401 Unauthorized\r\n"
+           "WWW-Authenticate: Basic realm=\"" + std::string(kRealm) + "\"\r\n"
+           "WWW-Authenticate: Digest realm=\"" + kRealm + "\", qop=\"auth\", algorithm=MD5, "
+           "nonce=\"" + nonce_ + "\", opaque=\"op\", Digest realm=\"" + kRealm +
+           "\", qop=\"auth\", algorithm=SHA-256, nonce=\"" + nonce_ + "\", opaque=\"op\"" +
+           stale + "\r\nContent-Length: " + std::to_string(denied.size()) + "\r\n\r\n" + denied;
+  }
+
+  std::string user_, password_;
+  std::mutex mu_;
+  std::string nonce_ = "n0nce", oldNonce_;
+  std::vector<std::string> requests_;
+  LoopbackPeer peer_;
+};
+
+TEST(HttpPersistent, DigestChallengesAreAnsweredOnceAndKeptForTheOrigin) {
+  DigestServer server("anna", "s3 cret", 2);
+  {
+    Client c;
+    c.http.Username = "anna";
+    c.http.Password = "s3 cret";
+    // Basic goes first; the refusal's Digest challenge (the stronger one)
+    // is answered on the same connection.
+    EXPECT_EQ(c.Fetch(server.Url("/a?x=1")), "geheim");
+    EXPECT_EQ(c.http.StatusCode(), 200);
+    // Later requests answer the challenge at once, counting its nonce.
+    EXPECT_EQ(c.Fetch(server.Url("/b")), "geheim");
+    server.ReplaceNonce();
+    EXPECT_EQ(c.Fetch(server.Url("/c")), "geheim");
+    // The nonce the server just gave is refused: the password is wrong,
+    // asking again would not help.
+    c.http.Password = "falsch";
+    EXPECT_EQ(c.Fetch(server.Url("/d")), "");
+    EXPECT_EQ(c.http.StatusCode(), 401);
+  }
+  std::vector<std::string> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 6u);
+  EXPECT_NE(requests[0].find("\r\nAuthorization: Basic "), std::string::npos);
+  EXPECT_NE(requests[1].find("algorithm=SHA-256"), std::string::npos);
+  EXPECT_EQ(AuthParam(requests[1], "nc"), "00000001");
+  EXPECT_EQ(AuthParam(requests[2], "nc"), "00000002");
+  EXPECT_EQ(AuthParam(requests[3], "nonce"), "n0nce");  // refused as stale
+  EXPECT_EQ(AuthParam(requests[4], "nonce"), "n0ncex");
+  EXPECT_EQ(AuthParam(requests[4], "nc"), "00000001");
+  EXPECT_EQ(server.Connections(), 1);
+
+  // A client new to the server: one more try, then the refusal is the answer.
+  Client wrong;
+  wrong.http.Username = "anna";
+  wrong.http.Password = "falsch";
+  EXPECT_EQ(wrong.Fetch(server.Url("/e")), "");
+  EXPECT_EQ(wrong.http.StatusCode(), 401);
+  EXPECT_EQ(server.Requests().size(), 8u);
+}
