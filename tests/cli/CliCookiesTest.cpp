@@ -1,6 +1,6 @@
 // tirasel-cli's cookies and header lines against a site behind a consent
-// wall: its inner page shows its words only to a request with the cookie
-// the front page sets.
+// wall (its inner page shows its words only to a request with the cookie
+// the front page sets) and a members' area behind a login.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -81,6 +81,58 @@ TEST(CliCookies, ACookieSetByTheSiteOpensItsInnerPages) {
   // A saved jar opens the inner page at once.
   const Result again = RunCli({"--cookies", dir.Path("jar.txt"), site.Url("/inner.html")});
   EXPECT_EQ(again.out, "Innen\nWortschatz\n") << again.err;
+}
+
+// A members' area: the login address (credentials in its query, as some
+// sites take them) sets the session cookie on its relocation to the
+// members' start page; without the session every members' page relocates
+// to the login form, and the logout page ends the session.
+class LoginSite {
+ public:
+  LoginSite() : peer_([this](int fd, LoopbackPeer& peer) { Serve(fd, peer); }, 64) {}
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + peer_.PortText() + path;
+  }
+
+ private:
+  void Serve(int fd, LoopbackPeer& peer) {
+    const std::string request = peer.ReadRequestHeader(fd);
+    const bool session = request.find("\r\nCookie: session=s1\r\n") != std::string::npos;
+    std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\n";
+    std::string body;
+    if (request.starts_with("GET /login.php?user=anna&pw=geheim ")) {
+      head = "HTTP/1.1 302 Found\r\nConnection: close\r\nLocation: /members/index.html\r\n"
+             "Set-Cookie: session=s1; Path=/; HttpOnly\r\n";
+    } else if (request.starts_with("GET /members/") && !session) {
+      head = "HTTP/1.1 302 Found\r\nConnection: close\r\nLocation: /login.html\r\n";
+    } else if (request.starts_with("GET /members/index.html ")) {
+      body = "<p>Mitglieder</p><a href=\"logout.html\">Abmelden</a><a href=\"liste.html\">Liste</a>";
+    } else if (request.starts_with("GET /members/liste.html ")) {
+      body = "<p>Geheime Preisliste</p>";
+    } else if (request.starts_with("GET /members/logout.html ")) {
+      head += "Set-Cookie: session=; Path=/; Max-Age=0\r\n";
+      body = "<p>Abgemeldet</p>";
+    } else {
+      body = "<p>Anmeldung bitte</p>";
+    }
+    LoopbackPeer::SendAll(fd, head + "Content-Length: " + std::to_string(body.size()) +
+                                  "\r\n\r\n" + body);
+  }
+
+  LoopbackPeer peer_;
+};
+
+TEST(CliCookies, TheLoginsSessionOpensTheMembersPagesUntilTheLogoutEndsIt) {
+  LoginSite site;
+  const std::string login = site.Url("/login.php?user=anna&pw=geheim");
+  // The logout page left out, as CeWL's users do: every members' page.
+  const Result run = RunCli({"--parallel", "1", "--exclude", "logout", login});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "Mitglieder\nAbmelden\nListe\nGeheime\nPreisliste\n") << run.err;
+  // Followed, the logout's expired cookie ends the session: the next page
+  // shows the login form.
+  const Result out = RunCli({"--parallel", "1", login});
+  EXPECT_EQ(out.out, "Mitglieder\nAbmelden\nListe\nAbgemeldet\nAnmeldung\nbitte\n") << out.err;
 }
 
 TEST(CliCookies, CookieFilesThatCannotBeReadOrWrittenStopTheRunBeforeItBegins) {

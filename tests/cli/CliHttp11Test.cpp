@@ -1,14 +1,19 @@
 // tirasel-cli over HTTP/1.1 against nginx: the log and the word list are
 // those of --http1.0, byte for byte, with one request at a time and four,
 // plain and over TLS, while nginx's log shows the requests sharing no more
-// connections than requests in flight.
+// connections than requests in flight; and pages a server sends in brotli.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "CliProcess.h"
+#include "CompressedText.h"
 #include "FixtureSite.h"
+#include "LoopbackPeer.h"
 #include "NginxServer.h"
 #include "RandomSite.h"
 #include "TlsCertificates.h"
@@ -94,6 +99,75 @@ TEST(CliHttp11, CompressedPagesGiveTheSameWordsForFewerBytes) {
   const Result none = RunCli({"--encoding", "windows-1252", "--no-compression", start});
   EXPECT_EQ(none.out, plain.out);
   EXPECT_EQ(site.web.LoggedBodyBytes() - plainBytes - compressedBytes, plainBytes);
+}
+
+// Answers in brotli to whoever names br in Accept-Encoding, as the big
+// sites do, over kept connections; keeps every request it saw.
+class BrotliSite {
+ public:
+  explicit BrotliSite(std::map<std::string, std::string> pages)
+      : pages_(std::move(pages)),
+        peer_([this](int fd, testpeer::LoopbackPeer& peer) { Serve(fd, peer); }, 64) {}
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + peer_.PortText() + path;
+  }
+  std::vector<std::string> Requests() {
+    std::lock_guard lock(mu_);
+    return requests_;
+  }
+  std::int64_t SentBodyBytes() const { return bodyBytes_; }
+
+ private:
+  void Serve(int fd, testpeer::LoopbackPeer& peer) {
+    for (int i = 0; i < 64; ++i) {
+      const std::string request = peer.ReadRequestHeader(fd);
+      if (request.empty()) return;
+      {
+        std::lock_guard lock(mu_);
+        requests_.push_back(request);
+      }
+      const std::string path = request.substr(4, request.find(' ', 4) - 4);
+      const auto page = pages_.find(path);
+      std::string head = page == pages_.end() ? "HTTP/1.1 404 Not Found\r\n"
+                                              : "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n";
+      std::string body = page == pages_.end() ? "<p>fehlt</p>" : page->second;
+      const size_t accept = request.find("\r\nAccept-Encoding: ");
+      if (accept != std::string::npos &&
+          request.substr(accept, request.find("\r\n", accept + 2) - accept).find("br") !=
+              std::string::npos) {
+        head += "Content-Encoding: br\r\nVary: Accept-Encoding\r\n";
+        body = testsupport::Brotli(body);
+      }
+      bodyBytes_ += static_cast<std::int64_t>(body.size());
+      head += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+      if (!testpeer::LoopbackPeer::SendAll(fd, head + body)) return;
+      if (request.find(" HTTP/1.0\r\n") != std::string::npos) return;  // its close ends it
+    }
+  }
+
+  std::map<std::string, std::string> pages_;
+  std::mutex mu_;
+  std::vector<std::string> requests_;
+  std::atomic<std::int64_t> bodyBytes_{0};
+  testpeer::LoopbackPeer peer_;
+};
+
+TEST(CliHttp11, BrotliAnswersGiveTheWordsOfPlainOnes) {
+  std::map<std::string, std::string> pages = testsite::FixtureSite();
+  BrotliSite site(pages);
+  const std::string start = site.Url("/a/index.html");
+  // One connection at a time: the server serves them one after another.
+  const Result plain = RunCli({"--encoding", "windows-1252", "--parallel", "1", "--http1.0", start});
+  const std::int64_t plainBytes = site.SentBodyBytes();
+  const Result brotli = RunCli({"--encoding", "windows-1252", "--parallel", "1", start});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_EQ(brotli.err, plain.err);
+  EXPECT_EQ(brotli.out, plain.out);
+  EXPECT_LT(site.SentBodyBytes() - plainBytes, plainBytes);
+  const std::vector<std::string> requests = site.Requests();
+  ASSERT_FALSE(requests.empty());
+  EXPECT_NE(requests.back().find("\r\nAccept-Encoding: gzip, deflate, br\r\n"), std::string::npos)
+      << requests.back();
 }
 
 }  // namespace
