@@ -24,5 +24,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "http://www.brennick.example/")
 # out for.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n, fonts-liberation")
+# The newest public suffix list for cookies and --scope domain (the library
+# falls back to the list built into it).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "publicsuffix")
 
 include(CPack)

@@ -479,11 +479,15 @@ int RunCrawl(const TCliOptions& options, int argc, char** argv) {
     window.RefreshProgress();
   });
   ticker.start(TCliWindow::kProgressIntervalMs);
+  auto saveCookies = [&] {
+    return options.SaveCookiesFile.empty() || WriteOutput(CookieFileText(*cookies), outputs.cookies);
+  };
   InstallInterrupt(app, window, run, [&] {
     window.Log("tirasel-cli: ended at once, the page in work is left unfinished");
     window.EndProgress();
     if (recorder) recorder->Flush();  // the exchanges that ended go into the archive
-    const int status = WriteResults(options, words, counts, observer, window, outputs) ? 0 : 1;
+    const bool written = WriteResults(options, words, counts, observer, window, outputs);
+    const int status = saveCookies() && written ? 0 : 1;
     std::fflush(stderr);
     std::_Exit(status);  // from inside the run: nothing of it may run on
   });
@@ -495,8 +499,7 @@ int RunCrawl(const TCliOptions& options, int argc, char** argv) {
   // written either way.
 
   if (!WriteResults(options, words, counts, observer, window, outputs)) return 1;
-  if (!options.SaveCookiesFile.empty() && !WriteOutput(CookieFileText(*cookies), outputs.cookies))
-    return 1;
+  if (!saveCookies()) return 1;
   if (recorder) recorder->Flush();
   if (recorder && !recorder->Failure().empty()) {
     std::fprintf(stderr, "tirasel-cli: cannot write the web archive %s: %s\n",

@@ -179,7 +179,8 @@ TEST(Cli, CtrlCEndsARunWhilePageDataKeepsArriving) {
 
 // The first Ctrl+C comes while a question waits for its answer: as with
 // "Abbrechen", the page is processed to its end, questions included, so the
-// run goes on. The second ends it at once and still writes the words so far.
+// run goes on. The second ends it at once and still writes the words and
+// the cookies so far.
 TEST(Cli, ASecondCtrlCEndsAtOnceAndStillWritesTheWords) {
   SiteServer site(Site());
   TTempDir dir;
@@ -192,12 +193,14 @@ TEST(Cli, ASecondCtrlCEndsAtOnceAndStillWritesTheWords) {
     return SIGINT;
   };
   const std::vector<std::string> args = {"--ask", "--output", dir.Path("out.txt"),
+                                         "--save-cookies", dir.Path("jar.txt"),
                                          site.Root() + "s/index.html"};
   Result run = RunCli(args, "", interrupt, true);
   EXPECT_EQ(sent, 2);
   EXPECT_EQ(run.status, 0) << run.err;
   // The question came at the link whose text is "fremd".
   EXPECT_EQ(dir.Read("out.txt"), "Hallo\nWelt\nzwei\n");
+  EXPECT_TRUE(dir.Read("jar.txt").starts_with("# Netscape HTTP Cookie File"));
   EXPECT_FALSE(Contains(run.err, "Done!"));
 }
 
