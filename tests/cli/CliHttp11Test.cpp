@@ -16,6 +16,7 @@
 #include "LoopbackPeer.h"
 #include "NginxServer.h"
 #include "RandomSite.h"
+#include "TinyProxy.h"
 #include "TlsCertificates.h"
 
 namespace {
@@ -71,6 +72,18 @@ TEST(CliHttp11, TheFixtureSiteGivesTheWordsOfHttp10OverFewConnections) {
           tls ? site.web.TlsUrl("/a/index.html") : site.web.Url("/a/index.html");
       ExpectSameCrawl(site, start, parallel, {"--encoding", "windows-1252"});
     }
+  }
+}
+
+// A tunnel through the proxy carries the next https pages of its origin.
+TEST(CliHttp11, TunnelsThroughAProxyStayOpenForTheNextPages) {
+  for (const char* parallel : {"1", "4"}) {
+    Site site(testsite::FixtureSite(), true);
+    testsupport::TinyProxy proxy;
+    proxy.AllowConnectTo(site.web.TlsPort());
+    proxy.Start();
+    ExpectSameCrawl(site, site.web.TlsUrl("/a/index.html"), parallel,
+                    {"--encoding", "windows-1252", "--proxy", proxy.HostPort()});
   }
 }
 
