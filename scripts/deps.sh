@@ -15,7 +15,7 @@ ensure_packages() {
 
 # What building needs.
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libjpeg-dev qt6-base-dev libgl-dev libssl-dev
-  libre2-dev zlib1g-dev libbrotli-dev libzstd-dev libpsl-dev libxml2-dev)
+  libre2-dev zlib1g-dev libbrotli-dev libzstd-dev libpsl-dev libxml2-dev libicu-dev)
 # What the window needs at run time: Qt's German texts for its message boxes
 # and file dialogs, and fonts with the metrics of the designed ones (Arial,
 # Courier New), so that the texts fit where the window places them; the
