@@ -1,9 +1,11 @@
 // Generated pages shared by the benchmarks: realistic markup of a chosen
-// size, built from a fixed seed so every run sees the same bytes.
+// size and a site of linked pages, built from fixed seeds so every run sees
+// the same bytes.
 #pragma once
 
 #include <cctype>
 #include <cmath>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -83,4 +85,49 @@ inline std::string RealisticPage(size_t size) {
   }
   page += "</body></html>\r\n";
   return page;
+}
+
+// A site of `pages` linked pages of about 300 words, all reachable from
+// /index.html and all below its directory, so a crawl follows every one
+// without a question. Page n: the start page in the root, the others in ten
+// directories (or all in the root when flat). Links: the children
+// n*10+1.., the parent and ten random pages, written relative to the page
+// ("../" where needed). Keys are the URL paths.
+inline std::string LinkedSitePath(int page, bool flat) {
+  if (page == 0) return "/index.html";
+  const std::string file = "p" + std::to_string(page) + ".html";
+  return flat ? "/" + file : "/s" + std::to_string(page % 10) + "/" + file;
+}
+
+inline std::string LinkedSiteLink(int from, int to, bool flat) {
+  const std::string path = LinkedSitePath(to, flat);
+  if (flat || from == 0) return path.substr(1);
+  return "../" + path.substr(1);
+}
+
+inline std::map<std::string, std::string> LinkedSite(int pages, bool flat) {
+  constexpr int kFanOut = 10;
+  constexpr int kRandomLinks = 10;
+  std::mt19937 random(7);
+  const std::vector<std::string> vocabulary = Vocabulary(random);
+  std::map<std::string, std::string> site;
+  for (int page = 0; page < pages; ++page) {
+    std::string body =
+        "<html><head><title>Seite " + std::to_string(page) + "</title></head><body>\n<p>";
+    for (int w = 0; w < 300; ++w) body += vocabulary[random() % 2000] + (w % 15 == 14 ? "\n" : " ");
+    body += "</p>\n<ul>\n";
+    std::vector<int> targets;
+    for (int child = page * kFanOut + 1; child <= page * kFanOut + kFanOut && child < pages;
+         ++child) {
+      targets.push_back(child);
+    }
+    if (page > 0) targets.push_back((page - 1) / kFanOut);
+    for (int r = 0; r < kRandomLinks; ++r) targets.push_back(static_cast<int>(random() % pages));
+    for (int target : targets) {
+      body += "<li><a href=\"" + LinkedSiteLink(page, target, flat) + "\">" +
+              vocabulary[random() % 500] + "</a></li>\n";
+    }
+    site[LinkedSitePath(page, flat)] = body + "</ul>\n</body></html>\n";
+  }
+  return site;
 }

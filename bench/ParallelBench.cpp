@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -41,50 +40,8 @@ using testsupport::TempDirectory;
 const int kPages = EnvInt("TIRASEL_BENCH_PARALLEL_PAGES", 2000);
 const int kDelayMs = EnvInt("TIRASEL_BENCH_PARALLEL_DELAY_MS", 50);
 constexpr int kCewlPages = 100;
-constexpr int kFanOut = 10;
-constexpr int kRandomLinks = 10;
 constexpr int kRunTimeoutMs = 600000;
 constexpr const char* kTiraselCli = TIRASEL_CLI_PATH;
-
-// Page n: the start page in the root, the others in ten directories (or all
-// in the root when flat). Links: the children n*10+1.., the parent and
-// random pages, written relative to the page ("../" where needed).
-std::string PagePath(int page, bool flat) {
-  if (page == 0) return "/index.html";
-  const std::string file = "p" + std::to_string(page) + ".html";
-  return flat ? "/" + file : "/s" + std::to_string(page % 10) + "/" + file;
-}
-
-std::string LinkTo(int from, int to, bool flat) {
-  const std::string path = PagePath(to, flat);
-  if (flat || from == 0) return path.substr(1);
-  return "../" + path.substr(1);
-}
-
-std::map<std::string, std::string> MakeSite(int pages, bool flat) {
-  std::mt19937 random(7);
-  const std::vector<std::string> vocabulary = Vocabulary(random);
-  std::map<std::string, std::string> site;
-  for (int page = 0; page < pages; ++page) {
-    std::string body =
-        "<html><head><title>Seite " + std::to_string(page) + "</title></head><body>\n<p>";
-    for (int w = 0; w < 300; ++w) body += vocabulary[random() % 2000] + (w % 15 == 14 ? "\n" : " ");
-    body += "</p>\n<ul>\n";
-    std::vector<int> targets;
-    for (int child = page * kFanOut + 1; child <= page * kFanOut + kFanOut && child < pages;
-         ++child) {
-      targets.push_back(child);
-    }
-    if (page > 0) targets.push_back((page - 1) / kFanOut);
-    for (int r = 0; r < kRandomLinks; ++r) targets.push_back(static_cast<int>(random() % pages));
-    for (int target : targets) {
-      body += "<li><a href=\"" + LinkTo(page, target, flat) + "\">" + vocabulary[random() % 500] +
-              "</a></li>\n";
-    }
-    site[PagePath(page, flat)] = body + "</ul>\n</body></html>\n";
-  }
-  return site;
-}
 
 struct RunResult : ProgramRun {
   RunResult() = default;
@@ -116,8 +73,8 @@ size_t PagesRequestedSince(ConcurrentSiteServer& server, size_t mark,
 
 // The distant site and nginx with the same pages, started once.
 struct Fixture {
-  std::map<std::string, std::string> site = MakeSite(kPages, false);
-  std::map<std::string, std::string> flat = MakeSite(kCewlPages, true);
+  std::map<std::string, std::string> site = LinkedSite(kPages, false);
+  std::map<std::string, std::string> flat = LinkedSite(kCewlPages, true);
   ConcurrentSiteServer distant{site, kDelayMs};
   ConcurrentSiteServer distantFlat{flat, kDelayMs};
   NginxServer nginx;

@@ -66,21 +66,7 @@ class QueuedCalls {
   QObject context_;
 };
 
-// A listening socket on 127.0.0.1 at a port the system chose (set in `port`).
-inline int ListenOnLoopback(std::uint16_t& port, int backlog) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int on = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  port = ntohs(a.sin_port);
-  ::listen(fd, backlog);
-  return fd;
-}
+using testsupport::ListenOnLoopback;
 
 // A port on 127.0.0.1 where nobody listens (connections are refused).
 inline std::uint16_t UnusedPort() { return testsupport::FreeLoopbackPort(); }

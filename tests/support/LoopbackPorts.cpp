@@ -44,4 +44,17 @@ bool PortAccepts(std::uint16_t port) {
   return ok;
 }
 
+int ListenOnLoopback(std::uint16_t& port, int backlog) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in a = Loopback(0);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  port = ntohs(a.sin_port);
+  ::listen(fd, backlog);
+  return fd;
+}
+
 }  // namespace testsupport

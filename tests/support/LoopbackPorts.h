@@ -9,5 +9,7 @@ namespace testsupport {
 std::uint16_t FreeLoopbackPort();
 // True when 127.0.0.1:port accepts a connection.
 bool PortAccepts(std::uint16_t port);
+// A listening socket on 127.0.0.1 at a port the system chose (set in `port`).
+int ListenOnLoopback(std::uint16_t& port, int backlog);
 
 }  // namespace testsupport
