@@ -30,8 +30,8 @@ std::optional<unsigned char> Cp1252Byte(char32_t ch) {
   return std::nullopt;
 }
 
-std::optional<char32_t> UnheldCharReference(std::string_view text, std::size_t at,
-                                            std::size_t& length) {
+std::optional<char32_t> DecimalCharReference(std::string_view text, std::size_t at,
+                                             std::size_t& length) {
   if (text.substr(at, 2) != "&#") return std::nullopt;
   char32_t value = 0;
   size_t pos = at + 2;
@@ -41,9 +41,18 @@ std::optional<char32_t> UnheldCharReference(std::string_view text, std::size_t a
     ++pos;
   }
   if (pos == at + 2 || pos >= text.size() || text[pos] != ';') return std::nullopt;
-  if (value > kLastCodePoint || IsSurrogate(value) || Cp1252Byte(value)) return std::nullopt;
+  if (value > kLastCodePoint || IsSurrogate(value)) return std::nullopt;
   length = pos + 1 - at;
   return value;
+}
+
+std::optional<char32_t> UnheldCharReference(std::string_view text, std::size_t at,
+                                            std::size_t& length) {
+  std::size_t referenceLength = 0;
+  std::optional<char32_t> ch = DecimalCharReference(text, at, referenceLength);
+  if (!ch || Cp1252Byte(*ch)) return std::nullopt;
+  length = referenceLength;
+  return ch;
 }
 
 void AppendAsCp1252(std::string& out, char32_t ch) {

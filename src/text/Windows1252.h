@@ -20,6 +20,14 @@ char32_t Cp1252Char(unsigned char byte);
 // inverse of Cp1252Char: of the controls U+0080 to U+009F only the five above).
 std::optional<unsigned char> Cp1252Byte(char32_t ch);
 
+// A reference "&#N;" (decimal digits only) at `at` that names a character
+// (up to U+10FFFF, no surrogate): the character, and in `length` the
+// reference's length; nullopt for anything else. Pages also write characters
+// that have a byte this way ("&#8364;", "&#8217;"), and the tokenizer keeps
+// those above 255 as text.
+std::optional<char32_t> DecimalCharReference(std::string_view text, std::size_t at,
+                                             std::size_t& length);
+
 // A reference "&#N;" (decimal digits only) at `at` that stands for a
 // character Windows-1252 cannot hold: the character, and in `length` the
 // reference's length. nullopt for anything else, also for "&#228;", which
