@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "HTMLPars.h"
+#include "WordHarvest.h"
 
 // What a front end may watch and filter during a run. Every call comes from
 // inside TCrawlRun::Run, on the run's thread.
@@ -64,4 +65,9 @@ struct TCrawlOptions {
   // Not owned. When set, every harvested word adds 1 at the index of the list
   // entry equal to it (the one FindWord names), the vector growing with the list.
   std::vector<std::uint32_t>* Occurrences = nullptr;
+  // Not owned. When set, every harvested word (and word group) is counted
+  // there with its page and context.
+  TVocabulary* Vocabulary = nullptr;
+  // How text nodes are cut into words.
+  TWordSplit Split = TWordSplit::Spaces;
 };

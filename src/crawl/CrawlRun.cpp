@@ -42,6 +42,17 @@ struct TCrawlRun::TRunState {
     return html;
   }
 
+  // What the options ask of the word harvest.
+  void FeedHarvest() {
+    harvest.CountOccurrencesInto(options.Occurrences);
+    harvest.FeedVocabulary(options.Vocabulary);
+    harvest.Split = options.Split;
+  }
+  // The words harvested next are the page's at this address.
+  void StartPage(std::string_view address) {
+    if (options.Vocabulary) options.Vocabulary->StartPage(address);
+  }
+
   // Only what TCrawlOptions asks for.
   std::unique_ptr<TSiteFiles> siteFiles;
   std::optional<TQueueFilter> filter;
@@ -126,7 +137,7 @@ void TCrawlRun::StartRun(const TCrawlStart& start, TCrawlEvents& events) {
                                                 options.Observer, RobotsRule(options.Robots));
     follower.QueueFilter = [&filter](std::string_view address) { return filter.Accept(address); };
   }
-  run_->harvest.CountOccurrencesInto(options.Occurrences);
+  run_->FeedHarvest();
   FollowWithinScope(start.Address, options.Scope);
   if (options.Sitemap) {
     for (const std::string& address : run_->siteFiles->SitemapAddresses(start.Address)) {
@@ -192,7 +203,7 @@ void TCrawlRun::HarvestArchives(const TCrawlStart& start, TCrawlEvents& events) 
   events.Busy(true);
   run_ = std::make_unique<TRunState>(start, events, words_);
   run_->html.FollowLinks = false;
-  run_->harvest.CountOccurrencesInto(run_->options.Occurrences);
+  run_->FeedHarvest();
   TArchiveFeed feed(start.Archives, run_->settings.MaxDocSize);
   size_t pages = 0;
   while (!stopRequested_) {
@@ -205,6 +216,7 @@ void TCrawlRun::HarvestArchives(const TCrawlStart& start, TCrawlEvents& events) 
       continue;
     }
     events.Log(item->Uri);
+    run_->StartPage(item->Uri);
     run_->HandlerFor(item->ContentType, item->Uri).Harvest(item->ContentType, item->Body);
     ++pages;
     run_->bytesReceived += item->Body.size();
@@ -259,6 +271,7 @@ void TCrawlRun::ProcessPage(const std::string& address) {
   lists.FetchedPages.Add(address);
   if (page->Location != address) TakeFinalAddress(page->Location);
   const std::string_view document = page->Body.Data();
+  run_->StartPage(page->Location);
   run_->HandlerFor(page->ContentType, address).Harvest(page->ContentType, document);
 }
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "ByteScan.h"
+#include "WordBreak.h"
 
 const std::array<TCrawlEntity, 11> CrawlEntities = {{
     {"&auml;", 228},
@@ -125,29 +126,53 @@ void TWordHarvest::HarvestText(std::string_view text) {
     decoded = DecodeEntities(text);
     text = decoded;
   }
-  const char* p = text.data();
-  const char* end = p + text.size();
-  while (p < end) {
-    const char* word = p;
-    while (p < end && *p != ' ') ++p;
-    if (p > word) CompleteWord(std::string_view(word, static_cast<size_t>(p - word)));
-    ++p;
+  if (vocabulary_) vocabulary_->StartText(text);
+  if (Split == TWordSplit::Unicode) {
+    for (const TWordSpan& span : UnicodeWords(text)) HarvestWord(text, span.Offset, span.Length);
+  } else {
+    const char* p = text.data();
+    const char* end = p + text.size();
+    while (p < end) {
+      const char* word = p;
+      while (p < end && *p != ' ') ++p;
+      if (p > word) {
+        HarvestWord(text, static_cast<size_t>(word - text.data()), static_cast<size_t>(p - word));
+      }
+      ++p;
+    }
   }
+  if (vocabulary_) vocabulary_->EndText();
 }
 
-void TWordHarvest::CompleteWord(std::string_view word) {
+void TWordHarvest::HarvestWord(std::string_view text, size_t offset, size_t length) {
+  if (!vocabulary_) {
+    CompleteWord(text.substr(offset, length));
+    return;
+  }
+  std::string_view word = text.substr(offset, length);
+  const std::optional<size_t> index = AddWord(word);
+  if (!index) return;
+  vocabulary_->Occurred(*index, words_.Entries()[*index].Caption,
+                        static_cast<size_t>(word.data() - text.data()), word.size());
+}
+
+void TWordHarvest::CompleteWord(std::string_view word) { AddWord(word); }
+
+std::optional<size_t> TWordHarvest::AddWord(std::string_view& word) {
   if (!word.empty() && word.back() == ',') word.remove_suffix(1);
   if (!word.empty() && word.back() == '.') word.remove_suffix(1);
   if (!word.empty() && word.back() == '"') word.remove_suffix(1);
   if (!word.empty() && word.front() == '"') word.remove_prefix(1);
-  if (word.empty()) return;
+  if (word.empty()) return std::nullopt;
   if (std::optional<size_t> found = words_.FindWord(word)) {
     if (counts_) CountOccurrence(*found);
-    return;
+    return found;
   }
   words_.AddWord(std::string(word));
   UpdateWordCount();
-  if (counts_) CountOccurrence(words_.WordCount() - 1);
+  const size_t index = words_.WordCount() - 1;
+  if (counts_) CountOccurrence(index);
+  return index;
 }
 
 void TWordHarvest::CountOccurrence(size_t index) {

@@ -1,0 +1,209 @@
+#include "Vocabulary.h"
+
+#include <algorithm>
+
+#include "WordList.h"
+
+namespace {
+
+bool IsSpace(unsigned char c) { return c <= ' ' || c == 0xA0; }
+
+// "&#N;" ending just before `end`: its length, else 0 (a reference is one
+// character and is never cut).
+std::size_t ReferenceEndingAt(std::string_view text, std::size_t end) {
+  if (end < 4 || text[end - 1] != ';') return 0;
+  std::size_t at = end - 1;
+  while (at > 0 && end - at < 12 && text[at - 1] >= '0' && text[at - 1] <= '9') --at;
+  if (at == end - 1 || at < 2 || text[at - 1] != '#' || text[at - 2] != '&') return 0;
+  return end - (at - 2);
+}
+
+std::size_t ReferenceStartingAt(std::string_view text, std::size_t at) {
+  if (at + 3 >= text.size() || text[at] != '&' || text[at + 1] != '#') return 0;
+  std::size_t end = at + 2;
+  while (end < text.size() && end - at < 12 && text[end] >= '0' && text[end] <= '9') ++end;
+  if (end == at + 2 || end >= text.size() || text[end] != ';') return 0;
+  return end + 1 - at;
+}
+
+// Moves `at` back (or on) by up to `chars` characters.
+std::size_t StepBack(std::string_view text, std::size_t at, std::size_t chars) {
+  for (; chars > 0 && at > 0; --chars) {
+    const std::size_t reference = ReferenceEndingAt(text, at);
+    at -= reference ? reference : 1;
+  }
+  return at;
+}
+
+std::size_t StepOn(std::string_view text, std::size_t at, std::size_t chars) {
+  for (; chars > 0 && at < text.size(); --chars) {
+    const std::size_t reference = ReferenceStartingAt(text, at);
+    at += reference ? reference : 1;
+  }
+  return at;
+}
+
+std::size_t Characters(std::string_view text) {
+  std::size_t count = 0;
+  for (std::size_t at = 0; at < text.size(); ++count) {
+    const std::size_t reference = ReferenceStartingAt(text, at);
+    at += reference ? reference : 1;
+  }
+  return count;
+}
+
+// Up to `limit` characters of `text` around [offset, offset + length),
+// whole words only, on one line: control characters and runs of blanks
+// become one space.
+std::string ContextAround(std::string_view text, std::size_t offset, std::size_t length,
+                          std::size_t limit) {
+  const std::size_t wordChars = Characters(text.substr(offset, length));
+  std::size_t begin = offset;
+  std::size_t end = offset + length;
+  if (wordChars < limit) {
+    const std::size_t spare = limit - wordChars;
+    begin = StepBack(text, offset, spare / 2);
+    end = StepOn(text, end, spare - Characters(text.substr(begin, offset - begin)));
+    // What the left side left unused goes to the right and back.
+    begin = StepBack(text, begin, limit - Characters(text.substr(begin, end - begin)));
+    // A word cut at either edge is left out.
+    if (begin > 0 && !IsSpace(static_cast<unsigned char>(text[begin - 1]))) {
+      while (begin < offset && !IsSpace(static_cast<unsigned char>(text[begin]))) ++begin;
+    }
+    if (end < text.size() && !IsSpace(static_cast<unsigned char>(text[end]))) {
+      while (end > offset + length && !IsSpace(static_cast<unsigned char>(text[end - 1]))) --end;
+    }
+  }
+  std::string line;
+  line.reserve(end - begin);
+  for (std::size_t at = begin; at < end; ++at) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    if (c < ' ' || c == ' ' || c == 0x7F) {
+      if (!line.empty() && line.back() != ' ') line += ' ';
+    } else {
+      line += static_cast<char>(c);
+    }
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+TVocabulary::TVocabulary(TVocabularyOptions options) : options_(std::move(options)) {
+  options_.Groups = std::max<std::size_t>(options_.Groups, 1);
+  totals_.assign(options_.Groups + 1, 0);
+}
+
+void TVocabulary::AddListEntries(const WordList& words) {
+  const auto& entries = words.Entries();
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    EntryOfListIndex(*words.FindWord(entries[i].Caption), entries[i].Caption);
+  }
+}
+
+void TVocabulary::StartPage(std::string_view address) {
+  ++pageSerial_;
+  pageAddress_.assign(address);
+  pageStored_ = false;
+}
+
+void TVocabulary::StartText(std::string_view text) {
+  text_ = text;
+  run_.clear();
+  runStart_.clear();
+}
+
+std::uint32_t TVocabulary::EntryOf(std::string_view key, std::uint32_t words, bool& added) {
+  const std::uint32_t hash = WordKeyHash(key);
+  added = false;
+  std::uint32_t id = index_.Find(hash, [&](std::uint32_t at) {
+    return entries_[at].Words == words && EqualIgnoringCase(entries_[at].Text, key);
+  });
+  if (id != TIndexTable::kNone) return id;
+  id = static_cast<std::uint32_t>(entries_.size());
+  TVocabularyEntry& entry = entries_.emplace_back();
+  entry.Text.assign(key);
+  entry.Words = words;
+  index_.Insert(hash, id);
+  added = true;
+  return id;
+}
+
+std::uint32_t TVocabulary::EntryOfListIndex(std::size_t listIndex, std::string_view caption) {
+  if (entryOfList_.size() <= listIndex) entryOfList_.resize(listIndex + 1, kUnknown);
+  std::uint32_t& id = entryOfList_[listIndex];
+  if (id != kUnknown) return id;
+  std::optional<std::string> key;
+  if (options_.KeyOf) {
+    key = options_.KeyOf(caption);
+  } else {
+    key.emplace(caption);
+  }
+  bool added = false;
+  id = key && !key->empty() ? EntryOf(*key, 1, added) : kDropped;
+  return id;
+}
+
+void TVocabulary::Occurred(std::size_t listIndex, std::string_view caption, std::size_t offset,
+                           std::size_t length) {
+  const std::uint32_t id = EntryOfListIndex(listIndex, caption);
+  if (id == kDropped) {
+    run_.clear();
+    runStart_.clear();
+    return;
+  }
+  Count(id, offset, length);
+  if (options_.Groups < 2) return;
+  if (run_.size() == options_.Groups) {
+    run_.erase(run_.begin());
+    runStart_.erase(runStart_.begin());
+  }
+  run_.push_back(id);
+  runStart_.push_back(offset);
+  CountGroups(offset, length);
+}
+
+// The groups ending with the word just counted: the last two words of the
+// run, the last three, and so on.
+void TVocabulary::CountGroups(std::size_t offset, std::size_t length) {
+  for (std::size_t n = 2; n <= run_.size(); ++n) {
+    const std::size_t first = run_.size() - n;
+    groupKey_.clear();
+    for (std::size_t i = first; i < run_.size(); ++i) {
+      if (i > first) groupKey_ += ' ';
+      groupKey_ += entries_[run_[i]].Text;
+    }
+    bool added = false;
+    const std::uint32_t id = EntryOf(groupKey_, static_cast<std::uint32_t>(n), added);
+    const std::size_t start = runStart_[first];
+    Count(id, start, offset + length - start);
+  }
+}
+
+void TVocabulary::Count(std::uint32_t id, std::size_t offset, std::size_t length) {
+  TVocabularyEntry& entry = entries_[id];
+  if (entry.Count != UINT64_MAX) ++entry.Count;
+  ++totals_[entry.Words];
+  if (entry.Pages != 0 && entry.LastPage == pageSerial_) return;
+  entry.LastPage = pageSerial_;
+  if (entry.Pages != UINT32_MAX) ++entry.Pages;
+  if (entry.FirstPage != TVocabularyEntry::kNoPage) return;
+  if (!pageStored_) {
+    pages_.push_back(pageAddress_);
+    pageStored_ = true;
+  }
+  entry.FirstPage = static_cast<std::uint32_t>(pages_.size() - 1);
+  if (options_.Context > 0 && offset + length <= text_.size()) KeepContext(entry, offset, length);
+}
+
+void TVocabulary::KeepContext(TVocabularyEntry& entry, std::size_t offset, std::size_t length) {
+  const std::string context = ContextAround(text_, offset, length, options_.Context);
+  if (std::string_view(contexts_).substr(lastContextAt_, lastContextLength_) != context) {
+    lastContextAt_ = contexts_.size();
+    lastContextLength_ = static_cast<std::uint32_t>(context.size());
+    contexts_ += context;
+  }
+  entry.ContextAt = lastContextAt_;
+  entry.ContextLength = lastContextLength_;
+}
