@@ -20,6 +20,7 @@
 #include "HttpDefaults.h"
 #include "Messages.h"
 #include "OutputFilters.h"
+#include "VocabularyOutput.h"
 #include "UrlOrigin.h"
 #include "UrlParts.h"
 #include "Utf8Text.h"
@@ -345,17 +346,82 @@ std::string EmailList(const TCliObserver& observer, TListEncoding encoding) {
 
 // The list and the e-mail addresses; the statistics when asked for. False
 // when an output could not be written.
-bool WriteResults(const TCliOptions& options, const WordList& words,
-                  const std::vector<std::uint32_t>& counts, const TCliObserver& observer,
-                  const TCliWindow& window, TCliOutputs& outputs) {
+// The key a list caption is counted under in the vocabulary: as the list
+// output cleans and filters it (and spells it, with --umlauts ascii), so
+// entries the output would merge are counted as one.
+std::function<std::optional<std::string>(std::string_view)> VocabularyKeyOf(
+    const TCliOptions& options) {
+  return [rules = OutputRulesOf(options), ascii = options.Umlauts == TUmlauts::Ascii](
+             std::string_view caption) -> std::optional<std::string> {
+    std::string_view text = rules.StripPunctuation ? StripPunctuation(caption) : caption;
+    if (!PassesFilters(text, rules)) return std::nullopt;
+    return ascii ? TransliterateUmlauts(text) : std::string(text);
+  };
+}
+
+TVocabularyOutput VocabularyOutputOf(const TCliOptions& options,
+                                     const TReferenceCounts* reference) {
+  TVocabularyOutput output;
+  output.Format = options.Format;
+  const bool list = options.Format == TVocabularyFormat::List;
+  output.Sort = options.Sort.value_or(list ? TVocabularySort::First : TVocabularySort::Count);
+  output.Lowercase = options.Lowercase;
+  output.Umlauts = options.Umlauts;
+  output.Encoding = ListEncodingOf(options.Encoding);
+  output.Context = options.Context > 0;
+  output.Reference = reference;
+  return output;
+}
+
+// The word list, or the vocabulary when one was kept.
+struct TResults {
+  const WordList& words;
+  const std::vector<std::uint32_t>& counts;
+  const TVocabulary* vocabulary = nullptr;
+  const TReferenceCounts* reference = nullptr;
+};
+
+bool WriteResults(const TCliOptions& options, const TResults& results,
+                  const TCliObserver& observer, const TCliWindow& window, TCliOutputs& outputs) {
   const TListEncoding encoding = ListEncodingOf(options.Encoding);
-  std::string list = FormatWordList(words, counts, OutputRulesOf(options), encoding);
+  std::string list =
+      results.vocabulary
+          ? FormatVocabulary(RowsOf(*results.vocabulary),
+                             VocabularyOutputOf(options, results.reference))
+          : FormatWordList(results.words, results.counts, OutputRulesOf(options), encoding);
   bool written = WriteOutput(list, outputs.list);
   if (!options.EmailsFile.empty()) {
     written = WriteOutput(EmailList(observer, encoding), outputs.emails) && written;
   }
   if (options.Stats) PrintStats(window, LineCount(list));
   return written;
+}
+
+// The --reference counts; false after telling why they cannot be read.
+bool ReadReference(const TCliOptions& options, std::optional<TReferenceCounts>& reference) {
+  if (options.ReferenceFile.empty()) return true;
+  std::string error;
+  reference = TReferenceCounts::Read(options.ReferenceFile, error);
+  if (!reference) std::fprintf(stderr, "tirasel-cli: --reference: %s\n", error.c_str());
+  return reference.has_value();
+}
+
+// --merge: the vocabularies of the files as one, written as a run's would be.
+int RunMerge(const TCliOptions& options) {
+  TCliOutputs outputs(options);
+  if (!outputs.Check()) return 2;
+  std::optional<TReferenceCounts> reference;
+  if (!ReadReference(options, reference)) return 2;
+  TRowMerge merge;
+  for (const std::string& file : options.MergeFiles) {
+    if (std::optional<std::string> error = merge.AddTsvFile(file)) {
+      std::fprintf(stderr, "tirasel-cli: --merge: %s\n", error->c_str());
+      return 2;
+    }
+  }
+  const std::string bytes = FormatVocabulary(
+      merge.Take(), VocabularyOutputOf(options, reference ? &*reference : nullptr));
+  return WriteOutput(bytes, outputs.list) ? 0 : 1;
 }
 
 // Ctrl+C from here on: the first acts as "Abbrechen", a second runs
@@ -459,6 +525,17 @@ int RunCrawl(const TCliOptions& options, int argc, char** argv) {
     }
   }
 
+  std::optional<TReferenceCounts> reference;
+  if (!ReadReference(options, reference)) return 2;
+  std::optional<TVocabulary> vocabulary;
+  if (options.UsesVocabulary()) {
+    TVocabularyOptions kept;
+    kept.KeyOf = VocabularyKeyOf(options);
+    kept.Groups = options.Groups;
+    kept.Context = options.Context;
+    vocabulary.emplace(std::move(kept));
+  }
+
   TCliWindow window(options, stderr, options.Ask ? stdin : nullptr, ::isatty(STDERR_FILENO) == 1);
   TCrawlRun run(words);
   TCrawlStart start = CrawlStartOf(options);
@@ -469,7 +546,14 @@ int RunCrawl(const TCliOptions& options, int argc, char** argv) {
     start.Options.Observer = &observer;
   }
   std::vector<std::uint32_t> counts;
-  if (options.Count) start.Options.Occurrences = &counts;
+  if (options.Count && !vocabulary) start.Options.Occurrences = &counts;
+  if (vocabulary) {
+    vocabulary->AddListEntries(words);
+    start.Options.Vocabulary = &*vocabulary;
+  }
+  start.Options.Split = options.Split;
+  const TResults results{words, counts, vocabulary ? &*vocabulary : nullptr,
+                         reference ? &*reference : nullptr};
 
   // The download watch and the held-back progress line, from the event
   // handling that waiting for a page does.
@@ -486,7 +570,7 @@ int RunCrawl(const TCliOptions& options, int argc, char** argv) {
     window.Log("tirasel-cli: ended at once, the page in work is left unfinished");
     window.EndProgress();
     if (recorder) recorder->Flush();  // the exchanges that ended go into the archive
-    const bool written = WriteResults(options, words, counts, observer, window, outputs);
+    const bool written = WriteResults(options, results, observer, window, outputs);
     const int status = saveCookies() && written ? 0 : 1;
     std::fflush(stderr);
     std::_Exit(status);  // from inside the run: nothing of it may run on
@@ -498,7 +582,7 @@ int RunCrawl(const TCliOptions& options, int argc, char** argv) {
   // A Ctrl+C from here on still reaches only the pipe: the words are being
   // written either way.
 
-  if (!WriteResults(options, words, counts, observer, window, outputs)) return 1;
+  if (!WriteResults(options, results, observer, window, outputs)) return 1;
   if (!saveCookies()) return 1;
   if (recorder) recorder->Flush();
   if (recorder && !recorder->Failure().empty()) {
@@ -522,5 +606,6 @@ int RunCli(int argc, char** argv) {
     std::fputs(options->Help ? CliUsage().c_str() : CliVersion().c_str(), stdout);
     return 0;
   }
+  if (!options->MergeFiles.empty()) return RunMerge(*options);
   return RunCrawl(*options, argc, argv);
 }

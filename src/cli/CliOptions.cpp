@@ -172,6 +172,37 @@ TSetter Scope() {
   };
 }
 
+// One of the named values.
+template <class T>
+TSetter Choice(T TCliOptions::*field, std::vector<std::pair<const char*, T>> names) {
+  return [field, names](TCliOptions& options, const std::string& value, std::string& error) {
+    std::string known;
+    for (const auto& [name, choice] : names) {
+      if (value == name) {
+        options.*field = choice;
+        return true;
+      }
+      known += (known.empty() ? "" : ", ") + std::string(name);
+    }
+    error = "unknown value \"" + value + "\" (" + known + ")";
+    return false;
+  };
+}
+
+TSetter Format() {
+  return [](TCliOptions& options, const std::string& value, std::string& error) {
+    static const TSetter choose = Choice<TVocabularyFormat>(
+        &TCliOptions::Format, {{"list", TVocabularyFormat::List},
+                               {"count", TVocabularyFormat::Count},
+                               {"tsv", TVocabularyFormat::Tsv},
+                               {"csv", TVocabularyFormat::Csv},
+                               {"jsonl", TVocabularyFormat::Jsonl}});
+    if (!choose(options, value, error)) return false;
+    options.Count = options.Format == TVocabularyFormat::Count;
+    return true;
+  };
+}
+
 TSetter Encoding() {
   return [](TCliOptions& options, const std::string& value, std::string& error) {
     const std::string name = LowerAscii(value);
@@ -312,7 +343,56 @@ const std::vector<TOptionSpec>& OptionSpecs() {
        "do not harvest text inside <script>, <style> and comments (default: harvest it)",
        Flag(&TCliOptions::SkipCode)},
       {"--count", nullptr, "write \"word, n\" lines, the most frequent first (default: words only)",
-       Flag(&TCliOptions::Count)},
+       [](TCliOptions& options, const std::string&, std::string&) {
+         options.Count = true;
+         options.Format = TVocabularyFormat::Count;
+         return true;
+       }},
+      {"--format", "list|count|tsv|csv|jsonl",
+       "list: one word per line; count: \"word, n\" lines (as --count); tsv, csv, jsonl: per "
+       "word its count, its pages, the first page it was seen on, with --context a piece of "
+       "text around it, with --reference its keyness; UTF-8, the most frequent first "
+       "(default: list)",
+       Format()},
+      {"--sort", "first|count|pages|key|alpha",
+       "the order of the entries: first seen, most occurrences, most pages, highest keyness "
+       "(with --reference), dictionary order; ties in order of first occurrence (default: first "
+       "for list, count for the others)",
+       Choice<std::optional<TVocabularySort>>(
+           &TCliOptions::Sort, {{"first", TVocabularySort::First},
+                                {"count", TVocabularySort::Count},
+                                {"pages", TVocabularySort::Pages},
+                                {"key", TVocabularySort::Key},
+                                {"alpha", TVocabularySort::Alpha}})},
+      {"--context", "N",
+       "with --format tsv, csv or jsonl: up to N characters of text around each entry's first "
+       "occurrence, whole words on one line (default: none)",
+       Number(&TCliOptions::Context, kMaxContext)},
+      {"--groups", "N",
+       "also count every run of 2 to N consecutive words of one text as an entry, each word "
+       "passing the filters (default: 1, words only; at most 8)",
+       PositiveCount(&TCliOptions::Groups, kMaxGroups)},
+      {"--reference", "FILE",
+       "word counts of ordinary language or another site (\"word<TAB>count\" lines, our tsv or "
+       "count output, UTF-8): adds each entry's keyness, Dunning's log-likelihood, positive "
+       "where the entry is more frequent here (default: none)",
+       Text(&TCliOptions::ReferenceFile)},
+      {"--split", "spaces|words",
+       "cut texts into words at spaces only, or at the Unicode word boundaries, punctuation "
+       "and every kind of blank separating words, hyphens and apostrophes inside words kept "
+       "(default: spaces)",
+       Choice<TWordSplit>(&TCliOptions::Split,
+                          {{"spaces", TWordSplit::Spaces}, {"words", TWordSplit::Unicode}})},
+      {"--umlauts", "keep|both|ascii",
+       "German umlauts and the sharp s as they are, also written ae, oe, ue, ss beside them, or "
+       "only so (default: keep)",
+       Choice<TUmlauts>(&TCliOptions::Umlauts,
+                        {{"keep", TUmlauts::Keep}, {"both", TUmlauts::Both}, {"ascii", TUmlauts::Ascii}})},
+      {"--merge", "FILE",
+       "instead of a run, merge vocabularies written with --format tsv --sort first "
+       "(repeatable), counts and pages added, the first file's first page and context kept, "
+       "and write them as the output options say (default: a run)",
+       Texts(&TCliOptions::MergeFiles)},
       {"--emails", "FILE", "write the e-mail addresses found to FILE, one per line (default: none)",
        Text(&TCliOptions::EmailsFile)},
       {"--stats", nullptr, "print a summary of the run on standard error (default: no summary)",
@@ -366,6 +446,7 @@ std::string CliUsage() {
   std::string text =
       "Usage: tirasel-cli [OPTION]... URL\n"
       "       tirasel-cli [OPTION]... --from-warc FILE [--from-warc FILE]... [URL]\n"
+      "       tirasel-cli [OPTION]... --merge FILE [--merge FILE]...\n"
       "\n"
       "Harvests the vocabulary of the web site at URL: fetches the page, follows its\n"
       "links to further pages of the same site, and collects every new word.\n"
@@ -443,8 +524,23 @@ std::optional<TCliOptions> ParseCliArguments(int argc, const char* const* argv,
     }
     if (options.Help || options.Version) return options;
   }
-  if (options.Url.empty() && options.FromWarc.empty()) {
+  if (!options.MergeFiles.empty()) {
+    if (!options.Url.empty() || !options.FromWarc.empty()) {
+      error = "--merge takes no URL and no --from-warc";
+      return std::nullopt;
+    }
+  } else if (options.Url.empty() && options.FromWarc.empty()) {
     error = "no URL given";
+    return std::nullopt;
+  }
+  const bool table = options.Format != TVocabularyFormat::List &&
+                     options.Format != TVocabularyFormat::Count;
+  if (options.Context > 0 && !table) {
+    error = "--context needs --format tsv, csv or jsonl";
+    return std::nullopt;
+  }
+  if (options.Sort == TVocabularySort::Key && options.ReferenceFile.empty()) {
+    error = "--sort key needs --reference";
     return std::nullopt;
   }
   return options;

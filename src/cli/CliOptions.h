@@ -13,11 +13,14 @@
 
 #include "CrawlOptions.h"
 #include "HttpProt.h"
+#include "VocabularyOutput.h"
 
 // Defaults, also shown by --help; the user agent is the client's (HttpDefaults.h).
 inline constexpr int kDefaultTimeoutSeconds = 30;
 inline constexpr size_t kDefaultParallel = 4;
 inline constexpr size_t kMaxParallel = 64;
+inline constexpr size_t kMaxGroups = 8;
+inline constexpr size_t kMaxContext = 10000;
 
 namespace re2 {
 class RE2;
@@ -79,9 +82,26 @@ struct TCliOptions {
   bool NoNumbers = false;
   bool StripPunctuation = false;
   bool SkipCode = false;
-  bool Count = false;
+  bool Count = false;  // --count, --format count
+  TVocabularyFormat Format = TVocabularyFormat::List;
+  std::optional<TVocabularySort> Sort;  // unset: first for list, count for the others
+  size_t Context = 0;                   // characters; 0: no context column
+  size_t Groups = 1;                    // longest word group; 1: words only
+  std::string ReferenceFile;            // empty: no keyness
+  TWordSplit Split = TWordSplit::Spaces;
+  TUmlauts Umlauts = TUmlauts::Keep;
+  // Vocabularies in TSV merged instead of a run.
+  std::vector<std::string> MergeFiles;
   std::string EmailsFile;  // empty: no e-mail collection
   bool Stats = false;
+
+  // Whether the list is written from the vocabulary (counts, pages, groups...)
+  // rather than from the word list alone.
+  bool UsesVocabulary() const {
+    return (Format != TVocabularyFormat::List && Format != TVocabularyFormat::Count) || Sort ||
+           Context > 0 || Groups > 1 || !ReferenceFile.empty() || Umlauts != TUmlauts::Keep ||
+           !MergeFiles.empty();
+  }
 };
 
 // Parses the arguments (argv[0] excluded); nullopt with `error` set on a

@@ -51,6 +51,8 @@ struct TOutputWord {
 
 constexpr std::uint32_t kNotWritten = UINT32_MAX;
 
+}  // namespace
+
 bool PassesFilters(std::string_view text, const TOutputRules& rules) {
   if (text.empty() || (rules.NoNumbers && ContainsDigit(text))) return false;
   if (!rules.MinLength && !rules.MaxLength) return true;
@@ -58,6 +60,8 @@ bool PassesFilters(std::string_view text, const TOutputRules& rules) {
   return !(rules.MinLength && length < *rules.MinLength) &&
          !(rules.MaxLength && length > *rules.MaxLength);
 }
+
+namespace {
 
 // Where the rules merge words: the list's own entries are unequal to each
 // other unless a file brought duplicates, which FindWord tells (it names

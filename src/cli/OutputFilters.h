@@ -40,6 +40,9 @@ struct TOutputRules {
   bool Merges() const { return Lowercase || StripPunctuation || Count; }
 };
 
+// Whether a (cleaned) word passes the length and digit filters.
+bool PassesFilters(std::string_view text, const TOutputRules& rules);
+
 // The bytes to write, one line per word, in the encoding's form (Windows-1252:
 // each line ended by CR LF, as the window saves lists). Without rules,
 // every caption as it stands, duplicates included. With rules, the cleaned
