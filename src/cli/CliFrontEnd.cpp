@@ -393,7 +393,12 @@ bool WriteResults(const TCliOptions& options, const TResults& results,
   if (!options.EmailsFile.empty()) {
     written = WriteOutput(EmailList(observer, encoding), outputs.emails) && written;
   }
-  if (options.Stats) PrintStats(window, LineCount(list));
+  if (options.Stats) {
+    // A table's header row is no entry.
+    const bool header = results.vocabulary && (options.Format == TVocabularyFormat::Tsv ||
+                                               options.Format == TVocabularyFormat::Csv);
+    PrintStats(window, LineCount(list) - (header && !list.empty() ? 1 : 0));
+  }
   return written;
 }
 
