@@ -393,3 +393,21 @@ TEST(HttpPersistent, DigestChallengesAreAnsweredOnceAndKeptForTheOrigin) {
   EXPECT_EQ(wrong.http.StatusCode(), 401);
   EXPECT_EQ(server.Requests().size(), 8u);
 }
+
+// Through a proxy the connection is the proxy's: requests for any http
+// site share it, each naming its absolute address.
+TEST(HttpPersistent, RequestsThroughAProxyShareTheConnectionToIt) {
+  KeptServer proxy({{{Answer("eins")}, {Answer("zwei")}, {Answer("drei")}}});
+  Client c;
+  c.http.Proxy = "127.0.0.1:" + proxy.PortText();
+  EXPECT_EQ(c.Fetch("http://a.example/1"), "eins");
+  EXPECT_EQ(c.Fetch("http://b.example:8080/2"), "zwei");
+  EXPECT_TRUE(c.http.ConnectionReused());
+  EXPECT_EQ(c.Fetch("http://a.example/3"), "drei");
+  EXPECT_EQ(proxy.Connections(), 1);
+  const auto requests = proxy.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  ASSERT_EQ(requests[0].size(), 3u);
+  EXPECT_TRUE(requests[0][1].starts_with("GET http://b.example:8080/2 HTTP/1.1\r\n")) << requests[0][1];
+  EXPECT_NE(requests[0][1].find("\r\nHost: b.example:8080\r\n"), std::string::npos);
+}
