@@ -15,7 +15,8 @@ ensure_packages() {
 
 # What building needs.
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libjpeg-dev qt6-base-dev libgl-dev libssl-dev
-  libre2-dev zlib1g-dev libbrotli-dev libzstd-dev libpsl-dev libxml2-dev libicu-dev)
+  libre2-dev zlib1g-dev libbrotli-dev libzstd-dev libpsl-dev libxml2-dev libicu-dev
+  libpoppler-cpp-dev libpoppler-glib-dev libzip-dev)
 # What the window needs at run time: Qt's German texts for its message boxes
 # and file dialogs, and fonts with the metrics of the designed ones (Arial,
 # Courier New), so that the texts fit where the window places them; the
@@ -29,7 +30,8 @@ PACKAGE_PACKAGES=(dpkg-dev file)
 # against, the validators of the installed desktop files, and an X server
 # with a window manager, keys and close requests for the window.
 TEST_PACKAGES=(clang libclang-rt-14-dev nginx-light tinyproxy curl wget cewl xvfb xauth microsocks
-  dante-server desktop-file-utils appstream openbox xdotool wmctrl openssl ca-certificates python3)
+  dante-server desktop-file-utils appstream openbox xdotool wmctrl openssl ca-certificates python3
+  python3-docx python3-odf python3-reportlab python3-openpyxl poppler-utils)
 # The check of our web archives by an independent reader runs warcio under
 # node and npm. A node installed otherwise (NodeSource's package brings its
 # own npm and conflicts with Debian's) is used as it is.
