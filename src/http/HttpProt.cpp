@@ -1078,22 +1078,14 @@ void THttpCli::FollowOnKeptConnection() {
   FAfterSkip = asNothing;
   FSkipBody = false;
   if (!FPersistent || FLineBufferLen > 0) {
-    FLineBufferLen = 0;
-    FLineBuffer[0] = 0;
-    FSocket->OnSessionClosed = [this](TObject* s, std::uint16_t e) { HandleRelocationClosed(s, e); };
-    FSocket->Close();
+    CloseForNextRequest();
     return;
   }
   KeepConnection();
   FNextLineHandler = lhHeader;
   SetState(hsAwaitingHeader);
   if (FState != hsAwaitingHeader) return;  // a handler aborted
-  if (Recorder) {
-    FlushRecordedRequest();
-    Recorder->ExchangeEnded(*this, 0, "");
-  }
-  if (OnLocationChange && !FAuthRetrying) OnLocationChange(this);
-  PostMessage(FWindowHandle, WM_HTTP_RELOCATE, FRequestSerial, 0);
+  GoOnWithNextRequest();
 }
 
 void THttpCli::StartRelocatedRequest() {
@@ -1203,10 +1195,7 @@ void THttpCli::HandleRelocationHeaderEnd() {
     return;
   }
   if (SkipBodyToKeepConnection(asRelocation)) return;
-  FLineBufferLen = 0;
-  FLineBuffer[0] = 0;
-  FSocket->OnSessionClosed = [this](TObject* s, std::uint16_t e) { HandleRelocationClosed(s, e); };
-  FSocket->Close();
+  CloseForNextRequest();
 }
 
 void THttpCli::HandleRelocationClosed(TObject*, std::uint16_t) {
@@ -1217,13 +1206,27 @@ void THttpCli::HandleRelocationClosed(TObject*, std::uint16_t) {
     SetState(hsAwaitingHeader);
     if (FState != hsAwaitingHeader) return;  // a handler aborted
   }
+  InstallConnectionClosed();
+  GoOnWithNextRequest();
+}
+
+// The answer that relocated (or asked for credentials) is done with: its
+// exchange is recorded and the request goes on from the message loop.
+void THttpCli::GoOnWithNextRequest() {
   if (Recorder) {
     FlushRecordedRequest();
     Recorder->ExchangeEnded(*this, 0, "");
   }
-  InstallConnectionClosed();
   if (OnLocationChange && !FAuthRetrying) OnLocationChange(this);
   PostMessage(FWindowHandle, WM_HTTP_RELOCATE, FRequestSerial, 0);
+}
+
+// The connection closes; then the request goes on (HandleRelocationClosed).
+void THttpCli::CloseForNextRequest() {
+  FLineBufferLen = 0;
+  FLineBuffer[0] = 0;
+  FSocket->OnSessionClosed = [this](TObject* s, std::uint16_t e) { HandleRelocationClosed(s, e); };
+  FSocket->Close();
 }
 
 // ---------------------------------------------------------------------------
@@ -1268,10 +1271,7 @@ void THttpCli::RetryWithDigest() {
   FHeaderLineCount = 0;
   FBodyChunkCount = 0;
   if (SkipBodyToKeepConnection(asAuthRetry)) return;
-  FLineBufferLen = 0;
-  FLineBuffer[0] = 0;
-  FSocket->OnSessionClosed = [this](TObject* s, std::uint16_t e) { HandleRelocationClosed(s, e); };
-  FSocket->Close();
+  CloseForNextRequest();
 }
 
 // Digest for the origin of the challenge kept, else Basic; empty when no

@@ -362,6 +362,8 @@ class THttpCli : public TComponent {
   void EndRefusal();
   void FollowOnKeptConnection();
   void StartRelocatedRequest();
+  void GoOnWithNextRequest();
+  void CloseForNextRequest();
   bool CheckRoute();
   void PrepareSocket();
   void SendRequest();
