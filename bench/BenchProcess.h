@@ -1,6 +1,6 @@
 // Running a measured program (tirasel-cli or a peer such as wget) to its
-// end, reading the page count of a crawl's log, and sizes from the
-// environment.
+// end, also for its peak memory, reading the page count of a crawl's log,
+// and sizes from the environment.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 
 #include "ChildProcess.h"
+#include "TempDirectory.h"
 
 // The environment variable's number, or `fallback` when it is unset or empty.
 inline int EnvInt(const char* name, int fallback) {
@@ -45,6 +46,31 @@ inline ProgramRun TimeProgram(const std::vector<std::string>& argv,
     run.failure = argv[0] + " failed, wait status " + std::to_string(status);
   }
   return run;
+}
+
+// A program's time and peak resident size; ok when it exited with status 0
+// in time.
+struct ProgramPeak {
+  double seconds = 0;
+  long peakKiB = 0;
+  bool ok = false;
+};
+
+// TimeProgram under /usr/bin/time, which reports the program's peak. A
+// program started from this process directly would not do: its rusage peak
+// starts at the high-water mark of the copy of this process it was executed
+// from (this process's size, nginx's site and all). setpriv kills the
+// program when time is killed at the time limit.
+inline ProgramPeak TimeProgramPeak(const std::vector<std::string>& argv,
+                                   const std::filesystem::path& log, int timeoutMs) {
+  testsupport::TempDirectory dir("tirasel-bench-peak");
+  const std::string peakFile = (dir / "peak.txt").string();
+  std::vector<std::string> timed = {"/usr/bin/time",    "-f",          "%M",  "-o", peakFile,
+                                    "/usr/bin/setpriv", "--pdeathsig", "KILL"};
+  timed.insert(timed.end(), argv.begin(), argv.end());
+  ProgramRun run = TimeProgram(timed, log, timeoutMs);
+  const std::string peak = testsupport::ReadFile(peakFile);
+  return ProgramPeak{run.seconds, std::atol(peak.c_str()), run.failure.empty() && !peak.empty()};
 }
 
 // Runs `crawl` once per iteration of the row; fails the row when a run

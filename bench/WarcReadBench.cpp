@@ -12,7 +12,6 @@
 // TIRASEL_BENCH_WARC_BIG_MB (default 2048; a sparse file, so it costs no disk).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -275,24 +274,12 @@ BENCHMARK(BM_ReadAndHarvestWords)->Iterations(1)->UseManualTime()->Unit(benchmar
 // (--from-warc without an address), the archive read on a thread of its own
 // beside the harvest. Target: at most twice zcat's time (x_zcat >= 0.5),
 // and a peak that does not grow with the archive.
-struct TCliFigures {
-  double seconds = 0;
-  long peakKiB = 0;
-  bool ok = false;
-};
-
 void BM_CliHarvest(benchmark::State& state) {
   const std::string& path = Archive().path;
-  TCliFigures figures;
+  ProgramPeak figures;
   for (auto _ : state) {
-    figures = MeasureInChild<TCliFigures>([&] {
-      ProgramRun run = TimeProgram({TIRASEL_CLI_PATH, "--from-warc", path, "--output", "/dev/null"},
-                                   "/dev/null", kPeerTimeoutMs);
-      // The child's peak alone: it is the only process this one waited for.
-      rusage usage{};
-      getrusage(RUSAGE_CHILDREN, &usage);
-      return TCliFigures{run.seconds, usage.ru_maxrss, run.failure.empty()};
-    });
+    figures = TimeProgramPeak({TIRASEL_CLI_PATH, "--from-warc", path, "--output", "/dev/null"},
+                              "/dev/null", kPeerTimeoutMs);
     if (!figures.ok) {
       state.SkipWithError("tirasel-cli failed");
       return;
