@@ -206,13 +206,16 @@ bool CheckOutput(TCliOutput& output) {
 
 // Writes the bytes to the file, or to standard output when the name is
 // empty; false after telling why on standard error.
-bool WriteOutput(const std::string& bytes, TCliOutput& output) {
+// The bytes come in pieces from `produce`, which hands each to its argument.
+using TPieceWriter = std::function<void(std::string_view)>;
+
+bool WriteOutputPieces(TCliOutput& output, const std::function<void(const TPieceWriter&)>& produce) {
   if (!output.file.empty()) {
     try {
       std::unique_ptr<TOutFile> out =
           output.held ? std::move(output.held) : std::make_unique<TOutFile>(output.file);
       if (!out->IsOpen()) throw EInOutError(out->OpenErrorText());
-      out->Write(bytes);
+      produce([&out](std::string_view piece) { out->Write(piece); });
       out->Close();
       return true;
     } catch (const std::exception& e) {
@@ -220,13 +223,20 @@ bool WriteOutput(const std::string& bytes, TCliOutput& output) {
       return false;
     }
   }
-  if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() ||
-      std::fflush(stdout) != 0) {
+  bool failed = false;
+  produce([&failed](std::string_view piece) {
+    failed = failed || std::fwrite(piece.data(), 1, piece.size(), stdout) != piece.size();
+  });
+  if (failed || std::fflush(stdout) != 0) {
     std::fprintf(stderr, "tirasel-cli: cannot write %s to standard output: %s\n", output.what,
                  std::strerror(errno));
     return false;
   }
   return true;
+}
+
+bool WriteOutput(const std::string& bytes, TCliOutput& output) {
+  return WriteOutputPieces(output, [&bytes](const TPieceWriter& write) { write(bytes); });
 }
 
 // Where the results go: each output is checked before the first request,
@@ -384,21 +394,25 @@ struct TResults {
 bool WriteResults(const TCliOptions& options, const TResults& results,
                   const TCliObserver& observer, const TCliWindow& window, TCliOutputs& outputs) {
   const TListEncoding encoding = ListEncodingOf(options.Encoding);
-  std::string list =
-      results.vocabulary
-          ? FormatVocabulary(RowsOf(*results.vocabulary),
-                             VocabularyOutputOf(options, results.reference))
-          : FormatWordList(results.words, results.counts, OutputRulesOf(options), encoding);
-  bool written = WriteOutput(list, outputs.list);
+  bool written = false;
+  std::size_t entries = 0;
+  if (results.vocabulary) {
+    // Written as it is made: a vocabulary of word groups runs to gigabytes.
+    const std::vector<TVocabularyRow> rows = RowsOf(*results.vocabulary);
+    const TVocabularyOutput how = VocabularyOutputOf(options, results.reference);
+    written = WriteOutputPieces(outputs.list, [&](const TPieceWriter& write) {
+      entries = WriteVocabulary(rows, how, write);
+    });
+  } else {
+    const std::string list =
+        FormatWordList(results.words, results.counts, OutputRulesOf(options), encoding);
+    entries = LineCount(list);
+    written = WriteOutput(list, outputs.list);
+  }
   if (!options.EmailsFile.empty()) {
     written = WriteOutput(EmailList(observer, encoding), outputs.emails) && written;
   }
-  if (options.Stats) {
-    // A table's header row is no entry.
-    const bool header = results.vocabulary && (options.Format == TVocabularyFormat::Tsv ||
-                                               options.Format == TVocabularyFormat::Csv);
-    PrintStats(window, LineCount(list) - (header && !list.empty() ? 1 : 0));
-  }
+  if (options.Stats) PrintStats(window, entries);
   return written;
 }
 
@@ -424,9 +438,11 @@ int RunMerge(const TCliOptions& options) {
       return 2;
     }
   }
-  const std::string bytes = FormatVocabulary(
-      merge.Take(), VocabularyOutputOf(options, reference ? &*reference : nullptr));
-  return WriteOutput(bytes, outputs.list) ? 0 : 1;
+  const TVocabularyOutput how = VocabularyOutputOf(options, reference ? &*reference : nullptr);
+  return WriteOutputPieces(outputs.list,
+                           [&](const TPieceWriter& write) { WriteVocabulary(merge.Rows(), how, write); })
+             ? 0
+             : 1;
 }
 
 // Ctrl+C from here on: the first acts as "Abbrechen", a second runs

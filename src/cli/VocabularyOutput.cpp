@@ -37,6 +37,10 @@ std::vector<std::string_view> SplitAt(std::string_view line, char separator) {
 }
 
 void AppendTsvField(std::string& out, std::string_view utf8) {
+  if (utf8.find_first_of("\\\t\n\r") == std::string_view::npos) {
+    out += utf8;
+    return;
+  }
   for (char c : utf8) {
     switch (c) {
       case '\\': out += "\\\\"; break;
@@ -108,33 +112,34 @@ bool HasUmlaut(std::string_view text) {
   return text.find_first_of("\xE4\xF6\xFC\xC4\xD6\xDC\xDF") != std::string_view::npos;
 }
 
-// Lower case, then the umlauts as asked: the rows as they are written.
-std::vector<TVocabularyRow> Spelled(std::vector<TVocabularyRow> rows,
-                                    const TVocabularyOutput& output) {
-  if (output.Lowercase) {
-    for (TVocabularyRow& row : rows) row.Text = LowerCp1252(row.Text);
-  }
-  if (output.Umlauts == TUmlauts::Keep) return rows;
-  TRowMerge merged;
-  for (TVocabularyRow& row : rows) {
-    if (!HasUmlaut(row.Text)) {
-      merged.Add(std::move(row));
-    } else if (output.Umlauts == TUmlauts::Ascii) {
-      row.Text = TransliterateUmlauts(row.Text);
-      merged.Add(std::move(row));
-    } else {
-      TVocabularyRow variant = row;
-      variant.Text = TransliterateUmlauts(row.Text);
-      merged.Add(std::move(row));
-      merged.Add(std::move(variant));
+// Lower case, then the umlauts as asked: the rows as they are written,
+// kept by `spelled` when they change.
+const std::vector<TVocabularyRow>& Spelled(const std::vector<TVocabularyRow>& rows,
+                                           const TVocabularyOutput& output, TRowMerge& spelled) {
+  if (!output.Lowercase && output.Umlauts == TUmlauts::Keep) return rows;
+  std::string text;
+  for (const TVocabularyRow& row : rows) {
+    TVocabularyRow respelled = row;
+    text = output.Lowercase ? LowerCp1252(row.Text) : std::string(row.Text);
+    if (output.Umlauts == TUmlauts::Keep || !HasUmlaut(text)) {
+      respelled.Text = text;
+      spelled.Add(respelled);
+      continue;
+    }
+    const std::string ascii = TransliterateUmlauts(text);
+    respelled.Text = output.Umlauts == TUmlauts::Ascii ? ascii : text;
+    spelled.Add(respelled);
+    if (output.Umlauts == TUmlauts::Both) {
+      respelled.Text = ascii;
+      spelled.Add(respelled);
     }
   }
-  return merged.Take();
+  return spelled.Rows();
 }
 
 // Dictionary order of the words (Unicode collation, root locale), ties in
 // order of first occurrence; without a collator, code point order.
-void SortAlphabetically(std::vector<TVocabularyRow>& rows) {
+void SortAlphabetically(const std::vector<TVocabularyRow>& rows, std::vector<std::size_t>& order) {
   std::vector<std::string> keys(rows.size());
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(icu::Locale::getRoot(), status));
@@ -151,14 +156,8 @@ void SortAlphabetically(std::vector<TVocabularyRow>& rows) {
     const uint8_t* bytes = key.getByteArray(length);
     keys[i].assign(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
   }
-  std::vector<std::size_t> order(rows.size());
-  std::iota(order.begin(), order.end(), 0);
   std::stable_sort(order.begin(), order.end(),
                    [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
-  std::vector<TVocabularyRow> sorted;
-  sorted.reserve(rows.size());
-  for (std::size_t i : order) sorted.push_back(std::move(rows[i]));
-  rows = std::move(sorted);
 }
 
 // The keyness of each row against the reference (groups against groups of
@@ -223,7 +222,7 @@ std::vector<TVocabularyRow> RowsOf(const TVocabulary& vocabulary) {
     row.Count = entry.Count;
     row.Pages = entry.Pages;
     row.FirstPage = vocabulary.PageAddress(entry.FirstPage);
-    row.Context = vocabulary.Context(entry);
+    row.Context = entry.Context;
     row.Words = entry.Words;
   }
   return rows;
@@ -233,39 +232,42 @@ std::uint32_t TRowMerge::Find(std::string_view text, std::uint32_t hash) const {
   return index_.Find(hash, [&](std::uint32_t i) { return EqualIgnoringCase(rows_[i].Text, text); });
 }
 
-void TRowMerge::Add(TVocabularyRow row) {
+void TRowMerge::Add(const TVocabularyRow& row) {
   const std::uint32_t hash = WordKeyHash(row.Text);
   const std::uint32_t at = Find(row.Text, hash);
   if (at == TIndexTable::kNone) {
-    if (row.Words > 1) Respell(row);
+    TVocabularyRow kept = row;
+    kept.Text = texts_.Keep(row.Words > 1 ? Respelled(row.Text) : std::string(row.Text));
+    kept.FirstPage = texts_.Keep(row.FirstPage);
+    kept.Context = texts_.Keep(row.Context);
     index_.Insert(hash, static_cast<std::uint32_t>(rows_.size()));
-    rows_.push_back(std::move(row));
+    rows_.push_back(kept);
     return;
   }
   TVocabularyRow& first = rows_[at];
   first.Count += row.Count;
   first.Pages += row.Pages;
   if (first.FirstPage.empty() && !row.FirstPage.empty()) {
-    first.FirstPage = std::move(row.FirstPage);
-    first.Context = std::move(row.Context);
+    first.FirstPage = texts_.Keep(row.FirstPage);
+    first.Context = texts_.Keep(row.Context);
   }
 }
 
 // A run writes a group with the first spellings of its words: a group new
 // to the merge takes the spellings of the words merged before it (its
 // words come before it in every part).
-void TRowMerge::Respell(TVocabularyRow& row) const {
+std::string TRowMerge::Respelled(std::string_view group) const {
   std::string text;
   std::size_t start = 0;
-  for (std::size_t end = 0; end <= row.Text.size(); ++end) {
-    if (end < row.Text.size() && row.Text[end] != ' ') continue;
-    const std::string_view word = std::string_view(row.Text).substr(start, end - start);
+  for (std::size_t end = 0; end <= group.size(); ++end) {
+    if (end < group.size() && group[end] != ' ') continue;
+    const std::string_view word = group.substr(start, end - start);
     const std::uint32_t at = Find(word, WordKeyHash(word));
-    if (!text.empty() || start > 0) text += ' ';
-    text += at == TIndexTable::kNone ? word : std::string_view(rows_[at].Text);
+    if (start > 0) text += ' ';
+    text += at == TIndexTable::kNone ? word : rows_[at].Text;
     start = end + 1;
   }
-  row.Text = std::move(text);
+  return text;
 }
 
 std::optional<std::string> TRowMerge::AddTsvFile(const std::string& path) {
@@ -286,24 +288,23 @@ std::optional<std::string> TRowMerge::AddTsvFile(const std::string& path) {
       pages = CountField(fields[2]);
     }
     if (!count || !pages) return path + ":" + std::to_string(number) + ": no entry of a vocabulary";
+    const std::string text = Utf8ToCp1252(TsvFieldText(fields[0]));
+    const std::string firstPage = Utf8ToCp1252(TsvFieldText(fields[3]));
+    std::string context;
+    if (contextAt < static_cast<std::ptrdiff_t>(fields.size())) {
+      context = Utf8ToCp1252(TsvFieldText(fields[static_cast<std::size_t>(contextAt)]));
+    }
     TVocabularyRow row;
-    row.Text = Utf8ToCp1252(TsvFieldText(fields[0]));
+    row.Text = text;
     row.Count = *count;
     row.Pages = *pages;
-    row.FirstPage = Utf8ToCp1252(TsvFieldText(fields[3]));
-    if (contextAt < static_cast<std::ptrdiff_t>(fields.size())) {
-      row.Context = Utf8ToCp1252(TsvFieldText(fields[static_cast<std::size_t>(contextAt)]));
-    }
-    row.Words = WordsOf(row.Text);
-    Add(std::move(row));
+    row.FirstPage = firstPage;
+    row.Context = context;
+    row.Words = WordsOf(text);
+    Add(row);
   }
   if (in.bad()) return "cannot read " + path;
   return std::nullopt;
-}
-
-std::vector<TVocabularyRow> TRowMerge::Take() {
-  index_.Clear();
-  return std::exchange(rows_, {});
 }
 
 std::optional<TReferenceCounts> TReferenceCounts::Read(const std::string& path,
@@ -360,9 +361,11 @@ std::uint64_t TReferenceCounts::Total(std::uint32_t words) const {
   return words < totals_.size() ? totals_[words] : 0;
 }
 
-std::string FormatVocabulary(std::vector<TVocabularyRow> rows, const TVocabularyOutput& output) {
-  rows = Spelled(std::move(rows), output);
-  if (output.Sort == TVocabularySort::Alpha) SortAlphabetically(rows);
+std::size_t WriteVocabulary(const std::vector<TVocabularyRow>& original,
+                            const TVocabularyOutput& output,
+                            const std::function<void(std::string_view)>& write) {
+  TRowMerge spelled;
+  const std::vector<TVocabularyRow>& rows = Spelled(original, output, spelled);
   const std::vector<double> keys = KeysOf(rows, output.Reference);
   // Each order breaks its ties by first occurrence.
   std::vector<std::size_t> order(rows.size());
@@ -370,7 +373,9 @@ std::string FormatVocabulary(std::vector<TVocabularyRow> rows, const TVocabulary
   auto sortBy = [&](auto before) { std::stable_sort(order.begin(), order.end(), before); };
   switch (output.Sort) {
     case TVocabularySort::First:
+      break;
     case TVocabularySort::Alpha:
+      SortAlphabetically(rows, order);
       break;
     case TVocabularySort::Count:
       sortBy([&](std::size_t a, std::size_t b) { return rows[a].Count > rows[b].Count; });
@@ -386,6 +391,7 @@ std::string FormatVocabulary(std::vector<TVocabularyRow> rows, const TVocabulary
       break;
   }
 
+  constexpr std::size_t kPiece = 1 << 20;
   if (output.Format == TVocabularyFormat::List || output.Format == TVocabularyFormat::Count) {
     TWordListWriter writer(output.Encoding);
     std::string line;
@@ -393,12 +399,18 @@ std::string FormatVocabulary(std::vector<TVocabularyRow> rows, const TVocabulary
       line = rows[i].Text;
       if (output.Format == TVocabularyFormat::Count) line += ", " + std::to_string(rows[i].Count);
       writer.AddLine(line);
+      if (writer.Bytes().size() >= kPiece) {
+        write(writer.Bytes());
+        writer.ClearBytes();
+      }
     }
     writer.Finish();
-    return writer.TakeBytes();
+    write(writer.Bytes());
+    return order.size();
   }
 
   std::string out;
+  out.reserve(kPiece + 4096);
   const bool csv = output.Format == TVocabularyFormat::Csv;
   const char* separator = csv ? "," : "\t";
   const char* end = csv ? "\r\n" : "\n";
@@ -409,39 +421,57 @@ std::string FormatVocabulary(std::vector<TVocabularyRow> rows, const TVocabulary
     if (output.Reference) out += std::string(separator) + "key";
     out += end;
   }
+  std::string utf8;
   auto field = [&](std::string_view cp1252) {
-    const std::string utf8 = Cp1252ToUtf8(cp1252);
+    utf8 = Cp1252ToUtf8(cp1252);
     if (csv) {
       AppendCsvField(out, utf8);
     } else {
       AppendTsvField(out, utf8);
     }
   };
+  auto json = [&](std::string_view cp1252) {
+    utf8 = Cp1252ToUtf8(cp1252);
+    AppendJsonString(out, utf8);
+  };
   for (std::size_t i : order) {
     const TVocabularyRow& row = rows[i];
     if (output.Format == TVocabularyFormat::Jsonl) {
       out += "{\"word\":";
-      AppendJsonString(out, Cp1252ToUtf8(row.Text));
+      json(row.Text);
       out += ",\"count\":" + std::to_string(row.Count) + ",\"pages\":" + std::to_string(row.Pages) +
              ",\"first_page\":";
-      AppendJsonString(out, Cp1252ToUtf8(row.FirstPage));
+      json(row.FirstPage);
       if (output.Context) {
         out += ",\"context\":";
-        AppendJsonString(out, Cp1252ToUtf8(row.Context));
+        json(row.Context);
       }
       if (output.Reference) out += ",\"key\":" + KeyText(keys[i]);
       out += "}\n";
-      continue;
+    } else {
+      field(row.Text);
+      out += separator + std::to_string(row.Count) + separator + std::to_string(row.Pages) +
+             separator;
+      field(row.FirstPage);
+      if (output.Context) {
+        out += separator;
+        field(row.Context);
+      }
+      if (output.Reference) out += separator + KeyText(keys[i]);
+      out += end;
     }
-    field(row.Text);
-    out += separator + std::to_string(row.Count) + separator + std::to_string(row.Pages) + separator;
-    field(row.FirstPage);
-    if (output.Context) {
-      out += separator;
-      field(row.Context);
+    if (out.size() >= kPiece) {
+      write(out);
+      out.clear();
     }
-    if (output.Reference) out += separator + KeyText(keys[i]);
-    out += end;
   }
-  return out;
+  write(out);
+  return order.size();
+}
+
+std::string FormatVocabulary(const std::vector<TVocabularyRow>& rows,
+                             const TVocabularyOutput& output) {
+  std::string bytes;
+  WriteVocabulary(rows, output, [&bytes](std::string_view piece) { bytes += piece; });
+  return bytes;
 }

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +23,7 @@
 
 #include "IndexTable.h"
 #include "OutputFilters.h"
+#include "TextStore.h"
 #include "Vocabulary.h"
 #include "WordListFile.h"
 
@@ -31,13 +33,14 @@ enum class TVocabularySort { First, Count, Pages, Key, Alpha };
 // them, or only so.
 enum class TUmlauts { Keep, Both, Ascii };
 
-// An entry as it is written.
+// An entry as it is written. The texts are views of what keeps them: the
+// vocabulary, or the TRowMerge that gathered the rows.
 struct TVocabularyRow {
-  std::string Text;  // Windows-1252; a group's words joined by spaces
+  std::string_view Text;  // Windows-1252; a group's words joined by spaces
+  std::string_view FirstPage;
+  std::string_view Context;
   std::uint64_t Count = 0;
   std::uint64_t Pages = 0;
-  std::string FirstPage;
-  std::string Context;
   std::uint32_t Words = 1;
 };
 
@@ -69,7 +72,8 @@ double Keyness(std::uint64_t here, std::uint64_t totalHere, std::uint64_t there,
 // The German umlauts and ß of a Windows-1252 text as "ae", "Oe", "ss"...
 std::string TransliterateUmlauts(std::string_view text);
 
-// The rows of a run's vocabulary, in order of first occurrence.
+// The rows of a run's vocabulary, in order of first occurrence; valid while
+// the vocabulary is.
 std::vector<TVocabularyRow> RowsOf(const TVocabulary& vocabulary);
 
 // Rows gathered in order: a row of a text already there (without regard to
@@ -78,17 +82,20 @@ std::vector<TVocabularyRow> RowsOf(const TVocabulary& vocabulary);
 // of first occurrence, gives the figures of the two crawled as one run.
 class TRowMerge {
  public:
-  void Add(TVocabularyRow row);
+  // The row's texts are copied: it may go once added.
+  void Add(const TVocabularyRow& row);
   // The rows of our TSV output, in file order; the error, or nullopt.
   std::optional<std::string> AddTsvFile(const std::string& path);
-  std::vector<TVocabularyRow> Take();
+  // Valid while the merge is.
+  const std::vector<TVocabularyRow>& Rows() const { return rows_; }
 
  private:
   std::uint32_t Find(std::string_view text, std::uint32_t hash) const;
-  void Respell(TVocabularyRow& row) const;
+  std::string Respelled(std::string_view group) const;
 
   std::vector<TVocabularyRow> rows_;
   TIndexTable index_;
+  TTextStore texts_;
 };
 
 struct TVocabularyOutput {
@@ -101,5 +108,11 @@ struct TVocabularyOutput {
   const TReferenceCounts* Reference = nullptr;    // the key column
 };
 
-// The bytes to write.
-std::string FormatVocabulary(std::vector<TVocabularyRow> rows, const TVocabularyOutput& output);
+// Writes the rows in pieces of about a MiB through `write`; returns the
+// number of entries written.
+std::size_t WriteVocabulary(const std::vector<TVocabularyRow>& rows,
+                            const TVocabularyOutput& output,
+                            const std::function<void(std::string_view)>& write);
+// The same bytes in one string.
+std::string FormatVocabulary(const std::vector<TVocabularyRow>& rows,
+                             const TVocabularyOutput& output);

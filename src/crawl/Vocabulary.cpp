@@ -123,7 +123,7 @@ std::uint32_t TVocabulary::EntryOf(std::string_view key, std::uint32_t words, bo
   if (id != TIndexTable::kNone) return id;
   id = static_cast<std::uint32_t>(entries_.size());
   TVocabularyEntry& entry = entries_.emplace_back();
-  entry.Text.assign(key);
+  entry.Text = texts_.Keep(key);
   entry.Words = words;
   index_.Insert(hash, id);
   added = true;
@@ -190,7 +190,7 @@ void TVocabulary::Count(std::uint32_t id, std::size_t offset, std::size_t length
   if (entry.Pages != UINT32_MAX) ++entry.Pages;
   if (entry.FirstPage != TVocabularyEntry::kNoPage) return;
   if (!pageStored_) {
-    pages_.push_back(pageAddress_);
+    pages_.push_back(texts_.Keep(pageAddress_));
     pageStored_ = true;
   }
   entry.FirstPage = static_cast<std::uint32_t>(pages_.size() - 1);
@@ -199,11 +199,6 @@ void TVocabulary::Count(std::uint32_t id, std::size_t offset, std::size_t length
 
 void TVocabulary::KeepContext(TVocabularyEntry& entry, std::size_t offset, std::size_t length) {
   const std::string context = ContextAround(text_, offset, length, options_.Context);
-  if (std::string_view(contexts_).substr(lastContextAt_, lastContextLength_) != context) {
-    lastContextAt_ = contexts_.size();
-    lastContextLength_ = static_cast<std::uint32_t>(context.size());
-    contexts_ += context;
-  }
-  entry.ContextAt = lastContextAt_;
-  entry.ContextLength = lastContextLength_;
+  if (lastContext_ != context) lastContext_ = texts_.Keep(context);
+  entry.Context = lastContext_;
 }

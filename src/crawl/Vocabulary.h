@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "IndexTable.h"
+#include "TextStore.h"
 
 class WordList;
 
@@ -36,14 +37,15 @@ struct TVocabularyOptions {
 
 struct TVocabularyEntry {
   static constexpr std::uint32_t kNoPage = UINT32_MAX;
-  std::string Text;          // the first spelling; a group's words joined by spaces
+  // The first spelling; a group's words joined by spaces. Kept by the
+  // vocabulary, as the context is.
+  std::string_view Text;
+  std::string_view Context;
   std::uint64_t Count = 0;   // occurrences
   std::uint32_t Pages = 0;   // pages it occurs on
   std::uint32_t FirstPage = kNoPage;  // see TVocabulary::PageAddress
   std::uint32_t Words = 1;   // 1: a word; more: a group of that many
   std::uint32_t LastPage = 0;         // the serial of the last page counted
-  std::uint32_t ContextLength = 0;
-  std::uint64_t ContextAt = 0;        // in the context store
 };
 
 class TVocabulary {
@@ -68,10 +70,7 @@ class TVocabulary {
   // In order of first occurrence (list entries added before the run first).
   const std::vector<TVocabularyEntry>& Entries() const { return entries_; }
   std::string_view PageAddress(std::uint32_t page) const {
-    return page < pages_.size() ? std::string_view(pages_[page]) : std::string_view();
-  }
-  std::string_view Context(const TVocabularyEntry& entry) const {
-    return std::string_view(contexts_).substr(entry.ContextAt, entry.ContextLength);
+    return page < pages_.size() ? pages_[page] : std::string_view();
   }
   // Occurrences of all single words together, and of all groups of n words.
   std::uint64_t Occurrences(std::uint32_t words) const {
@@ -94,8 +93,10 @@ class TVocabulary {
   TIndexTable index_;                     // key (case folded) to entry
   std::vector<std::uint32_t> entryOfList_;  // by list index
   std::vector<std::uint64_t> totals_;
+  // Entries' texts, contexts and first pages.
+  TTextStore texts_;
   // The pages that are some entry's first, and the page being harvested.
-  std::vector<std::string> pages_;
+  std::vector<std::string_view> pages_;
   std::string pageAddress_;
   std::uint32_t pageSerial_ = 0;
   bool pageStored_ = false;
@@ -105,9 +106,7 @@ class TVocabulary {
   std::vector<std::uint32_t> run_;
   std::vector<std::size_t> runStart_;
   std::string groupKey_;
-  // Every context kept, one after another; the last one is reused by the
-  // next entry whose context is the same.
-  std::string contexts_;
-  std::uint64_t lastContextAt_ = 0;
-  std::uint32_t lastContextLength_ = 0;
+  // The last context kept, reused by the next entry whose context is the
+  // same (the groups of one short text).
+  std::string_view lastContext_;
 };

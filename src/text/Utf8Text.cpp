@@ -1,29 +1,65 @@
 #include "Utf8Text.h"
 
-#include <QString>
 #include <QStringDecoder>
 #include <algorithm>
 
 #include "CharsetDecode.h"
 #include "Windows1252.h"
 
-std::string Cp1252ToUtf8(std::string_view text) {
-  std::u32string chars;
-  chars.reserve(text.size());
-  for (size_t at = 0; at < text.size(); ++at) {
-    size_t length = 0;
-    if (std::optional<char32_t> ch = UnheldCharReference(text, at, length)) {
-      chars.push_back(*ch);
-      at += length - 1;
-    } else {
-      chars.push_back(Cp1252Char(static_cast<unsigned char>(text[at])));
-    }
+namespace {
+
+void AppendUtf8(std::string& out, char32_t ch) {
+  if (ch < 0x80) {
+    out += static_cast<char>(ch);
+  } else if (ch < 0x800) {
+    out += static_cast<char>(0xC0 | (ch >> 6));
+    out += static_cast<char>(0x80 | (ch & 0x3F));
+  } else if (ch < 0x10000) {
+    out += static_cast<char>(0xE0 | (ch >> 12));
+    out += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (ch & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (ch >> 18));
+    out += static_cast<char>(0x80 | ((ch >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (ch & 0x3F));
   }
-  QByteArray utf8 = QString::fromUcs4(chars.data(), static_cast<qsizetype>(chars.size())).toUtf8();
-  return std::string(utf8.constData(), static_cast<size_t>(utf8.size()));
 }
 
-std::string Utf8ToCp1252(std::string_view utf8) { return DecodeToCp1252(utf8, "utf-8"); }
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+}  // namespace
+
+// Every code point here is a scalar value (a reference to a surrogate or
+// beyond U+10FFFF is no reference), so it is written as it stands.
+std::string Cp1252ToUtf8(std::string_view text) {
+  std::string utf8;
+  utf8.reserve(text.size() + text.size() / 4);
+  for (size_t at = 0; at < text.size(); ++at) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    if (byte < 0x80 && byte != '&') {
+      utf8 += static_cast<char>(byte);
+      continue;
+    }
+    size_t length = 0;
+    if (std::optional<char32_t> ch = UnheldCharReference(text, at, length)) {
+      AppendUtf8(utf8, *ch);
+      at += length - 1;
+    } else {
+      AppendUtf8(utf8, Cp1252Char(byte));
+    }
+  }
+  return utf8;
+}
+
+// Text of ASCII alone reads the same in both (most words and addresses).
+std::string Utf8ToCp1252(std::string_view utf8) {
+  if (IsAscii(utf8)) return std::string(utf8);
+  return DecodeToCp1252(utf8, "utf-8");
+}
 
 bool IsUtf8Text(std::string_view bytes) {
   if (bytes.starts_with("\xEF\xBB\xBF")) return true;

@@ -14,15 +14,16 @@
 
 namespace {
 
-TVocabularyRow Row(std::string text, std::uint64_t count, std::uint64_t pages,
-                   std::string first = "http://x/", std::string context = "") {
+// The rows' texts are literals: they outlive the rows.
+TVocabularyRow Row(std::string_view text, std::uint64_t count, std::uint64_t pages,
+                   std::string_view first = "http://x/", std::string_view context = "") {
   TVocabularyRow row;
-  row.Text = std::move(text);
+  row.Text = text;
   row.Count = count;
   row.Pages = pages;
-  row.FirstPage = std::move(first);
-  row.Context = std::move(context);
-  row.Words = 1 + static_cast<std::uint32_t>(std::count(row.Text.begin(), row.Text.end(), ' '));
+  row.FirstPage = first;
+  row.Context = context;
+  row.Words = 1 + static_cast<std::uint32_t>(std::count(text.begin(), text.end(), ' '));
   return row;
 }
 
@@ -35,7 +36,7 @@ std::string Write(std::vector<TVocabularyRow> rows, TVocabularyFormat format,
   output.Umlauts = umlauts;
   output.Reference = reference;
   output.Context = context;
-  return FormatVocabulary(std::move(rows), output);
+  return FormatVocabulary(rows, output);
 }
 
 TEST(VocabularyOutput, KeynessIsDunningsLogLikelihoodSignedByRelativeFrequency) {
@@ -120,7 +121,7 @@ TEST(VocabularyOutput, TsvReadBackMergesCountsAndKeepsTheFirstPlace) {
   TRowMerge merge;
   EXPECT_EQ(merge.AddTsvFile(dir.Path("a.tsv")), std::nullopt);
   EXPECT_EQ(merge.AddTsvFile(dir.Path("b.tsv")), std::nullopt);
-  const std::vector<TVocabularyRow> rows = merge.Take();
+  const std::vector<TVocabularyRow>& rows = merge.Rows();
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[0].Text, "Haus");
   EXPECT_EQ(rows[0].Count, 5u);

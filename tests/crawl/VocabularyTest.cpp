@@ -39,18 +39,19 @@ struct Harvest {
   std::map<std::string, Figures> Entries() const {
     std::map<std::string, Figures> figures;
     for (const TVocabularyEntry& e : vocabulary.Entries()) {
-      figures[e.Text] = {e.Count, e.Pages, std::string(vocabulary.PageAddress(e.FirstPage))};
+      figures[std::string(e.Text)] = {e.Count, e.Pages,
+                                      std::string(vocabulary.PageAddress(e.FirstPage))};
     }
     return figures;
   }
   std::vector<std::string> Order() const {
     std::vector<std::string> order;
-    for (const TVocabularyEntry& e : vocabulary.Entries()) order.push_back(e.Text);
+    for (const TVocabularyEntry& e : vocabulary.Entries()) order.emplace_back(e.Text);
     return order;
   }
   std::string ContextOf(const std::string& text) const {
     for (const TVocabularyEntry& e : vocabulary.Entries()) {
-      if (e.Text == text) return std::string(vocabulary.Context(e));
+      if (e.Text == text) return std::string(e.Context);
     }
     return "(none)";
   }
