@@ -66,6 +66,17 @@ std::string TsvFieldText(std::string_view field) {
   return text;
 }
 
+// A TSV field as Windows-1252 text: as it stands when it is ASCII without
+// escapes (most are), else made in `kept`.
+std::string_view FieldText(std::string_view field, std::string& kept) {
+  const bool plain = std::all_of(field.begin(), field.end(), [](char c) {
+    return c != '\\' && static_cast<unsigned char>(c) < 0x80;
+  });
+  if (plain) return field;
+  kept = Utf8ToCp1252(TsvFieldText(field));
+  return kept;
+}
+
 void AppendCsvField(std::string& out, std::string_view utf8) {
   if (utf8.find_first_of(",\"\r\n") == std::string_view::npos) {
     out += utf8;
@@ -95,6 +106,12 @@ void AppendJsonString(std::string& out, std::string_view utf8) {
     }
   }
   out += '"';
+}
+
+void AppendNumber(std::string& out, std::uint64_t number) {
+  char digits[24];
+  const auto [end, failure] = std::to_chars(digits, digits + sizeof digits, number);
+  out.append(digits, static_cast<std::size_t>(end - digits));
 }
 
 std::string KeyText(double key) {
@@ -288,19 +305,16 @@ std::optional<std::string> TRowMerge::AddTsvFile(const std::string& path) {
       pages = CountField(fields[2]);
     }
     if (!count || !pages) return path + ":" + std::to_string(number) + ": no entry of a vocabulary";
-    const std::string text = Utf8ToCp1252(TsvFieldText(fields[0]));
-    const std::string firstPage = Utf8ToCp1252(TsvFieldText(fields[3]));
-    std::string context;
-    if (contextAt < static_cast<std::ptrdiff_t>(fields.size())) {
-      context = Utf8ToCp1252(TsvFieldText(fields[static_cast<std::size_t>(contextAt)]));
-    }
+    std::string textKept, firstPageKept, contextKept;
     TVocabularyRow row;
-    row.Text = text;
+    row.Text = FieldText(fields[0], textKept);
     row.Count = *count;
     row.Pages = *pages;
-    row.FirstPage = firstPage;
-    row.Context = context;
-    row.Words = WordsOf(text);
+    row.FirstPage = FieldText(fields[3], firstPageKept);
+    if (contextAt < static_cast<std::ptrdiff_t>(fields.size())) {
+      row.Context = FieldText(fields[static_cast<std::size_t>(contextAt)], contextKept);
+    }
+    row.Words = WordsOf(row.Text);
     Add(row);
   }
   if (in.bad()) return "cannot read " + path;
@@ -423,6 +437,15 @@ std::size_t WriteVocabulary(const std::vector<TVocabularyRow>& original,
   }
   std::string utf8;
   auto field = [&](std::string_view cp1252) {
+    // Most fields are ASCII with nothing to escape: as they stand.
+    const bool plain = std::all_of(cp1252.begin(), cp1252.end(), [csv](char c) {
+      const auto byte = static_cast<unsigned char>(c);
+      return byte >= 0x20 && byte < 0x80 && c != '&' && c != '\\' && c != '"' && (c != ',' || !csv);
+    });
+    if (plain) {
+      out += cp1252;
+      return;
+    }
     utf8 = Cp1252ToUtf8(cp1252);
     if (csv) {
       AppendCsvField(out, utf8);
@@ -450,8 +473,11 @@ std::size_t WriteVocabulary(const std::vector<TVocabularyRow>& original,
       out += "}\n";
     } else {
       field(row.Text);
-      out += separator + std::to_string(row.Count) + separator + std::to_string(row.Pages) +
-             separator;
+      out += separator;
+      AppendNumber(out, row.Count);
+      out += separator;
+      AppendNumber(out, row.Pages);
+      out += separator;
       field(row.FirstPage);
       if (output.Context) {
         out += separator;

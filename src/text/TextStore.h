@@ -18,7 +18,7 @@ class TTextStore {
     if (text.empty()) return {};
     if (text.size() > capacity_ - used_) {
       capacity_ = std::max(kBlockSize, text.size());
-      blocks_.push_back(std::make_unique<char[]>(capacity_));
+      blocks_.push_back(std::unique_ptr<char[]>(new char[capacity_]));  // left unset
       used_ = 0;
     }
     char* at = blocks_.back().get() + used_;
