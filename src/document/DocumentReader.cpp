@@ -1,7 +1,7 @@
 #include "DocumentReader.h"
 
-#include <exception>
 #include <new>
+#include <utility>
 
 #include "DocumentBuilder.h"
 #include "OfficeDocument.h"

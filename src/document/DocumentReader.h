@@ -3,7 +3,8 @@
 // (through libzip and libxml2). What a document gives:
 //
 //   Text    its words in reading order, UTF-8, paragraphs and lines ending
-//           in "\n" (no blank lines), table cells and tabs as "\t";
+//           in "\n" (no blank lines; a table cell holds paragraphs, so it
+//           is a line of its own), tabs as "\t";
 //   People  the persons its metadata names (author, last editor), each once,
 //           trimmed, in the order below; never the software that made it;
 //   Links   the addresses of its hyperlinks as written (absolute or
@@ -40,7 +41,7 @@ std::optional<TDocumentKind> DocumentKindOf(std::string_view contentType,
 std::string_view DocumentKindName(TDocumentKind kind);
 
 struct TDocumentLimits {
-  std::size_t MaxText = 64 << 20;         // bytes of text (UTF-8) given back
+  std::size_t MaxText = 64 << 20;         // bytes given back: text, people and links together
   std::uint64_t MaxUnpacked = 256 << 20;  // bytes inflated from a container, all entries together
   std::size_t MaxEntries = 10000;         // entries a container may have
 };
@@ -53,15 +54,16 @@ struct TDocumentContent {
 
 // The text, people and links of `bytes` read as a document of `kind`.
 // nullopt, with a short English reason in `error`, when the bytes are no
-// readable document of that kind (damaged, cut short, encrypted) or when
-// reading them passes a limit: more text than MaxText, more entries than
+// readable document of that kind (damaged, cut short, encrypted, a PDF
+// without a page) or when reading them passes a limit: more than MaxText
+// bytes of text, people and links, more entries than
 // MaxEntries, more inflated bytes than MaxUnpacked (reported as a zip bomb).
 //
 // Per kind:
 //   PDF   the pages' text in Poppler's reading order (as pdftotext gives
-//         it), a "\n" between pages; people: Author, and Creator when it
-//         names no software (see DocumentPeople.h); links: the URI actions
-//         of the pages' link annotations.
+//         it, less its blank lines and form feeds); people: Author, and
+//         Creator when it names no software (see DocumentPeople.h); links:
+//         the URI actions of the pages' link annotations.
 //   DOCX  word/document.xml, then the headers, footers, footnotes and
 //         endnotes; people: dc:creator, cp:lastModifiedBy of
 //         docProps/core.xml; links: external hyperlink relationships.

@@ -61,7 +61,10 @@ class TXmlPartParser {
   static TXmlPartParser& Self(void* context) { return *static_cast<TXmlPartParser*>(context); }
   bool Start(std::string_view piece);
   bool Parse(std::string_view piece, bool last);
-  void Stop() { stopped_ = true; xmlStopParser(parser_); }
+  void Stop() {
+    stopped_ = true;
+    xmlStopParser(parser_);
+  }
   void NoteError(const char* message);
 
   const std::string& name_;
