@@ -6,8 +6,10 @@
 //
 // Each document is read under the limits of the command line (see
 // DocumentLimits.h). Set once at the start: the address space (RLIMIT_AS),
-// no core files, and the default action of SIGXCPU and SIGPIPE, so that a
-// breach of the CPU limit or a crawl that went away ends the process. Set
+// no core files, the default action of SIGXCPU and SIGPIPE, so that a
+// breach of the CPU limit or a crawl that went away ends the process, and a
+// heap that keeps freed memory for the next document (up to the memory
+// budget). Set
 // before each document: the CPU limit's soft value, to the processor time
 // used so far plus the budget (the hard value is left alone, since a
 // process may never raise it again). Out of memory in the parse step
