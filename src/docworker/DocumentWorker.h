@@ -61,12 +61,14 @@ using TDocumentDone = std::function<void(TDocumentAnswer)>;
 
 class TDocumentWorker {
  public:
+  // Throws std::system_error when the system has no descriptor left for it.
   explicit TDocumentWorker(TDocumentWorkerSettings settings);
   ~TDocumentWorker();
   TDocumentWorker(const TDocumentWorker&) = delete;
   TDocumentWorker& operator=(const TDocumentWorker&) = delete;
 
   // Queues the document; `done` is called later, never inside this call.
+  // Throws std::system_error when the helper thread cannot be started.
   void Read(std::uint8_t kind, std::string bytes, TDocumentDone done);
   // Worker processes started so far.
   int WorkersStarted() const;
