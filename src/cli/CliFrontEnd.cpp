@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -242,13 +243,16 @@ bool WriteOutput(const std::string& bytes, TCliOutput& output) {
 // Where the results go: each output is checked before the first request,
 // so that a long run does not end in "cannot write" with every word lost.
 struct TCliOutputs {
-  TCliOutput list, emails, cookies;
+  TCliOutput list, emails, cookies, names;
 
   explicit TCliOutputs(const TCliOptions& options)
       : list{options.OutputFile, "the word list", nullptr},
         emails{options.EmailsFile, "the e-mail addresses", nullptr},
-        cookies{options.SaveCookiesFile, "the cookies", nullptr} {}
-  bool Check() { return CheckOutput(list) && CheckOutput(emails) && CheckOutput(cookies); }
+        cookies{options.SaveCookiesFile, "the cookies", nullptr},
+        names{options.NamesFile, "the names", nullptr} {}
+  bool Check() {
+    return CheckOutput(list) && CheckOutput(emails) && CheckOutput(cookies) && CheckOutput(names);
+  }
 };
 
 // The run's cookies: kept over HTTP/1.1, or when a file gives or takes
@@ -354,6 +358,21 @@ std::string EmailList(const TCliObserver& observer, TListEncoding encoding) {
   return writer.TakeBytes();
 }
 
+// The people the documents named, one per line; in TSV with the document.
+std::string NameList(const TCliObserver& observer, const TCliOptions& options) {
+  if (options.Format == TVocabularyFormat::Tsv) {
+    std::string text = "name\tdocument\n";
+    for (const auto& [person, address] : observer.People()) {
+      text += Cp1252ToUtf8(person) + "\t" + Cp1252ToUtf8(address) + "\n";
+    }
+    return text;
+  }
+  TWordListWriter writer(ListEncodingOf(options.Encoding));
+  for (const auto& person : observer.People()) writer.AddLine(person.first);
+  writer.Finish();
+  return writer.TakeBytes();
+}
+
 // The list and the e-mail addresses; the statistics when asked for. False
 // when an output could not be written.
 // The key a list caption is counted under in the vocabulary: as the list
@@ -412,8 +431,25 @@ bool WriteResults(const TCliOptions& options, const TResults& results,
   if (!options.EmailsFile.empty()) {
     written = WriteOutput(EmailList(observer, encoding), outputs.emails) && written;
   }
+  if (!options.NamesFile.empty()) {
+    written = WriteOutput(NameList(observer, options), outputs.names) && written;
+  }
   if (options.Stats) PrintStats(window, entries);
   return written;
+}
+
+// The document worker: named by TIRASEL_DOCUMENT_WORKER, else where the
+// package installs it beside this program, else the one of the build tree.
+std::string DocumentWorkerProgram() {
+  if (const char* named = std::getenv("TIRASEL_DOCUMENT_WORKER"); named && *named) return named;
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (!error) {
+    const std::filesystem::path installed =
+        self.parent_path().parent_path() / "libexec/tirasel/tirasel-document-worker";
+    if (std::filesystem::exists(installed, error)) return installed.string();
+  }
+  return TIRASEL_DOCUMENT_WORKER_BUILT;
 }
 
 // The --reference counts; false after telling why they cannot be read.
@@ -563,7 +599,8 @@ int RunCrawl(const TCliOptions& options, int argc, char** argv) {
   start.Http.Cookies = cookies.get();
   if (recorder) start.Recorder = &*recorder;
   TCliObserver observer(options.Include, options.Exclude, !options.EmailsFile.empty());
-  if (!options.Include.empty() || !options.Exclude.empty() || !options.EmailsFile.empty()) {
+  if (!options.Include.empty() || !options.Exclude.empty() || !options.EmailsFile.empty() ||
+      !options.NamesFile.empty()) {
     start.Options.Observer = &observer;
   }
   std::vector<std::uint32_t> counts;
@@ -573,6 +610,8 @@ int RunCrawl(const TCliOptions& options, int argc, char** argv) {
     start.Options.Vocabulary = &*vocabulary;
   }
   start.Options.Split = options.Split;
+  start.Options.Documents.Read = options.Documents;
+  start.Options.Documents.WorkerProgram = DocumentWorkerProgram();
   const TResults results{words, counts, vocabulary ? &*vocabulary : nullptr,
                          reference ? &*reference : nullptr};
 

@@ -70,3 +70,9 @@ void TCliObserver::TextSeen(std::string_view text) {
 void TCliObserver::AddEmail(std::string_view address) {
   if (seen_.insert(UpperAscii(address)).second) emails_.emplace_back(address);
 }
+
+void TCliObserver::PersonNamed(std::string_view person, std::string_view address) {
+  if (person.empty() || peopleSeen_.FindWord(person)) return;
+  peopleSeen_.AddWord(std::string(person));
+  people_.emplace_back(person, address);
+}

@@ -10,6 +10,7 @@
 
 #include "CliOptions.h"
 #include "CrawlOptions.h"
+#include "WordList.h"
 
 // Calls `found` for every e-mail address written in the text, in order:
 // a local part of letters, digits and . _ % + -, an at sign, and a domain of
@@ -32,9 +33,13 @@ class TCliObserver : public TCrawlObserver {
   bool AcceptAddress(std::string_view address) override;
   void TagSeen(const THTMLTag& tag) override;
   void TextSeen(std::string_view text) override;
+  void PersonNamed(std::string_view person, std::string_view address) override;
 
   // Each address once (compared without regard to ASCII case), in the order found.
   const std::vector<std::string>& Emails() const { return emails_; }
+  // Each person once (as the word list compares), in the order found, with
+  // the address of the first document naming them.
+  const std::vector<std::pair<std::string, std::string>>& People() const { return people_; }
 
  private:
   void AddEmail(std::string_view address);
@@ -44,6 +49,8 @@ class TCliObserver : public TCrawlObserver {
   bool collectEmails_;
   std::vector<std::string> emails_;
   std::unordered_set<std::string> seen_;  // upper-cased (ASCII)
+  std::vector<std::pair<std::string, std::string>> people_;
+  WordList peopleSeen_;
 };
 
 // ---------------------------------------------------------------------------

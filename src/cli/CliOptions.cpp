@@ -393,6 +393,16 @@ const std::vector<TOptionSpec>& OptionSpecs() {
        "(repeatable), counts and pages added, the first file's first page and context kept, "
        "and write them as the output options say (default: a run)",
        Texts(&TCliOptions::MergeFiles)},
+      {"--documents", nullptr,
+       "also follow links to PDF, Office (.docx .xlsx .pptx) and OpenDocument (.odt .ods .odp) "
+       "files of the site and harvest their text, read in a separate process under limits "
+       "(default: pages only)",
+       Flag(&TCliOptions::Documents)},
+      {"--names", "FILE",
+       "with --documents, write the people the documents' metadata name (authors, last editors) "
+       "to FILE, one per line, each once; with --format tsv also the first document naming "
+       "them (default: none)",
+       Text(&TCliOptions::NamesFile)},
       {"--emails", "FILE", "write the e-mail addresses found to FILE, one per line (default: none)",
        Text(&TCliOptions::EmailsFile)},
       {"--stats", nullptr, "print a summary of the run on standard error (default: no summary)",
@@ -537,6 +547,10 @@ std::optional<TCliOptions> ParseCliArguments(int argc, const char* const* argv,
                      options.Format != TVocabularyFormat::Count;
   if (options.Context > 0 && !table) {
     error = "--context needs --format tsv, csv or jsonl";
+    return std::nullopt;
+  }
+  if (!options.NamesFile.empty() && !options.Documents) {
+    error = "--names needs --documents";
     return std::nullopt;
   }
   if (options.Sort == TVocabularySort::Key && options.ReferenceFile.empty()) {

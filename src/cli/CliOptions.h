@@ -93,6 +93,8 @@ struct TCliOptions {
   // Vocabularies in TSV merged instead of a run.
   std::vector<std::string> MergeFiles;
   std::string EmailsFile;  // empty: no e-mail collection
+  bool Documents = false;  // PDF, Office and OpenDocument files too
+  std::string NamesFile;   // the people documents name; empty: not collected
   bool Stats = false;
 
   // Whether the list is written from the vocabulary (counts, pages, groups...)

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -26,8 +27,11 @@ class TCrawlObserver {
   // sees it.
   virtual void TagSeen(const THTMLTag& /*tag*/) {}
   // Every text a page hands to the word harvest, in node order (after
-  // SkipCode has left out what it leaves out).
+  // SkipCode has left out what it leaves out), and each line of a document.
   virtual void TextSeen(std::string_view /*text*/) {}
+  // A person a document's metadata names (its author), with the document's
+  // address.
+  virtual void PersonNamed(std::string_view /*person*/, std::string_view /*address*/) {}
 };
 
 // Where links are followed without a question, besides the start
@@ -36,6 +40,13 @@ class TCrawlObserver {
 // also every host of its registrable domain (Domain: "docs.example.org"
 // from "www.example.org", by the public suffix list).
 enum class TLinkScope { Dir, Host, Domain };
+
+// Documents (PDF, Office Open XML, OpenDocument): their links are followed
+// and their text harvested, read in the worker program.
+struct TDocumentOptions {
+  bool Read = false;
+  std::string WorkerProgram;
+};
 
 struct TCrawlOptions {
   // Pause before every request but the first, still processing events.
@@ -70,4 +81,5 @@ struct TCrawlOptions {
   TVocabulary* Vocabulary = nullptr;
   // How text nodes are cut into words.
   TWordSplit Split = TWordSplit::Spaces;
+  TDocumentOptions Documents;
 };

@@ -12,6 +12,7 @@
 #include "SiteFiles.h"
 #include "UrlDomain.h"
 #include "UrlFragment.h"
+#include "DocumentPageHandler.h"
 #include "UrlParts.h"
 #include "WordHarvest.h"
 
@@ -23,7 +24,8 @@ struct TCrawlRun::TRunState {
         follower(lists, events),
         harvest(words,
                 [&events, &words](const std::string&) { events.WordAdded(words.WordCount()); }),
-        html(follower, harvest, options) {}
+        html(follower, harvest, options),
+        documents(follower, harvest, options, events) {}
 
   TCrawlEvents& events;
   THttpSettings settings;  // the credentials change as pages with user information are taken
@@ -32,8 +34,9 @@ struct TCrawlRun::TRunState {
   TLinkFollower follower;
   TWordHarvest harvest;
   THtmlPageHandler html;
+  TDocumentPageHandler documents;
   // By type: the first that reads a document harvests it.
-  std::vector<TPageHandler*> handlers{&html};
+  std::vector<TPageHandler*> handlers{&documents, &html};
 
   TPageHandler& HandlerFor(std::string_view contentType, std::string_view address) {
     for (TPageHandler* handler : handlers) {
@@ -47,6 +50,11 @@ struct TCrawlRun::TRunState {
     harvest.CountOccurrencesInto(options.Occurrences);
     harvest.FeedVocabulary(options.Vocabulary);
     harvest.Split = options.Split;
+    if (options.Documents.Read) {
+      follower.AlsoFollows = [](std::string_view value) {
+        return DocumentKindOf({}, value).has_value();
+      };
+    }
   }
   // The words harvested next are the page's at this address.
   void StartPage(std::string_view address) {
@@ -217,7 +225,7 @@ void TCrawlRun::HarvestArchives(const TCrawlStart& start, TCrawlEvents& events) 
     }
     events.Log(item->Uri);
     run_->StartPage(item->Uri);
-    run_->HandlerFor(item->ContentType, item->Uri).Harvest(item->ContentType, item->Body);
+    run_->HandlerFor(item->ContentType, item->Uri).Harvest(item->ContentType, item->Uri, item->Body);
     ++pages;
     run_->bytesReceived += item->Body.size();
     TCrawlProgress progress;
@@ -272,7 +280,7 @@ void TCrawlRun::ProcessPage(const std::string& address) {
   if (page->Location != address) TakeFinalAddress(page->Location);
   const std::string_view document = page->Body.Data();
   run_->StartPage(page->Location);
-  run_->HandlerFor(page->ContentType, address).Harvest(page->ContentType, document);
+  run_->HandlerFor(page->ContentType, address).Harvest(page->ContentType, address, document);
 }
 
 // The links of the page resolve against its directory; the source gives

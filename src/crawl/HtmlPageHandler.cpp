@@ -18,7 +18,8 @@ void HarvestPageLines(THTMLParser& parser, TLinkFollower& follower, TWordHarvest
   });
 }
 
-void THtmlPageHandler::Harvest(std::string_view contentType, std::string_view document) {
+void THtmlPageHandler::Harvest(std::string_view contentType, std::string_view,
+                               std::string_view document) {
   parser_.Lines.clear();
   {
     std::optional<std::string> decoded = DecodePage(contentType, document);

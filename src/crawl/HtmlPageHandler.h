@@ -25,7 +25,8 @@ class THtmlPageHandler : public TPageHandler {
       : follower_(follower), harvest_(harvest), options_(options) {}
 
   bool Reads(std::string_view, std::string_view) const override { return true; }
-  void Harvest(std::string_view contentType, std::string_view document) override;
+  void Harvest(std::string_view contentType, std::string_view address,
+               std::string_view document) override;
 
   // Off: the words only, no link is followed (a harvest of archives).
   bool FollowLinks = true;

@@ -80,7 +80,7 @@ void TLinkFollower::FollowLink(std::string_view written) {
   std::optional<std::string_view> followable = FollowableLinkValue(written);
   if (!followable) return;
   std::string_view value = *followable;
-  if (!PassesExtensionFilter(value)) return;
+  if (!PassesExtensionFilter(value) && !(AlsoFollows && AlsoFollows(value))) return;
   Link = ResolveAgainstBase(value, Base());
   if (IsOnKnownSite() || (value.starts_with("../") && !PageOffSite)) {
     Enqueue();

@@ -52,6 +52,9 @@ class TLinkFollower {
   // Empty: the directory rules alone decide. Else links to an address it
   // accepts are followed without a question (the run's scope).
   std::function<bool(std::string_view address)> InScope;
+  // Link values the extension rule would leave out that are followed all
+  // the same (documents); unset: none.
+  std::function<bool(std::string_view value)> AlsoFollows;
   // The page in work was relocated off the site: its final directory (the
   // base) lies under no site directory. Its links are then followed without
   // a question only where they lie under a site directory; its own

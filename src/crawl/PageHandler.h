@@ -13,6 +13,8 @@ class TPageHandler {
   // parameters included; empty when the server named none) at this address.
   virtual bool Reads(std::string_view contentType, std::string_view address) const = 0;
   // Harvests the document's words and follows its links; link following may
-  // process pending events and ask questions.
-  virtual void Harvest(std::string_view contentType, std::string_view document) = 0;
+  // process pending events and ask questions. `address` is the one Reads
+  // was asked about.
+  virtual void Harvest(std::string_view contentType, std::string_view address,
+                       std::string_view document) = 0;
 };

@@ -9,13 +9,13 @@ constexpr int kMaxLimitValue = 1000000;
 
 struct TLimitOption {
   const char* name;
-  int TDocumentLimits::*value;
+  int TWorkerLimits::*value;
 };
 
 constexpr TLimitOption kLimitOptions[] = {
-    {"--cpu-seconds", &TDocumentLimits::cpuSeconds},
-    {"--memory-mib", &TDocumentLimits::memoryMiB},
-    {"--answer-mib", &TDocumentLimits::answerMiB},
+    {"--cpu-seconds", &TWorkerLimits::cpuSeconds},
+    {"--memory-mib", &TWorkerLimits::memoryMiB},
+    {"--answer-mib", &TWorkerLimits::answerMiB},
 };
 
 bool ParseLimitValue(const char* text, int& value) {
@@ -29,7 +29,7 @@ bool ParseLimitValue(const char* text, int& value) {
 
 }  // namespace
 
-std::vector<std::string> TDocumentLimits::Arguments() const {
+std::vector<std::string> TWorkerLimits::Arguments() const {
   std::vector<std::string> arguments;
   for (const TLimitOption& option : kLimitOptions) {
     arguments.push_back(option.name);
@@ -38,7 +38,7 @@ std::vector<std::string> TDocumentLimits::Arguments() const {
   return arguments;
 }
 
-bool ParseDocumentLimits(int argc, char** argv, TDocumentLimits& limits) {
+bool ParseWorkerLimits(int argc, char** argv, TWorkerLimits& limits) {
   for (int i = 1; i < argc; i += 2) {
     const TLimitOption* found = nullptr;
     for (const TLimitOption& option : kLimitOptions) {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-struct TDocumentLimits {
+struct TWorkerLimits {
   int cpuSeconds = 30;
   int memoryMiB = 512;
   int answerMiB = 64;
@@ -25,4 +25,4 @@ struct TDocumentLimits {
 
 // Reads the options after argv[0]; false on an unknown option or a value that
 // is not a whole number from 1 to 1,000,000. Options left out keep their value.
-bool ParseDocumentLimits(int argc, char** argv, TDocumentLimits& limits);
+bool ParseWorkerLimits(int argc, char** argv, TWorkerLimits& limits);

@@ -35,7 +35,7 @@ std::string SignalName(int signal) {
 }
 
 // What the end of a worker that died by itself says about its document.
-TDocumentAnswer FailureOfEnd(const TWorkerEnd& end, const TDocumentLimits& limits) {
+TDocumentAnswer FailureOfEnd(const TWorkerEnd& end, const TWorkerLimits& limits) {
   if (end.killedHere) return FailedDocument(TDocumentStatus::dsCrashed, "it stopped answering");
   int status = end.waitStatus;
   if (WIFEXITED(status)) {
@@ -176,7 +176,7 @@ TDocumentAnswer TDocumentWorker::TImpl::TryOnce(const TDocumentJob& job, bool& t
       return FailedDocument(TDocumentStatus::dsNoWorker, error);
     ++started_;
   }
-  const TDocumentLimits& limits = settings_.limits;
+  const TWorkerLimits& limits = settings_.limits;
   TDocumentAnswer answer;
   switch (
       process_.Exchange(job.kind, job.bytes, Deadline(), stopFd_, limits.AnswerBytes(), answer)) {

@@ -49,7 +49,7 @@
 
 struct TDocumentWorkerSettings {
   std::string program;  // path of the worker program
-  TDocumentLimits limits;
+  TWorkerLimits limits;
   // The last resort for a worker that neither answers nor breaks a limit
   // (asleep, or blocking SIGXCPU), per document from its sending; 0: none.
   int wallSeconds = 300;

@@ -77,7 +77,7 @@ void SetSoftLimit(int resource, rlim_t value) {
   ::setrlimit(resource, &limit);
 }
 
-void PrepareProcess(const TDocumentLimits& limits) {
+void PrepareProcess(const TWorkerLimits& limits) {
   std::signal(SIGXCPU, SIG_DFL);
   std::signal(SIGPIPE, SIG_DFL);
   SetSoftLimit(RLIMIT_CORE, 0);
@@ -91,7 +91,7 @@ void PrepareProcess(const TDocumentLimits& limits) {
           static_cast<int>(std::min<std::uint64_t>(limits.MemoryBytes(), INT_MAX)));
 }
 
-void StartCpuBudget(const TDocumentLimits& limits) {
+void StartCpuBudget(const TWorkerLimits& limits) {
   rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
   // Whole seconds, rounded up: the limit counts in seconds.
@@ -109,7 +109,7 @@ bool Discard(TFrameSource& source, std::uint64_t size) {
   return true;
 }
 
-TDocumentAnswer ParseWithin(const TDocumentLimits& limits, const TDocumentParse& parse,
+TDocumentAnswer ParseWithin(const TWorkerLimits& limits, const TDocumentParse& parse,
                             std::uint8_t kind, const std::string& bytes) {
   TDocumentAnswer answer;
   try {
@@ -134,7 +134,7 @@ TDocumentAnswer ParseWithin(const TDocumentLimits& limits, const TDocumentParse&
 }
 
 // Takes the document and reads it; false when the input fails within it.
-bool AnswerOne(const TDocumentLimits& limits, const TDocumentParse& parse, TFrameSource& source,
+bool AnswerOne(const TWorkerLimits& limits, const TDocumentParse& parse, TFrameSource& source,
                std::uint8_t kind, std::uint64_t size, TDocumentAnswer& answer) {
   std::string bytes;
   try {
@@ -152,8 +152,8 @@ bool AnswerOne(const TDocumentLimits& limits, const TDocumentParse& parse, TFram
 }  // namespace
 
 int RunDocumentWorker(int argc, char** argv, const TDocumentParse& parse) {
-  TDocumentLimits limits;
-  if (!ParseDocumentLimits(argc, argv, limits)) {
+  TWorkerLimits limits;
+  if (!ParseWorkerLimits(argc, argv, limits)) {
     std::fprintf(stderr, "usage: %s [--cpu-seconds N] [--memory-mib N] [--answer-mib N]\n",
                  argc > 0 ? argv[0] : "document-worker");
     return kExitUsage;

@@ -108,17 +108,17 @@ TEST(DocumentFraming, AnAnswerIsBoundedBeforeItsBytesAreTaken) {
 }
 
 TEST(DocumentLimits, TheCommandLineCarriesEveryLimitAndRefusesOthers) {
-  TDocumentLimits limits{7, 300, 9};
+  TWorkerLimits limits{7, 300, 9};
   std::vector<std::string> arguments = limits.Arguments();
   EXPECT_EQ(arguments, (std::vector<std::string>{"--cpu-seconds", "7", "--memory-mib", "300",
                                                  "--answer-mib", "9"}));
-  auto parsed = [](std::vector<std::string> arguments, TDocumentLimits& limits) {
+  auto parsed = [](std::vector<std::string> arguments, TWorkerLimits& limits) {
     arguments.insert(arguments.begin(), "worker");
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
-    return ParseDocumentLimits(static_cast<int>(argv.size()), argv.data(), limits);
+    return ParseWorkerLimits(static_cast<int>(argv.size()), argv.data(), limits);
   };
-  TDocumentLimits back;
+  TWorkerLimits back;
   ASSERT_TRUE(parsed(arguments, back));
   EXPECT_EQ(back.cpuSeconds, 7);
   EXPECT_EQ(back.memoryMiB, 300);
@@ -131,7 +131,7 @@ TEST(DocumentLimits, TheCommandLineCarriesEveryLimitAndRefusesOthers) {
                                                         {"--memory-mib", "12x"},
                                                         {"--answer-mib", "1000001"},
                                                         {"--other", "1"}}) {
-    TDocumentLimits untouched;
+    TWorkerLimits untouched;
     EXPECT_FALSE(parsed(bad, untouched)) << bad[0];
   }
 }

@@ -21,7 +21,7 @@ constexpr int kAnswerBoundMs = 120000;
 TDocumentWorkerSettings TestSettings() {
   TDocumentWorkerSettings settings;
   settings.program = TIRASEL_TEST_DOCUMENT_WORKER;
-  settings.limits = TDocumentLimits{1, 256, 32};
+  settings.limits = TWorkerLimits{1, 256, 32};
   settings.wallSeconds = 0;
   return settings;
 }
