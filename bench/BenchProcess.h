@@ -49,11 +49,13 @@ inline ProgramRun TimeProgram(const std::vector<std::string>& argv,
 }
 
 // A program's time and peak resident size; ok when it exited with status 0
-// in time.
+// in time. cpuSeconds: user and system time of the program and the children
+// it waited for, which the load of other processes does not inflate.
 struct ProgramPeak {
   double seconds = 0;
   long peakKiB = 0;
   bool ok = false;
+  double cpuSeconds = 0;
 };
 
 // TimeProgram under /usr/bin/time, which reports the program's peak. A
@@ -65,12 +67,17 @@ inline ProgramPeak TimeProgramPeak(const std::vector<std::string>& argv,
                                    const std::filesystem::path& log, int timeoutMs) {
   testsupport::TempDirectory dir("tirasel-bench-peak");
   const std::string peakFile = (dir / "peak.txt").string();
-  std::vector<std::string> timed = {"/usr/bin/time",    "-f",          "%M",  "-o", peakFile,
+  std::vector<std::string> timed = {"/usr/bin/time",    "-f",          "%M %U %S", "-o", peakFile,
                                     "/usr/bin/setpriv", "--pdeathsig", "KILL"};
   timed.insert(timed.end(), argv.begin(), argv.end());
   ProgramRun run = TimeProgram(timed, log, timeoutMs);
   const std::string peak = testsupport::ReadFile(peakFile);
-  return ProgramPeak{run.seconds, std::atol(peak.c_str()), run.failure.empty() && !peak.empty()};
+  char* end = nullptr;
+  ProgramPeak result{run.seconds, std::strtol(peak.c_str(), &end, 10),
+                     run.failure.empty() && !peak.empty()};
+  const double user = std::strtod(end, &end);
+  result.cpuSeconds = user + std::strtod(end, nullptr);
+  return result;
 }
 
 // Runs `crawl` once per iteration of the row; fails the row when a run
