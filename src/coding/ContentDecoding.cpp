@@ -8,6 +8,8 @@
 #include <array>
 #include <cstdint>
 #include <new>
+#include <string>
+#include <utility>
 
 #include "AsciiCase.h"
 
@@ -206,6 +208,10 @@ class TBrotliStage final : public TCodingStage {
   bool done_ = false;
 };
 
+// Frames of the zstd format (RFC 8878) only: the library would also read the
+// formats of its early versions, whose decoders are not fit for hostile bytes
+// (their output can depend on memory they never wrote), so each frame's
+// magic number is checked before the library sees the frame.
 class TZstdStage final : public TCodingStage {
  public:
   TZstdStage() : context_(ZSTD_createDCtx()) {
@@ -215,19 +221,54 @@ class TZstdStage final : public TCodingStage {
   ~TZstdStage() override { ZSTD_freeDCtx(context_); }
 
   TStep Decode(std::string_view input, const TDecodedSink& out) override {
+    while (!input.empty()) {
+      if (!frameOpen_) {
+        const std::size_t take = std::min(kMagicSize - magic_.size(), input.size());
+        magic_.append(input.substr(0, take));
+        input.remove_prefix(take);
+        if (magic_.size() < kMagicSize) return TStep::Ok;
+        if (!IsFrameMagic(magic_)) return Damaged("no zstd frame");
+        frameOpen_ = true;
+        const std::string magic = std::exchange(magic_, {});
+        std::size_t used = 0;
+        if (const TStep step = FeedFrame(magic, used, out); step != TStep::Ok) return step;
+        continue;
+      }
+      std::size_t used = 0;
+      if (const TStep step = FeedFrame(input, used, out); step != TStep::Ok) return step;
+      input.remove_prefix(used);
+    }
+    return TStep::Ok;
+  }
+
+  bool Ended() const override { return !frameOpen_ && magic_.empty(); }
+  const char* Name() const override { return "zstd"; }
+
+ private:
+  static constexpr std::size_t kMagicSize = 4;
+
+  // A zstd frame, or a skippable frame (0x184D2A50 to 0x184D2A5F), little endian.
+  static bool IsFrameMagic(std::string_view magic) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(magic[i]); };
+    if (byte(0) == 0x28 && byte(1) == 0xB5 && byte(2) == 0x2F && byte(3) == 0xFD) return true;
+    return (byte(0) & 0xF0) == 0x50 && byte(1) == 0x2A && byte(2) == 0x4D && byte(3) == 0x18;
+  }
+
+  // Bytes of the open frame; `used` tells how many the frame took (fewer
+  // than given when it ended among them: the rest opens the next frame).
+  TStep FeedFrame(std::string_view input, std::size_t& used, const TDecodedSink& out) {
     ZSTD_inBuffer in{input.data(), input.size(), 0};
     for (;;) {
-      std::size_t inputBefore = in.pos;
+      const std::size_t inputBefore = in.pos;
       ZSTD_outBuffer outBuffer{chunk_.data(), chunk_.size(), 0};
-      std::size_t result = ZSTD_decompressStream(context_, &outBuffer, &in);
+      const std::size_t result = ZSTD_decompressStream(context_, &outBuffer, &in);
+      used = in.pos;
       if (outBuffer.pos > 0 && !out(chunk_.data(), outBuffer.pos)) return TStep::Stopped;
       if (ZSTD_isError(result)) return Damaged(ZSTD_getErrorName(result));
-      // 0: a frame is decoded and flushed whole; the next one opens with
-      // its first byte.
+      // 0: the frame is decoded and flushed whole.
       if (result == 0) {
         frameOpen_ = false;
-      } else if (in.pos > inputBefore) {
-        frameOpen_ = true;
+        return TStep::Ok;
       }
       // Room left in the chunk: zstd handed on all it could.
       if (in.pos == in.size && outBuffer.pos < outBuffer.size) return TStep::Ok;
@@ -235,12 +276,9 @@ class TZstdStage final : public TCodingStage {
     }
   }
 
-  bool Ended() const override { return !frameOpen_; }
-  const char* Name() const override { return "zstd"; }
-
- private:
   ZSTD_DCtx* context_;
   bool frameOpen_ = false;
+  std::string magic_;  // the next frame's first bytes, until there are four
 };
 
 // A coding's name as an error text may repeat it: short, without controls.

@@ -193,6 +193,11 @@ TEST(ContentDecoding, DamagedDataIsCorruptNotTruncated) {
       {"deflate", std::string("\x78\xbb\x00\x00\x00\x01", 6)},
       // A second zstd frame may follow, anything else may not.
       {"zstd", Zstd(text) + "garbage"},
+      // The frame of an early zstd version (magic 0xFD2FB527): the
+      // library's old decoders are left out, their output not being
+      // fit for hostile bytes.
+      {"zstd", std::string("\x27\xb5\x2f\xfd\x20\xd4\x78\x74\x37\x0d\x6c\x6d", 12)},
+      {"zstd", Zstd(text) + std::string("\x27\xb5\x2f\xfd\x20\xd4", 6)},
   };
   for (const auto& row : rows) {
     TDecoded decoded = Decode(row.Encoding, row.Body);
@@ -200,6 +205,9 @@ TEST(ContentDecoding, DamagedDataIsCorruptNotTruncated) {
     EXPECT_EQ(decoded.Error.rfind("Damaged ", 0), 0u) << decoded.Error;
   }
   EXPECT_EQ(Decode("zstd", Zstd(text) + Zstd(text)).Bytes, text + text);
+  // A skippable frame between two frames is skipped.
+  const std::string skippable("\x50\x2a\x4d\x18\x03\x00\x00\x00xyz", 11);
+  EXPECT_EQ(Decode("zstd", Zstd(text) + skippable + Zstd(text)).Bytes, text + text);
 }
 
 TEST(ContentDecoding, TheSinkStopsTheDecodingAndEveryLaterCallFails) {
