@@ -9,6 +9,7 @@
 #include "ByteScan.h"
 #include "Utf8Text.h"
 #include "WarcError.h"
+#include "XmlErrorScope.h"
 #include "ZlibStreams.h"
 
 namespace {
@@ -112,38 +113,6 @@ void ReadPlainText(std::string_view text, TSitemap& sitemap) {
     p = lineEnd + 1;
   }
 }
-
-// While it lives, libxml2's thread-wide error handlers (the ones that
-// report what no parser context reports, such as a failed character set
-// conversion) hand their messages to `sink` instead of writing them to
-// stderr; afterwards the handlers are what they were before.
-class TXmlErrorScope {
- public:
-  TXmlErrorScope(void* sink, xmlStructuredErrorFunc handler)
-      : structured_(xmlStructuredError),
-        structuredContext_(xmlStructuredErrorContext),
-        generic_(xmlGenericError),
-        genericContext_(xmlGenericErrorContext) {
-    xmlSetStructuredErrorFunc(sink, handler);
-    xmlSetGenericErrorFunc(nullptr, IgnoreGenericError);
-  }
-  ~TXmlErrorScope() {
-    xmlSetStructuredErrorFunc(structuredContext_, structured_);
-    xmlSetGenericErrorFunc(genericContext_, generic_);
-  }
-  TXmlErrorScope(const TXmlErrorScope&) = delete;
-  TXmlErrorScope& operator=(const TXmlErrorScope&) = delete;
-
- private:
-  // Unformatted debugging output of libxml2; a structured error carries
-  // everything a reader of Error needs.
-  static void IgnoreGenericError(void*, const char*, ...) {}
-
-  xmlStructuredErrorFunc structured_;
-  void* structuredContext_;
-  xmlGenericErrorFunc generic_;
-  void* genericContext_;
-};
 
 // Follows the elements as libxml2's push parser reports them (SAX2, no tree
 // is built): <loc> at depth 2 inside a <url> or <sitemap> at depth 1, as the

@@ -6,40 +6,13 @@
 #include <algorithm>
 
 #include "DocumentBuilder.h"
+#include "XmlErrorScope.h"
 
 namespace {
 
 std::string_view Chars(const xmlChar* text) {
   return text ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
 }
-
-// While it lives, libxml2's thread-wide error handlers (those for what no
-// parser context reports) write nowhere instead of to stderr.
-class TQuietXmlErrors {
- public:
-  TQuietXmlErrors()
-      : structured_(xmlStructuredError),
-        structuredContext_(xmlStructuredErrorContext),
-        generic_(xmlGenericError),
-        genericContext_(xmlGenericErrorContext) {
-    xmlSetStructuredErrorFunc(nullptr, [](void*, auto) {});
-    xmlSetGenericErrorFunc(nullptr, IgnoreGenericError);
-  }
-  ~TQuietXmlErrors() {
-    xmlSetStructuredErrorFunc(structuredContext_, structured_);
-    xmlSetGenericErrorFunc(genericContext_, generic_);
-  }
-  TQuietXmlErrors(const TQuietXmlErrors&) = delete;
-  TQuietXmlErrors& operator=(const TQuietXmlErrors&) = delete;
-
- private:
-  static void IgnoreGenericError(void*, const char*, ...) {}
-
-  xmlStructuredErrorFunc structured_;
-  void* structuredContext_;
-  xmlGenericErrorFunc generic_;
-  void* genericContext_;
-};
 
 class TXmlPartParser {
  public:
@@ -147,7 +120,7 @@ bool TXmlPartParser::Finish() {
 }
 
 bool TXmlPartParser::Parse(std::string_view piece, bool last) {
-  TQuietXmlErrors quiet;
+  TXmlErrorScope quiet;
   const int result = xmlParseChunk(parser_, piece.data(), static_cast<int>(piece.size()), last);
   if (stopped_) return false;
   if (result != 0 || (last && !parser_->wellFormed)) {
