@@ -28,10 +28,12 @@ PACKAGE_PACKAGES=(dpkg-dev file)
 # What the tests need besides: the fuzzers, the real servers the fixtures
 # start, the HTTP peers and the archive reader (Python) the benchmarks measure
 # against, the validators of the installed desktop files, and an X server
-# with a window manager, keys and close requests for the window.
+# with a window manager, keys and close requests for the window; Dask's
+# scheduler and workers (Debian's, for /usr/bin/python3) for tirasel-dask.
 TEST_PACKAGES=(clang libclang-rt-14-dev nginx-light tinyproxy curl wget cewl xvfb xauth microsocks
   dante-server desktop-file-utils appstream openbox xdotool wmctrl openssl ca-certificates python3
-  python3-docx python3-odf python3-reportlab python3-openpyxl poppler-utils)
+  python3-docx python3-odf python3-reportlab python3-openpyxl poppler-utils
+  python3-distributed python3-dask python3-psutil)
 # The check of our web archives by an independent reader runs warcio under
 # node and npm. A node installed otherwise (NodeSource's package brings its
 # own npm and conflicts with Debian's) is used as it is.
