@@ -252,7 +252,9 @@ std::vector<std::string> DistinctWords(size_t count) {
 
 // A vocabulary as --format tsv --sort first writes it: the words in order
 // of first occurrence, the earlier ones the more frequent (Zipf), each
-// with its pages and the address of its first page.
+// with its pages and the address of its first page, which comes in the
+// order of the pages as the crawl went (each page the first of a run of
+// words).
 void WriteVocabulary(const std::filesystem::path& path, const std::vector<const std::string*>& words,
                      std::uint64_t seed) {
   Random random(seed);
@@ -261,7 +263,7 @@ void WriteVocabulary(const std::filesystem::path& path, const std::vector<const 
     const std::uint64_t count = 1 + static_cast<std::uint64_t>(
                                         2e5 / std::pow(static_cast<double>(rank) + 1, 0.9));
     const std::uint64_t pages = std::min<std::uint64_t>(10000, 1 + count / (1 + random.Below(4)));
-    const int page = static_cast<int>(random.Below(10000));
+    const int page = static_cast<int>(rank * 10000 / words.size());
     const SiteSpec& site = Shared().site;
     out += *words[rank] + '\t' + std::to_string(count) + '\t' + std::to_string(pages) +
            "\thttp://127.0.0.1:8080" + site.root + site.PageDir(page) +

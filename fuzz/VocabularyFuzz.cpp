@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   TRowMerge merge;
   if (merge.AddTsvFile(ScratchFileWith(bytes))) return 0;
-  const std::vector<TVocabularyRow>& rows = merge.Rows();
+  const TVocabularyRows& rows = merge.Rows();
   std::uint64_t total = 0;
   for (const TVocabularyRow& row : rows) total += row.Count;
 
@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   output.Reference = nullptr;
   TRowMerge again;
   Check(!again.AddTsvFile(ScratchFileWith(FormatVocabulary(rows, output))));
-  const std::vector<TVocabularyRow>& back = again.Rows();
+  const TVocabularyRows& back = again.Rows();
   std::uint64_t totalBack = 0;
   for (const TVocabularyRow& row : back) totalBack += row.Count;
   Check(back.size() == rows.size() && totalBack == total);

@@ -417,7 +417,7 @@ bool WriteResults(const TCliOptions& options, const TResults& results,
   std::size_t entries = 0;
   if (results.vocabulary) {
     // Written as it is made: a vocabulary of word groups runs to gigabytes.
-    const std::vector<TVocabularyRow> rows = RowsOf(*results.vocabulary);
+    const TVocabularyRows rows = RowsOf(*results.vocabulary);
     const TVocabularyOutput how = VocabularyOutputOf(options, results.reference);
     written = WriteOutputPieces(outputs.list, [&](const TPieceWriter& write) {
       entries = WriteVocabulary(rows, how, write);
@@ -468,11 +468,9 @@ int RunMerge(const TCliOptions& options) {
   std::optional<TReferenceCounts> reference;
   if (!ReadReference(options, reference)) return 2;
   TRowMerge merge;
-  for (const std::string& file : options.MergeFiles) {
-    if (std::optional<std::string> error = merge.AddTsvFile(file)) {
-      std::fprintf(stderr, "tirasel-cli: --merge: %s\n", error->c_str());
-      return 2;
-    }
+  if (std::optional<std::string> error = merge.AddTsvFiles(options.MergeFiles)) {
+    std::fprintf(stderr, "tirasel-cli: --merge: %s\n", error->c_str());
+    return 2;
   }
   const TVocabularyOutput how = VocabularyOutputOf(options, reference ? &*reference : nullptr);
   return WriteOutputPieces(outputs.list,

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <numeric>
@@ -17,6 +19,9 @@
 
 namespace {
 
+// The rows in the order they are written, by their places.
+using TRowOrder = std::vector<std::size_t, TLargeAllocator<std::size_t>>;
+
 // The counts of a TSV or reference line: digits only.
 std::optional<std::uint64_t> CountField(std::string_view text) {
   std::uint64_t value = 0;
@@ -24,16 +29,6 @@ std::optional<std::uint64_t> CountField(std::string_view text) {
   auto [at, failure] = std::from_chars(text.data(), end, value);
   if (text.empty() || failure != std::errc() || at != end) return std::nullopt;
   return value;
-}
-
-std::vector<std::string_view> SplitAt(std::string_view line, char separator) {
-  std::vector<std::string_view> fields;
-  for (std::size_t start = 0;;) {
-    const std::size_t end = line.find(separator, start);
-    fields.push_back(line.substr(start, end == std::string_view::npos ? end : end - start));
-    if (end == std::string_view::npos) return fields;
-    start = end + 1;
-  }
 }
 
 void AppendTsvField(std::string& out, std::string_view utf8) {
@@ -131,8 +126,8 @@ bool HasUmlaut(std::string_view text) {
 
 // Lower case, then the umlauts as asked: the rows as they are written,
 // kept by `spelled` when they change.
-const std::vector<TVocabularyRow>& Spelled(const std::vector<TVocabularyRow>& rows,
-                                           const TVocabularyOutput& output, TRowMerge& spelled) {
+std::span<const TVocabularyRow> Spelled(std::span<const TVocabularyRow> rows,
+                                        const TVocabularyOutput& output, TRowMerge& spelled) {
   if (!output.Lowercase && output.Umlauts == TUmlauts::Keep) return rows;
   std::string text;
   for (const TVocabularyRow& row : rows) {
@@ -156,7 +151,7 @@ const std::vector<TVocabularyRow>& Spelled(const std::vector<TVocabularyRow>& ro
 
 // Dictionary order of the words (Unicode collation, root locale), ties in
 // order of first occurrence; without a collator, code point order.
-void SortAlphabetically(const std::vector<TVocabularyRow>& rows, std::vector<std::size_t>& order) {
+void SortAlphabetically(std::span<const TVocabularyRow> rows, TRowOrder& order) {
   std::vector<std::string> keys(rows.size());
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(icu::Locale::getRoot(), status));
@@ -177,9 +172,31 @@ void SortAlphabetically(const std::vector<TVocabularyRow>& rows, std::vector<std
                    [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
 }
 
+// Most occurrences first (with `pagesFirst`, most pages, then most
+// occurrences), ties in order of first occurrence, which is the place.
+// The counts are sorted beside the places: comparing the rows themselves
+// would fetch each from anywhere in memory, many times over.
+void SortByCounts(std::span<const TVocabularyRow> rows, bool pagesFirst, TRowOrder& order) {
+  struct TKey {
+    std::uint64_t First, Second;
+    std::size_t Place;
+  };
+  std::vector<TKey, TLargeAllocator<TKey>> keys;
+  keys.reserve(rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    keys.push_back(pagesFirst ? TKey{rows[i].Pages, rows[i].Count, i} : TKey{rows[i].Count, 0, i});
+  }
+  std::sort(keys.begin(), keys.end(), [](const TKey& a, const TKey& b) {
+    if (a.First != b.First) return a.First > b.First;
+    if (a.Second != b.Second) return a.Second > b.Second;
+    return a.Place < b.Place;
+  });
+  for (std::size_t i = 0; i < keys.size(); ++i) order[i] = keys[i].Place;
+}
+
 // The keyness of each row against the reference (groups against groups of
 // as many words); empty without a reference.
-std::vector<double> KeysOf(const std::vector<TVocabularyRow>& rows,
+std::vector<double> KeysOf(std::span<const TVocabularyRow> rows,
                            const TReferenceCounts* reference) {
   std::vector<double> keys;
   if (!reference) return keys;
@@ -230,8 +247,8 @@ std::string TransliterateUmlauts(std::string_view text) {
   return out;
 }
 
-std::vector<TVocabularyRow> RowsOf(const TVocabulary& vocabulary) {
-  std::vector<TVocabularyRow> rows;
+TVocabularyRows RowsOf(const TVocabulary& vocabulary) {
+  TVocabularyRows rows;
   rows.reserve(vocabulary.Entries().size());
   for (const TVocabularyEntry& entry : vocabulary.Entries()) {
     TVocabularyRow& row = rows.emplace_back();
@@ -249,13 +266,12 @@ std::uint32_t TRowMerge::Find(std::string_view text, std::uint32_t hash) const {
   return index_.Find(hash, [&](std::uint32_t i) { return EqualIgnoringCase(rows_[i].Text, text); });
 }
 
-void TRowMerge::Add(const TVocabularyRow& row) {
-  const std::uint32_t hash = WordKeyHash(row.Text);
+void TRowMerge::Add(const TVocabularyRow& row, std::uint32_t hash) {
   const std::uint32_t at = Find(row.Text, hash);
   if (at == TIndexTable::kNone) {
     TVocabularyRow kept = row;
     kept.Text = texts_.Keep(row.Words > 1 ? Respelled(row.Text) : std::string(row.Text));
-    kept.FirstPage = texts_.Keep(row.FirstPage);
+    kept.FirstPage = KeptPage(row.FirstPage);
     kept.Context = texts_.Keep(row.Context);
     index_.Insert(hash, static_cast<std::uint32_t>(rows_.size()));
     rows_.push_back(kept);
@@ -265,9 +281,16 @@ void TRowMerge::Add(const TVocabularyRow& row) {
   first.Count += row.Count;
   first.Pages += row.Pages;
   if (first.FirstPage.empty() && !row.FirstPage.empty()) {
-    first.FirstPage = texts_.Keep(row.FirstPage);
+    first.FirstPage = KeptPage(row.FirstPage);
     first.Context = texts_.Keep(row.Context);
   }
+}
+
+// A page is the first page of many entries, and in order of first
+// occurrence they follow each other: such a run keeps the page once.
+std::string_view TRowMerge::KeptPage(std::string_view address) {
+  if (address != lastPage_) lastPage_ = texts_.Keep(address);
+  return lastPage_;
 }
 
 // A run writes a group with the first spellings of its words: a group new
@@ -287,37 +310,158 @@ std::string TRowMerge::Respelled(std::string_view group) const {
   return text;
 }
 
+namespace {
+
+// Where each field of a TSV line of a vocabulary is: the header's names.
+struct TTsvColumns {
+  std::size_t Context = std::string_view::npos;
+  std::size_t Fields = 4;  // the fields read of each line
+};
+
+// The fields of `line` up to `fields`; fewer when the line has fewer.
+std::size_t SplitFields(std::string_view line, std::string_view* out, std::size_t fields) {
+  std::size_t count = 0;
+  for (std::size_t start = 0; count < fields;) {
+    const std::size_t end = line.find('\t', start);
+    out[count++] = line.substr(start, end == std::string_view::npos ? end : end - start);
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  return count;
+}
+
+}  // namespace
+
+// A row of a TSV file waiting in a batch, with room for the fields that had
+// to be converted.
+struct TRowMerge::TPendingRow {
+  TVocabularyRow Row;
+  std::uint32_t Hash = 0;
+  std::string Text, FirstPage, Context;
+};
+
+void TRowMerge::Add(const TVocabularyRow& row) { Add(row, WordKeyHash(row.Text)); }
+
+// The lookups of a batch start by fetching their slots of the index all at
+// once: the index of a large vocabulary is far larger than the caches.
+void TRowMerge::AddBatch(std::vector<TPendingRow>& batch, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) {
+    batch[i].Hash = WordKeyHash(batch[i].Row.Text);
+    index_.Prefetch(batch[i].Hash);
+  }
+  for (std::size_t i = 0; i < size; ++i) Add(batch[i].Row, batch[i].Hash);
+}
+
+// Room for the rows of all the files before the first is read, so that
+// the rows are never moved as they grow: a row of our TSV takes more than
+// 32 bytes. Room never filled costs no memory (its pages are never
+// touched); without room the rows grow as usual.
+std::optional<std::string> TRowMerge::AddTsvFiles(const std::vector<std::string>& paths) {
+  constexpr std::uintmax_t kMostExpected = std::uintmax_t{1} << 25;
+  std::uintmax_t bytes = 0;
+  for (const std::string& path : paths) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (!error) bytes += size;
+  }
+  try {
+    rows_.reserve(rows_.size() + static_cast<std::size_t>(std::min(bytes / 32, kMostExpected)));
+  } catch (const std::bad_alloc&) {
+  }
+  for (const std::string& path : paths) {
+    if (std::optional<std::string> error = AddTsvFile(path)) return error;
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> TRowMerge::AddTsvFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return "cannot open " + path;
-  std::string line;
-  if (!std::getline(in, line) || !line.starts_with("word\tcount\tpages\tfirst_page")) {
-    return path + " is no vocabulary in TSV (its first line is not the header)";
-  }
-  const std::vector<std::string_view> header = SplitAt(line, '\t');
-  const auto contextAt = std::find(header.begin(), header.end(), "context") - header.begin();
-  for (std::size_t number = 2; std::getline(in, line); ++number) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::vector<std::string_view> fields = SplitAt(line, '\t');
-    std::optional<std::uint64_t> count, pages;
-    if (fields.size() >= 4) {
-      count = CountField(fields[1]);
+  constexpr std::size_t kBlock = 4 << 20;
+  constexpr std::size_t kBatch = 32;
+  std::vector<TPendingRow> batch(kBatch);
+  std::size_t pending = 0;
+  std::optional<TTsvColumns> columns;
+  std::unique_ptr<char[]> buffer;
+  std::size_t size = 0, filled = 0;
+  std::size_t number = 0;
+  // Parses one line into the batch; the error, or nullopt.
+  auto takeLine = [&](std::string_view line) -> std::optional<std::string> {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    std::string_view fields[8];
+    if (!columns) {
+      if (!line.starts_with("word\tcount\tpages\tfirst_page")) {
+        return path + " is no vocabulary in TSV (its first line is not the header)";
+      }
+      columns.emplace();
+      const std::size_t names = SplitFields(line, fields, std::size(fields));
+      for (std::size_t i = 4; i < names; ++i) {
+        if (fields[i] == "context") {
+          columns->Context = i;
+          columns->Fields = i + 1;
+        }
+      }
+      return std::nullopt;
+    }
+    const std::size_t count = SplitFields(line, fields, columns->Fields);
+    TPendingRow& row = batch[pending];
+    std::optional<std::uint64_t> occurrences, pages;
+    if (count >= 4) {
+      occurrences = CountField(fields[1]);
       pages = CountField(fields[2]);
     }
-    if (!count || !pages) return path + ":" + std::to_string(number) + ": no entry of a vocabulary";
-    std::string textKept, firstPageKept, contextKept;
-    TVocabularyRow row;
-    row.Text = FieldText(fields[0], textKept);
-    row.Count = *count;
-    row.Pages = *pages;
-    row.FirstPage = FieldText(fields[3], firstPageKept);
-    if (contextAt < static_cast<std::ptrdiff_t>(fields.size())) {
-      row.Context = FieldText(fields[static_cast<std::size_t>(contextAt)], contextKept);
+    if (!occurrences || !pages) {
+      return path + ":" + std::to_string(number) + ": no entry of a vocabulary";
     }
-    row.Words = WordsOf(row.Text);
-    Add(row);
+    row.Row = TVocabularyRow{};
+    row.Row.Text = FieldText(fields[0], row.Text);
+    row.Row.Count = *occurrences;
+    row.Row.Pages = *pages;
+    row.Row.FirstPage = FieldText(fields[3], row.FirstPage);
+    if (columns->Context < count) row.Row.Context = FieldText(fields[columns->Context], row.Context);
+    row.Row.Words = WordsOf(row.Row.Text);
+    if (++pending == kBatch) {
+      AddBatch(batch, pending);
+      pending = 0;
+    }
+    return std::nullopt;
+  };
+  // Blocks of the file, each line parsed where it lies; the rows of a block
+  // are added before the next block moves the bytes.
+  for (bool end = false; !end;) {
+    if (size - filled < kBlock / 2) {  // a line as long as the block
+      auto larger = std::make_unique_for_overwrite<char[]>(size + kBlock);
+      if (filled > 0) std::memcpy(larger.get(), buffer.get(), filled);
+      buffer = std::move(larger);
+      size += kBlock;
+    }
+    in.read(buffer.get() + filled, static_cast<std::streamsize>(size - filled));
+    const auto got = static_cast<std::size_t>(in.gcount());
+    if (in.bad()) return "cannot read " + path;
+    filled += got;
+    end = got == 0;
+    std::size_t start = 0;
+    while (start < filled) {
+      const void* lineEnd = std::memchr(buffer.get() + start, '\n', filled - start);
+      if (!lineEnd && !end) break;
+      const std::size_t stop =
+          lineEnd ? static_cast<std::size_t>(static_cast<const char*>(lineEnd) - buffer.get())
+                  : filled;
+      if (std::optional<std::string> error =
+              takeLine(std::string_view(buffer.get() + start, stop - start))) {
+        AddBatch(batch, pending);
+        return error;
+      }
+      start = stop + 1;
+    }
+    AddBatch(batch, pending);
+    pending = 0;
+    start = std::min(start, filled);
+    std::memmove(buffer.get(), buffer.get() + start, filled - start);
+    filled -= start;
   }
-  if (in.bad()) return "cannot read " + path;
+  if (!columns) return path + " is no vocabulary in TSV (its first line is not the header)";
   return std::nullopt;
 }
 
@@ -375,16 +519,22 @@ std::uint64_t TReferenceCounts::Total(std::uint32_t words) const {
   return words < totals_.size() ? totals_[words] : 0;
 }
 
-std::size_t WriteVocabulary(const std::vector<TVocabularyRow>& original,
+std::size_t WriteVocabulary(std::span<const TVocabularyRow> original,
                             const TVocabularyOutput& output,
                             const std::function<void(std::string_view)>& write) {
   TRowMerge spelled;
-  const std::vector<TVocabularyRow>& rows = Spelled(original, output, spelled);
+  const std::span<const TVocabularyRow> rows = Spelled(original, output, spelled);
   const std::vector<double> keys = KeysOf(rows, output.Reference);
-  // Each order breaks its ties by first occurrence.
-  std::vector<std::size_t> order(rows.size());
+  // Each order breaks its ties by first occurrence, which is the place:
+  // sorting by both needs no stable sort and its buffer.
+  TRowOrder order(rows.size());
   std::iota(order.begin(), order.end(), 0);
-  auto sortBy = [&](auto before) { std::stable_sort(order.begin(), order.end(), before); };
+  auto sortBy = [&](auto before) {
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      if (before(a, b)) return true;
+      return !before(b, a) && a < b;
+    });
+  };
   switch (output.Sort) {
     case TVocabularySort::First:
       break;
@@ -392,13 +542,10 @@ std::size_t WriteVocabulary(const std::vector<TVocabularyRow>& original,
       SortAlphabetically(rows, order);
       break;
     case TVocabularySort::Count:
-      sortBy([&](std::size_t a, std::size_t b) { return rows[a].Count > rows[b].Count; });
+      SortByCounts(rows, false, order);
       break;
     case TVocabularySort::Pages:
-      sortBy([&](std::size_t a, std::size_t b) {
-        return rows[a].Pages != rows[b].Pages ? rows[a].Pages > rows[b].Pages
-                                              : rows[a].Count > rows[b].Count;
-      });
+      SortByCounts(rows, true, order);
       break;
     case TVocabularySort::Key:
       if (!keys.empty()) sortBy([&](std::size_t a, std::size_t b) { return keys[a] > keys[b]; });
@@ -435,7 +582,7 @@ std::size_t WriteVocabulary(const std::vector<TVocabularyRow>& original,
     if (output.Reference) out += std::string(separator) + "key";
     out += end;
   }
-  std::string utf8;
+  std::string utf8, line;
   auto field = [&](std::string_view cp1252) {
     // Most fields are ASCII with nothing to escape: as they stand.
     const bool plain = std::all_of(cp1252.begin(), cp1252.end(), [csv](char c) {
@@ -467,7 +614,7 @@ std::size_t WriteVocabulary(const std::vector<TVocabularyRow>& original,
       json(row.FirstPage);
       if (output.Context) {
         out += ",\"context\":";
-        json(row.Context);
+        json(ContextLine(row.Context, line));
       }
       if (output.Reference) out += ",\"key\":" + KeyText(keys[i]);
       out += "}\n";
@@ -481,7 +628,7 @@ std::size_t WriteVocabulary(const std::vector<TVocabularyRow>& original,
       field(row.FirstPage);
       if (output.Context) {
         out += separator;
-        field(row.Context);
+        field(ContextLine(row.Context, line));
       }
       if (output.Reference) out += separator + KeyText(keys[i]);
       out += end;
@@ -495,7 +642,7 @@ std::size_t WriteVocabulary(const std::vector<TVocabularyRow>& original,
   return order.size();
 }
 
-std::string FormatVocabulary(const std::vector<TVocabularyRow>& rows,
+std::string FormatVocabulary(std::span<const TVocabularyRow> rows,
                              const TVocabularyOutput& output) {
   std::string bytes;
   WriteVocabulary(rows, output, [&bytes](std::string_view piece) { bytes += piece; });

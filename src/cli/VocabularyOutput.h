@@ -17,11 +17,13 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "IndexTable.h"
+#include "LargeMemory.h"
 #include "OutputFilters.h"
 #include "TextStore.h"
 #include "Vocabulary.h"
@@ -43,6 +45,8 @@ struct TVocabularyRow {
   std::uint64_t Pages = 0;
   std::uint32_t Words = 1;
 };
+
+using TVocabularyRows = std::vector<TVocabularyRow, TLargeAllocator<TVocabularyRow>>;
 
 // The word counts of a reference text (ordinary language, another site):
 // lines "word<TAB>count" (our TSV, its header skipped, or any such list) or
@@ -74,7 +78,7 @@ std::string TransliterateUmlauts(std::string_view text);
 
 // The rows of a run's vocabulary, in order of first occurrence; valid while
 // the vocabulary is.
-std::vector<TVocabularyRow> RowsOf(const TVocabulary& vocabulary);
+TVocabularyRows RowsOf(const TVocabulary& vocabulary);
 
 // Rows gathered in order: a row of a text already there (without regard to
 // case) adds its count and pages to it, and the first keeps its spelling,
@@ -86,16 +90,24 @@ class TRowMerge {
   void Add(const TVocabularyRow& row);
   // The rows of our TSV output, in file order; the error, or nullopt.
   std::optional<std::string> AddTsvFile(const std::string& path);
+  // The files one after the other, the first error ending it.
+  std::optional<std::string> AddTsvFiles(const std::vector<std::string>& paths);
   // Valid while the merge is.
-  const std::vector<TVocabularyRow>& Rows() const { return rows_; }
+  const TVocabularyRows& Rows() const { return rows_; }
 
  private:
+  struct TPendingRow;
+
+  void Add(const TVocabularyRow& row, std::uint32_t hash);
+  void AddBatch(std::vector<TPendingRow>& batch, std::size_t size);
   std::uint32_t Find(std::string_view text, std::uint32_t hash) const;
   std::string Respelled(std::string_view group) const;
+  std::string_view KeptPage(std::string_view address);
 
-  std::vector<TVocabularyRow> rows_;
+  TVocabularyRows rows_;
   TIndexTable index_;
   TTextStore texts_;
+  std::string_view lastPage_;
 };
 
 struct TVocabularyOutput {
@@ -110,9 +122,9 @@ struct TVocabularyOutput {
 
 // Writes the rows in pieces of about a MiB through `write`; returns the
 // number of entries written.
-std::size_t WriteVocabulary(const std::vector<TVocabularyRow>& rows,
+std::size_t WriteVocabulary(std::span<const TVocabularyRow> rows,
                             const TVocabularyOutput& output,
                             const std::function<void(std::string_view)>& write);
 // The same bytes in one string.
-std::string FormatVocabulary(const std::vector<TVocabularyRow>& rows,
+std::string FormatVocabulary(std::span<const TVocabularyRow> rows,
                              const TVocabularyOutput& output);

@@ -46,10 +46,14 @@ void TIndexTable::Clear() {
   used_ = 0;
 }
 
-void TIndexTable::Grow() {
+void TIndexTable::Reserve(size_t count) {
+  if (count * 2 > slots_.size()) Grow(count);
+}
+
+void TIndexTable::Grow(size_t atLeast) {
   size_t size = 16;
-  while (size < (count_ + 1) * 4) size *= 2;
-  std::vector<Slot> old;
+  while (size < (count_ + 1) * 4 || size < atLeast * 2 + 2) size *= 2;
+  std::vector<Slot, TLargeAllocator<Slot>> old;
   old.swap(slots_);
   slots_.assign(size, Slot{});
   mask_ = size - 1;

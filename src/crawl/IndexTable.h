@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "LargeMemory.h"
+
 // The secret that keys every index hash, drawn once per process: a site
 // that chooses its words or addresses cannot know which of them share a
 // bucket, so it cannot make the lookups linear.
@@ -73,8 +75,16 @@ class TIndexTable {
     }
   }
 
+  // Asks the processor to fetch the slot where a lookup of this hash
+  // starts, so that a batch of lookups waits for memory once, not each.
+  void Prefetch(uint32_t hash) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[hash & mask_]);
+  }
+
   // Adds a position under a key that is not present yet.
   void Insert(uint32_t hash, uint32_t position);
+  // Room for `count` keys in all without growing.
+  void Reserve(size_t count);
   void Clear();
   size_t Count() const { return count_; }
 
@@ -95,9 +105,9 @@ class TIndexTable {
       if (slot.value != kErased && slot.hash == hash && matches(slot.value - 1)) return &slot;
     }
   }
-  void Grow();
+  void Grow(size_t atLeast = 0);
 
-  std::vector<Slot> slots_;
+  std::vector<Slot, TLargeAllocator<Slot>> slots_;
   size_t mask_ = 0;
   size_t count_ = 0;
   size_t used_ = 0;  // filled or erased slots

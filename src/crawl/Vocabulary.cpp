@@ -1,6 +1,7 @@
 #include "Vocabulary.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "WordList.h"
 
@@ -52,11 +53,10 @@ std::size_t Characters(std::string_view text) {
   return count;
 }
 
-// Up to `limit` characters of `text` around [offset, offset + length),
-// whole words only, on one line: control characters and runs of blanks
-// become one space.
-std::string ContextAround(std::string_view text, std::size_t offset, std::size_t length,
-                          std::size_t limit) {
+// Where up to `limit` characters of `text` around [offset, offset + length)
+// begin and end, whole words only (ContextLine makes them one line).
+std::pair<std::size_t, std::size_t> ContextAround(std::string_view text, std::size_t offset,
+                                                  std::size_t length, std::size_t limit) {
   const std::size_t wordChars = Characters(text.substr(offset, length));
   std::size_t begin = offset;
   std::size_t end = offset + length;
@@ -74,21 +74,33 @@ std::string ContextAround(std::string_view text, std::size_t offset, std::size_t
       while (end > offset + length && !IsSpace(static_cast<unsigned char>(text[end - 1]))) --end;
     }
   }
-  std::string line;
-  line.reserve(end - begin);
-  for (std::size_t at = begin; at < end; ++at) {
+  return {begin, end};
+}
+
+bool IsLineBreakOrBlank(unsigned char c) { return c <= ' ' || c == 0x7F; }
+
+}  // namespace
+
+std::string_view ContextLine(std::string_view text, std::string& line) {
+  bool oneLine = text.empty() || (!IsLineBreakOrBlank(static_cast<unsigned char>(text.front())) &&
+                                  !IsLineBreakOrBlank(static_cast<unsigned char>(text.back())));
+  for (std::size_t at = 0; oneLine && at < text.size(); ++at) {
     const auto c = static_cast<unsigned char>(text[at]);
-    if (c < ' ' || c == ' ' || c == 0x7F) {
+    oneLine = !IsLineBreakOrBlank(c) || (c == ' ' && at + 1 < text.size() && text[at + 1] != ' ');
+  }
+  if (oneLine) return text;
+  line.clear();
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (IsLineBreakOrBlank(c)) {
       if (!line.empty() && line.back() != ' ') line += ' ';
     } else {
-      line += static_cast<char>(c);
+      line += ch;
     }
   }
   while (!line.empty() && line.back() == ' ') line.pop_back();
   return line;
 }
-
-}  // namespace
 
 TVocabulary::TVocabulary(TVocabularyOptions options) : options_(std::move(options)) {
   options_.Groups = std::max<std::size_t>(options_.Groups, 1);
@@ -110,6 +122,7 @@ void TVocabulary::StartPage(std::string_view address) {
 
 void TVocabulary::StartText(std::string_view text) {
   text_ = text;
+  ++textSerial_;
   run_.clear();
   runStart_.clear();
 }
@@ -197,8 +210,18 @@ void TVocabulary::Count(std::uint32_t id, std::size_t offset, std::size_t length
   if (options_.Context > 0 && offset + length <= text_.size()) KeepContext(entry, offset, length);
 }
 
+// The contexts of neighbouring entries overlap: a word's, its groups', the
+// next word's. Each is a piece of a stretch of the text node kept once,
+// which reaches a few contexts ahead of the first that needed it.
 void TVocabulary::KeepContext(TVocabularyEntry& entry, std::size_t offset, std::size_t length) {
-  const std::string context = ContextAround(text_, offset, length, options_.Context);
-  if (lastContext_ != context) lastContext_ = texts_.Keep(context);
-  entry.Context = lastContext_;
+  const auto [begin, end] = ContextAround(text_, offset, length, options_.Context);
+  const bool inStretch = stretchText_ == textSerial_ && begin >= stretchBegin_ &&
+                         end <= stretchBegin_ + stretch_.size();
+  if (!inStretch) {
+    const std::size_t stop = std::min(text_.size(), std::max(end, begin + 2 * options_.Context + 64));
+    stretch_ = texts_.Keep(text_.substr(begin, stop - begin));
+    stretchBegin_ = begin;
+    stretchText_ = textSerial_;
+  }
+  entry.Context = stretch_.substr(begin - stretchBegin_, end - begin);
 }

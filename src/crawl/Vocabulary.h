@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "IndexTable.h"
+#include "LargeMemory.h"
 #include "TextStore.h"
 
 class WordList;
@@ -35,12 +36,17 @@ struct TVocabularyOptions {
   std::size_t Context = 0;
 };
 
+// An entry's context as it is written: on one line, control characters
+// and runs of blanks one space, none at either end. `text` itself when it
+// is so already (as most are), else made in `line`.
+std::string_view ContextLine(std::string_view text, std::string& line);
+
 struct TVocabularyEntry {
   static constexpr std::uint32_t kNoPage = UINT32_MAX;
   // The first spelling; a group's words joined by spaces. Kept by the
   // vocabulary, as the context is.
   std::string_view Text;
-  std::string_view Context;
+  std::string_view Context;  // as it stands in the text: see ContextLine
   std::uint64_t Count = 0;   // occurrences
   std::uint32_t Pages = 0;   // pages it occurs on
   std::uint32_t FirstPage = kNoPage;  // see TVocabulary::PageAddress
@@ -68,7 +74,9 @@ class TVocabulary {
   void EndText() { StartText({}); }
 
   // In order of first occurrence (list entries added before the run first).
-  const std::vector<TVocabularyEntry>& Entries() const { return entries_; }
+  const std::vector<TVocabularyEntry, TLargeAllocator<TVocabularyEntry>>& Entries() const {
+    return entries_;
+  }
   std::string_view PageAddress(std::uint32_t page) const {
     return page < pages_.size() ? pages_[page] : std::string_view();
   }
@@ -89,7 +97,7 @@ class TVocabulary {
   void CountGroups(std::size_t offset, std::size_t length);
 
   TVocabularyOptions options_;
-  std::vector<TVocabularyEntry> entries_;
+  std::vector<TVocabularyEntry, TLargeAllocator<TVocabularyEntry>> entries_;
   TIndexTable index_;                     // key (case folded) to entry
   std::vector<std::uint32_t> entryOfList_;  // by list index
   std::vector<std::uint64_t> totals_;
@@ -106,7 +114,10 @@ class TVocabulary {
   std::vector<std::uint32_t> run_;
   std::vector<std::size_t> runStart_;
   std::string groupKey_;
-  // The last context kept, reused by the next entry whose context is the
-  // same (the groups of one short text).
-  std::string_view lastContext_;
+  // The current text node's number, and the stretch of a text node that
+  // the latest contexts are pieces of: where it began in that node.
+  std::uint64_t textSerial_ = 0;
+  std::string_view stretch_;
+  std::size_t stretchBegin_ = 0;
+  std::uint64_t stretchText_ = 0;
 };

@@ -86,25 +86,27 @@ TEST(VocabularyOutput, OrdersBreakTiesByFirstOccurrence) {
   EXPECT_EQ(Write(rows, TVocabularyFormat::List, TVocabularySort::Alpha), "A\n\xc3\xa4\nb\nz\n");
 }
 
+// A context is written on one line, its tab and line break a space.
 TEST(VocabularyOutput, FieldsAreQuotedAsEachFormatWants) {
   std::vector<TVocabularyRow> rows = {
-      Row("a,\"b\"", 1, 1, "http://x/?a=1,2", "ein \\ Text"), Row("\tthe", 2, 1, "", "x\ty")};
+      Row("a,\"b\"", 1, 1, "http://x/?a=1,2", "ein \\ Text"),
+      Row("\tthe", 2, 1, "", "x\t\r\n y ")};
   EXPECT_EQ(Write(rows, TVocabularyFormat::Csv, TVocabularySort::First, TUmlauts::Keep, nullptr,
                   true),
             "word,count,pages,first_page,context\r\n"
             "\"a,\"\"b\"\"\",1,1,\"http://x/?a=1,2\",ein \\ Text\r\n"
-            "\tthe,2,1,,x\ty\r\n");
+            "\tthe,2,1,,x y\r\n");
   EXPECT_EQ(Write(rows, TVocabularyFormat::Tsv, TVocabularySort::First, TUmlauts::Keep, nullptr,
                   true),
             "word\tcount\tpages\tfirst_page\tcontext\n"
             "a,\"b\"\t1\t1\thttp://x/?a=1,2\tein \\\\ Text\n"
-            "\\tthe\t2\t1\t\tx\\ty\n");
+            "\\tthe\t2\t1\t\tx y\n");
   EXPECT_EQ(Write(rows, TVocabularyFormat::Jsonl, TVocabularySort::First, TUmlauts::Keep, nullptr,
                   true),
             "{\"word\":\"a,\\\"b\\\"\",\"count\":1,\"pages\":1,\"first_page\":\"http://x/?a=1,2\","
             "\"context\":\"ein \\\\ Text\"}\n"
             "{\"word\":\"\\u0009the\",\"count\":2,\"pages\":1,\"first_page\":\"\","
-            "\"context\":\"x\\u0009y\"}\n");
+            "\"context\":\"x y\"}\n");
 }
 
 TEST(VocabularyOutput, TsvReadBackMergesCountsAndKeepsTheFirstPlace) {
@@ -121,13 +123,13 @@ TEST(VocabularyOutput, TsvReadBackMergesCountsAndKeepsTheFirstPlace) {
   TRowMerge merge;
   EXPECT_EQ(merge.AddTsvFile(dir.Path("a.tsv")), std::nullopt);
   EXPECT_EQ(merge.AddTsvFile(dir.Path("b.tsv")), std::nullopt);
-  const std::vector<TVocabularyRow>& rows = merge.Rows();
+  const TVocabularyRows& rows = merge.Rows();
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[0].Text, "Haus");
   EXPECT_EQ(rows[0].Count, 5u);
   EXPECT_EQ(rows[0].Pages, 3u);
   EXPECT_EQ(rows[0].FirstPage, "http://a/");
-  EXPECT_EQ(rows[0].Context, "das Haus\tam");
+  EXPECT_EQ(rows[0].Context, "das Haus am");
   EXPECT_EQ(rows[1].Text, "&#8364;");
   EXPECT_EQ(rows[2].Text, "Baum");
 
@@ -159,3 +161,31 @@ TEST(VocabularyOutput, ReferencesAreReadFromEveryCountFormat) {
 }
 
 }  // namespace
+
+// The file is read in blocks of some MiB: rows cut by a block's end, a
+// field longer than a block, CR LF ends and a last line without its end
+// must read as rows written whole.
+TEST(VocabularyOutput, TsvReadInBlocksGivesEveryRowWhole) {
+  TTempDir dir;
+  const std::string longContext(5 << 20, 'k');
+  std::string tsv = "word\tcount\tpages\tfirst_page\tcontext\r\n";
+  constexpr int kRows = 200000;
+  for (int i = 0; i < kRows; ++i) {
+    tsv += "w" + std::to_string(i) + "\t" + std::to_string(i + 1) + "\t1\thttp://a/" +
+           std::to_string(i / 100) + "\t" + (i == 77777 ? longContext : "c") +
+           (i % 2 ? "\r\n" : "\n");
+  }
+  tsv += "W3\t5\t2\thttp://b/\tlast";  // no line end; counted with w3
+  std::ofstream(dir.Path("big.tsv"), std::ios::binary) << tsv;
+  TRowMerge merge;
+  ASSERT_EQ(merge.AddTsvFile(dir.Path("big.tsv")), std::nullopt);
+  const TVocabularyRows& rows = merge.Rows();
+  ASSERT_EQ(rows.size(), static_cast<std::size_t>(kRows));
+  for (int i : {0, 1, 12345, 77776, 77777, 77778, kRows - 1}) {
+    EXPECT_EQ(rows[i].Text, "w" + std::to_string(i));
+    EXPECT_EQ(rows[i].Count, static_cast<std::uint64_t>(i == 3 ? 9 : i + 1));
+    EXPECT_EQ(rows[i].FirstPage, "http://a/" + std::to_string(i / 100));
+    EXPECT_EQ(rows[i].Context, i == 77777 ? std::string_view(longContext) : "c");
+  }
+  EXPECT_EQ(rows[3].Pages, 3u);
+}

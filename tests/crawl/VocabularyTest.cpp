@@ -51,7 +51,8 @@ struct Harvest {
   }
   std::string ContextOf(const std::string& text) const {
     for (const TVocabularyEntry& e : vocabulary.Entries()) {
-      if (e.Text == text) return std::string(e.Context);
+      std::string line;
+      if (e.Text == text) return std::string(ContextLine(e.Context, line));
     }
     return "(none)";
   }
