@@ -417,7 +417,7 @@ bool WriteResults(const TCliOptions& options, const TResults& results,
   std::size_t entries = 0;
   if (results.vocabulary) {
     // Written as it is made: a vocabulary of word groups runs to gigabytes.
-    const TVocabularyRows rows = RowsOf(*results.vocabulary);
+    const TRowSource rows(*results.vocabulary);
     const TVocabularyOutput how = VocabularyOutputOf(options, results.reference);
     written = WriteOutputPieces(outputs.list, [&](const TPieceWriter& write) {
       entries = WriteVocabulary(rows, how, write);

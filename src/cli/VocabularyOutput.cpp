@@ -126,11 +126,11 @@ bool HasUmlaut(std::string_view text) {
 
 // Lower case, then the umlauts as asked: the rows as they are written,
 // kept by `spelled` when they change.
-std::span<const TVocabularyRow> Spelled(std::span<const TVocabularyRow> rows,
-                                        const TVocabularyOutput& output, TRowMerge& spelled) {
+TRowSource Spelled(const TRowSource& rows, const TVocabularyOutput& output, TRowMerge& spelled) {
   if (!output.Lowercase && output.Umlauts == TUmlauts::Keep) return rows;
   std::string text;
-  for (const TVocabularyRow& row : rows) {
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const TVocabularyRow row = rows[i];
     TVocabularyRow respelled = row;
     text = output.Lowercase ? LowerCp1252(row.Text) : std::string(row.Text);
     if (output.Umlauts == TUmlauts::Keep || !HasUmlaut(text)) {
@@ -146,12 +146,12 @@ std::span<const TVocabularyRow> Spelled(std::span<const TVocabularyRow> rows,
       spelled.Add(respelled);
     }
   }
-  return spelled.Rows();
+  return TRowSource(spelled.Rows());
 }
 
 // Dictionary order of the words (Unicode collation, root locale), ties in
 // order of first occurrence; without a collator, code point order.
-void SortAlphabetically(std::span<const TVocabularyRow> rows, TRowOrder& order) {
+void SortAlphabetically(const TRowSource& rows, TRowOrder& order) {
   std::vector<std::string> keys(rows.size());
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(icu::Locale::getRoot(), status));
@@ -176,7 +176,7 @@ void SortAlphabetically(std::span<const TVocabularyRow> rows, TRowOrder& order) 
 // occurrences), ties in order of first occurrence, which is the place.
 // The counts are sorted beside the places: comparing the rows themselves
 // would fetch each from anywhere in memory, many times over.
-void SortByCounts(std::span<const TVocabularyRow> rows, bool pagesFirst, TRowOrder& order) {
+void SortByCounts(const TRowSource& rows, bool pagesFirst, TRowOrder& order) {
   struct TKey {
     std::uint64_t First, Second;
     std::size_t Place;
@@ -184,7 +184,8 @@ void SortByCounts(std::span<const TVocabularyRow> rows, bool pagesFirst, TRowOrd
   std::vector<TKey, TLargeAllocator<TKey>> keys;
   keys.reserve(rows.size());
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    keys.push_back(pagesFirst ? TKey{rows[i].Pages, rows[i].Count, i} : TKey{rows[i].Count, 0, i});
+    const TVocabularyRow row = rows[i];
+    keys.push_back(pagesFirst ? TKey{row.Pages, row.Count, i} : TKey{row.Count, 0, i});
   }
   std::sort(keys.begin(), keys.end(), [](const TKey& a, const TKey& b) {
     if (a.First != b.First) return a.First > b.First;
@@ -196,17 +197,19 @@ void SortByCounts(std::span<const TVocabularyRow> rows, bool pagesFirst, TRowOrd
 
 // The keyness of each row against the reference (groups against groups of
 // as many words); empty without a reference.
-std::vector<double> KeysOf(std::span<const TVocabularyRow> rows,
+std::vector<double> KeysOf(const TRowSource& rows,
                            const TReferenceCounts* reference) {
   std::vector<double> keys;
   if (!reference) return keys;
   std::vector<std::uint64_t> totals;
-  for (const TVocabularyRow& row : rows) {
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const TVocabularyRow row = rows[i];
     if (totals.size() <= row.Words) totals.resize(row.Words + 1, 0);
     totals[row.Words] += row.Count;
   }
   keys.reserve(rows.size());
-  for (const TVocabularyRow& row : rows) {
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const TVocabularyRow row = rows[i];
     keys.push_back(Keyness(row.Count, totals[row.Words], reference->CountOf(row.Text),
                            reference->Total(row.Words)));
   }
@@ -245,21 +248,6 @@ std::string TransliterateUmlauts(std::string_view text) {
     }
   }
   return out;
-}
-
-TVocabularyRows RowsOf(const TVocabulary& vocabulary) {
-  TVocabularyRows rows;
-  rows.reserve(vocabulary.Entries().size());
-  for (const TVocabularyEntry& entry : vocabulary.Entries()) {
-    TVocabularyRow& row = rows.emplace_back();
-    row.Text = entry.Text;
-    row.Count = entry.Count;
-    row.Pages = entry.Pages;
-    row.FirstPage = vocabulary.PageAddress(entry.FirstPage);
-    row.Context = entry.Context;
-    row.Words = entry.Words;
-  }
-  return rows;
 }
 
 std::uint32_t TRowMerge::Find(std::string_view text, std::uint32_t hash) const {
@@ -519,11 +507,10 @@ std::uint64_t TReferenceCounts::Total(std::uint32_t words) const {
   return words < totals_.size() ? totals_[words] : 0;
 }
 
-std::size_t WriteVocabulary(std::span<const TVocabularyRow> original,
-                            const TVocabularyOutput& output,
+std::size_t WriteVocabulary(const TRowSource& original, const TVocabularyOutput& output,
                             const std::function<void(std::string_view)>& write) {
   TRowMerge spelled;
-  const std::span<const TVocabularyRow> rows = Spelled(original, output, spelled);
+  const TRowSource rows = Spelled(original, output, spelled);
   const std::vector<double> keys = KeysOf(rows, output.Reference);
   // Each order breaks its ties by first occurrence, which is the place:
   // sorting by both needs no stable sort and its buffer.
@@ -557,8 +544,9 @@ std::size_t WriteVocabulary(std::span<const TVocabularyRow> original,
     TWordListWriter writer(output.Encoding);
     std::string line;
     for (std::size_t i : order) {
-      line = rows[i].Text;
-      if (output.Format == TVocabularyFormat::Count) line += ", " + std::to_string(rows[i].Count);
+      const TVocabularyRow row = rows[i];
+      line = row.Text;
+      if (output.Format == TVocabularyFormat::Count) line += ", " + std::to_string(row.Count);
       writer.AddLine(line);
       if (writer.Bytes().size() >= kPiece) {
         write(writer.Bytes());
@@ -605,7 +593,7 @@ std::size_t WriteVocabulary(std::span<const TVocabularyRow> original,
     AppendJsonString(out, utf8);
   };
   for (std::size_t i : order) {
-    const TVocabularyRow& row = rows[i];
+    const TVocabularyRow row = rows[i];
     if (output.Format == TVocabularyFormat::Jsonl) {
       out += "{\"word\":";
       json(row.Text);

@@ -76,9 +76,30 @@ double Keyness(std::uint64_t here, std::uint64_t totalHere, std::uint64_t there,
 // The German umlauts and ß of a Windows-1252 text as "ae", "Oe", "ss"...
 std::string TransliterateUmlauts(std::string_view text);
 
-// The rows of a run's vocabulary, in order of first occurrence; valid while
-// the vocabulary is.
-TVocabularyRows RowsOf(const TVocabulary& vocabulary);
+// The rows to write, each made when it is asked for from what keeps it:
+// rows made already, or a run's vocabulary in order of first occurrence
+// (so its millions of entries are not copied). Valid while that is.
+class TRowSource {
+ public:
+  explicit TRowSource(std::span<const TVocabularyRow> rows) : rows_(rows), size_(rows.size()) {}
+  explicit TRowSource(const TVocabulary& vocabulary)
+      : vocabulary_(&vocabulary), size_(vocabulary.Entries().size()) {}
+
+  std::size_t size() const { return size_; }
+  TVocabularyRow operator[](std::size_t i) const {
+    return vocabulary_ ? RowOf(vocabulary_->Entries()[i]) : rows_[i];
+  }
+
+ private:
+  TVocabularyRow RowOf(const TVocabularyEntry& entry) const {
+    return {entry.Text, vocabulary_->PageAddress(entry.FirstPage), entry.Context, entry.Count,
+            entry.Pages, entry.Words};
+  }
+
+  std::span<const TVocabularyRow> rows_;
+  const TVocabulary* vocabulary_ = nullptr;
+  std::size_t size_ = 0;
+};
 
 // Rows gathered in order: a row of a text already there (without regard to
 // case) adds its count and pages to it, and the first keeps its spelling,
@@ -122,9 +143,13 @@ struct TVocabularyOutput {
 
 // Writes the rows in pieces of about a MiB through `write`; returns the
 // number of entries written.
-std::size_t WriteVocabulary(std::span<const TVocabularyRow> rows,
-                            const TVocabularyOutput& output,
+std::size_t WriteVocabulary(const TRowSource& rows, const TVocabularyOutput& output,
                             const std::function<void(std::string_view)>& write);
+inline std::size_t WriteVocabulary(std::span<const TVocabularyRow> rows,
+                                   const TVocabularyOutput& output,
+                                   const std::function<void(std::string_view)>& write) {
+  return WriteVocabulary(TRowSource(rows), output, write);
+}
 // The same bytes in one string.
 std::string FormatVocabulary(std::span<const TVocabularyRow> rows,
                              const TVocabularyOutput& output);

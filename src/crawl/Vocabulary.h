@@ -74,9 +74,7 @@ class TVocabulary {
   void EndText() { StartText({}); }
 
   // In order of first occurrence (list entries added before the run first).
-  const std::vector<TVocabularyEntry, TLargeAllocator<TVocabularyEntry>>& Entries() const {
-    return entries_;
-  }
+  const TChunkedArray<TVocabularyEntry>& Entries() const { return entries_; }
   std::string_view PageAddress(std::uint32_t page) const {
     return page < pages_.size() ? pages_[page] : std::string_view();
   }
@@ -97,7 +95,7 @@ class TVocabulary {
   void CountGroups(std::size_t offset, std::size_t length);
 
   TVocabularyOptions options_;
-  std::vector<TVocabularyEntry, TLargeAllocator<TVocabularyEntry>> entries_;
+  TChunkedArray<TVocabularyEntry> entries_;
   TIndexTable index_;                     // key (case folded) to entry
   std::vector<std::uint32_t> entryOfList_;  // by list index
   std::vector<std::uint64_t> totals_;

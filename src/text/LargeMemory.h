@@ -9,8 +9,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <iterator>
 #include <memory>
 #include <new>
+#include <utility>
+#include <vector>
 
 inline constexpr std::size_t kLargePiece = std::size_t{2} << 20;
 
@@ -47,4 +51,66 @@ struct TLargeAllocator {
   bool operator==(const TLargeAllocator<U>&) const noexcept {
     return true;
   }
+};
+
+// A growing array of millions of elements in pieces of kLargePiece bytes:
+// growing never moves an element (references stay valid) and never needs
+// the old and the new array at once, as a vector's doubling does.
+template <class T>
+class TChunkedArray {
+ public:
+  static constexpr std::size_t kPerChunk = kLargePiece / sizeof(T);
+
+  TChunkedArray() = default;
+  TChunkedArray(const TChunkedArray&) = delete;
+  TChunkedArray& operator=(const TChunkedArray&) = delete;
+  ~TChunkedArray() {
+    for (std::size_t i = 0; i < size_; ++i) (*this)[i].~T();
+    for (T* chunk : chunks_) FreeLarge(chunk, kLargePiece);
+  }
+
+  template <class... Args>
+  T& emplace_back(Args&&... args) {
+    if (size_ == chunks_.size() * kPerChunk) {
+      chunks_.reserve(chunks_.size() + 1);
+      chunks_.push_back(static_cast<T*>(AllocateLarge(kLargePiece)));
+    }
+    T* at = chunks_[size_ / kPerChunk] + size_ % kPerChunk;
+    ::new (static_cast<void*>(at)) T(std::forward<Args>(args)...);
+    ++size_;
+    return *at;
+  }
+
+  T& operator[](std::size_t i) { return chunks_[i / kPerChunk][i % kPerChunk]; }
+  const T& operator[](std::size_t i) const { return chunks_[i / kPerChunk][i % kPerChunk]; }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = T;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const T*;
+    using reference = const T&;
+
+    const_iterator(const TChunkedArray* array, std::size_t at) : array_(array), at_(at) {}
+    const T& operator*() const { return (*array_)[at_]; }
+    const T* operator->() const { return &(*array_)[at_]; }
+    const_iterator& operator++() {
+      ++at_;
+      return *this;
+    }
+    bool operator==(const const_iterator& other) const { return at_ == other.at_; }
+
+   private:
+    const TChunkedArray* array_;
+    std::size_t at_;
+  };
+  const_iterator begin() const { return {this, 0}; }
+  const_iterator end() const { return {this, size_}; }
+
+ private:
+  std::vector<T*> chunks_;
+  std::size_t size_ = 0;
 };
