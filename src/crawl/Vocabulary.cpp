@@ -127,8 +127,8 @@ void TVocabulary::StartText(std::string_view text) {
   runStart_.clear();
 }
 
-std::uint32_t TVocabulary::EntryOf(std::string_view key, std::uint32_t words, bool& added) {
-  const std::uint32_t hash = WordKeyHash(key);
+std::uint32_t TVocabulary::EntryOf(std::string_view key, std::uint32_t words, std::uint32_t hash,
+                                   bool& added) {
   added = false;
   std::uint32_t id = index_.Find(hash, [&](std::uint32_t at) {
     return entries_[at].Words == words && EqualIgnoringCase(entries_[at].Text, key);
@@ -154,7 +154,7 @@ std::uint32_t TVocabulary::EntryOfListIndex(std::size_t listIndex, std::string_v
     key.emplace(caption);
   }
   bool added = false;
-  id = key && !key->empty() ? EntryOf(*key, 1, added) : kDropped;
+  id = key && !key->empty() ? EntryOf(*key, 1, WordKeyHash(*key), added) : kDropped;
   return id;
 }
 
@@ -178,18 +178,27 @@ void TVocabulary::Occurred(std::size_t listIndex, std::string_view caption, std:
 }
 
 // The groups ending with the word just counted: the last two words of the
-// run, the last three, and so on.
+// run, the last three, and so on. Their keys are made first and their
+// slots of the index fetched together: most groups are new, and each
+// lookup would wait for memory on its own.
 void TVocabulary::CountGroups(std::size_t offset, std::size_t length) {
+  if (groupKeys_.size() < run_.size() + 1) groupKeys_.resize(run_.size() + 1);
+  if (groupHashes_.size() < run_.size() + 1) groupHashes_.resize(run_.size() + 1);
   for (std::size_t n = 2; n <= run_.size(); ++n) {
-    const std::size_t first = run_.size() - n;
-    groupKey_.clear();
-    for (std::size_t i = first; i < run_.size(); ++i) {
-      if (i > first) groupKey_ += ' ';
-      groupKey_ += entries_[run_[i]].Text;
+    std::string& key = groupKeys_[n];
+    key.clear();
+    for (std::size_t i = run_.size() - n; i < run_.size(); ++i) {
+      if (!key.empty()) key += ' ';
+      key += entries_[run_[i]].Text;
     }
+    groupHashes_[n] = WordKeyHash(key);
+    index_.Prefetch(groupHashes_[n]);
+  }
+  for (std::size_t n = 2; n <= run_.size(); ++n) {
     bool added = false;
-    const std::uint32_t id = EntryOf(groupKey_, static_cast<std::uint32_t>(n), added);
-    const std::size_t start = runStart_[first];
+    const std::uint32_t id =
+        EntryOf(groupKeys_[n], static_cast<std::uint32_t>(n), groupHashes_[n], added);
+    const std::size_t start = runStart_[run_.size() - n];
     Count(id, start, offset + length - start);
   }
 }

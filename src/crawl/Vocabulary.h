@@ -89,7 +89,8 @@ class TVocabulary {
   static constexpr std::uint32_t kDropped = UINT32_MAX - 1;
 
   std::uint32_t EntryOfListIndex(std::size_t listIndex, std::string_view caption);
-  std::uint32_t EntryOf(std::string_view key, std::uint32_t words, bool& added);
+  std::uint32_t EntryOf(std::string_view key, std::uint32_t words, std::uint32_t hash,
+                        bool& added);
   void Count(std::uint32_t id, std::size_t offset, std::size_t length);
   void KeepContext(TVocabularyEntry& entry, std::size_t offset, std::size_t length);
   void CountGroups(std::size_t offset, std::size_t length);
@@ -111,7 +112,8 @@ class TVocabulary {
   std::string_view text_;
   std::vector<std::uint32_t> run_;
   std::vector<std::size_t> runStart_;
-  std::string groupKey_;
+  std::vector<std::string> groupKeys_;  // by words in the group
+  std::vector<std::uint32_t> groupHashes_;
   // The current text node's number, and the stretch of a text node that
   // the latest contexts are pieces of: where it began in that node.
   std::uint64_t textSerial_ = 0;
