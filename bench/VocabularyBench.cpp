@@ -1,7 +1,8 @@
 // The vocabulary output of tirasel-cli (counts, pages, first page, context,
 // word groups, merging), each row next to what it is measured against:
 //  - bench_crawl's generated site (10,000 pages of about 10 KB with 50 links
-//    each, nginx on loopback) at --parallel 4: the plain word list, then
+//    each, nginx on loopback) at --parallel 4: the plain word list, the
+//    list of the same entries as the next row (--groups 3), then
 //    --format tsv --context 80 --groups 3. Wall time and peak resident size
 //    of each run. Targets: the tsv run takes at most 1.5 times the list's
 //    time (time_x_list <= 1.5), and its peak per distinct entry (lines
@@ -86,6 +87,7 @@ Fixture& Shared() {
 // One run: time, peak, pages fetched and entries written.
 struct Run {
   double seconds = 0;
+  double cpuSeconds = 0;  // the program's user and system time
   long peakKiB = 0;
   size_t pages = 0;
   size_t entries = 0;
@@ -100,7 +102,7 @@ size_t Entries(const std::filesystem::path& output, bool header) {
 
 Run Timed(const std::vector<std::string>& argv, const std::filesystem::path& log) {
   ProgramPeak peak = TimeProgramPeak(argv, log, kRunTimeoutMs);
-  Run run{peak.seconds, peak.peakKiB, 0, 0, {}};
+  Run run{peak.seconds, peak.cpuSeconds, peak.peakKiB, 0, 0, {}};
   if (!peak.ok) run.failure = argv[0] + " failed or did not end in time; see its log";
   return run;
 }
@@ -150,16 +152,20 @@ Run Measure(benchmark::State& state, Once once) {
     }
     state.SetIterationTime(run.seconds);
     total.seconds += run.seconds;
+    total.cpuSeconds += run.cpuSeconds;
     total.peakKiB = std::max(total.peakKiB, run.peakKiB);
     total.pages = run.pages;
     total.entries = run.entries;
   }
-  total.seconds /= static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
+  const auto runs = static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
+  total.seconds /= runs;
+  total.cpuSeconds /= runs;
   return total;
 }
 
 void Report(benchmark::State& state, const Run& run) {
   state.counters["s/run"] = run.seconds;
+  state.counters["cpu_s/run"] = run.cpuSeconds;
   state.counters["peak_MB"] = static_cast<double>(run.peakKiB) / 1024.0;
   state.counters["pages"] = static_cast<double>(run.pages);
   state.counters["entries"] = static_cast<double>(run.entries);
@@ -214,11 +220,28 @@ void BM_Site_List(benchmark::State& state) {
 }
 BENCHMARK(BM_Site_List)->Iterations(2)->UseManualTime()->Unit(benchmark::kSecond);
 
+// The list of the same entries (--groups 3 alone): the groups make the
+// entries about 200 times as many, and this row tells their cost from the
+// cost of the columns.
+const std::vector<std::string> kListGroupsOptions = {"--groups", "3"};
+Run gListGroups;
+
+void BM_Site_ListGroups(benchmark::State& state) {
+  gListGroups = Measure(state, [] { return RunTiraselCli(Shared().site, kListGroupsOptions); });
+  Report(state, gListGroups);
+  ReportPerEntry(state, gListGroups, gBaseListKiB);
+  if (gList.seconds > 0) state.counters["time_x_list"] = gListGroups.seconds / gList.seconds;
+}
+BENCHMARK(BM_Site_ListGroups)->Iterations(2)->UseManualTime()->Unit(benchmark::kSecond);
+
 void BM_Site_TsvContextGroups(benchmark::State& state) {
   Run run = Measure(state, [] { return RunTiraselCli(Shared().site, kTsvOptions); });
   Report(state, run);
   auto [raw, above] = ReportPerEntry(state, run, gBaseTsvKiB);
   if (gList.seconds > 0) state.counters["time_x_list"] = run.seconds / gList.seconds;  // <= 1.5
+  if (gList.cpuSeconds > 0) state.counters["cpu_x_list"] = run.cpuSeconds / gList.cpuSeconds;
+  if (gListGroups.seconds > 0)
+    state.counters["time_x_list_groups"] = run.seconds / gListGroups.seconds;
   if (gListBytesPerEntry > 0) state.counters["B/entry_x_list"] = raw / gListBytesPerEntry;  // <= 2
   if (gListAboveBasePerEntry > 0)
     state.counters["B/entry_above_base_x_list"] = above / gListAboveBasePerEntry;  // <= 2
@@ -318,6 +341,7 @@ void BM_Merge(benchmark::State& state) {
     return once;
   });
   state.counters["s/run"] = run.seconds;  // target < 1
+  state.counters["cpu_s/run"] = run.cpuSeconds;
   state.counters["peak_MB"] = static_cast<double>(run.peakKiB) / 1024.0;
   state.counters["entries"] = static_cast<double>(run.entries);
   state.counters["input_MB"] =

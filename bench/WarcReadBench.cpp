@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "BenchPages.h"
+#include "BenchArchive.h"
 #include "BenchProcess.h"
 #include "HTMLPars.h"
 #include "HttpMessage.h"
@@ -42,13 +42,6 @@ constexpr std::int64_t kMaxBlockBytes = 64 << 20;
 constexpr int kPeerTimeoutMs = 600000;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-// Pages of 4 KiB to 128 KiB, in turn.
-std::vector<std::string> Pages() {
-  std::vector<std::string> pages;
-  for (std::size_t size = 4096; size <= 131072; size *= 2) pages.push_back(RealisticPage(size));
-  return pages;
-}
 
 // The decompressed size of a gzip file, for MB/s of what the readers see.
 std::uint64_t DecodedSize(const std::string& path) {
@@ -80,28 +73,11 @@ struct TArchiveFile {
   std::uint64_t fileBytes = 0, decodedBytes = 0, responses = 0;
 
   TArchiveFile() {
-    const std::vector<std::string> pages = Pages();
     auto start = Clock::now();
-    TWarcWriter writer(path);
-    writer.WriteInfo({{"software", "Tirasel bench"}});
-    std::int64_t written = 0;
-    for (std::uint64_t i = 0; written < kPageBytes; ++i) {
-      const std::string& page = pages[i % pages.size()];
-      TWarcExchange exchange;
-      exchange.TargetUri = "http://www.example.org/page/" + std::to_string(i) + ".html";
-      exchange.IpAddress = "127.0.0.1";
-      exchange.RequestBytes =
-          "GET /page/" + std::to_string(i) +
-          ".html HTTP/1.0\r\nHost: www.example.org\r\nUser-Agent: Tirasel\r\n\r\n";
-      exchange.ResponseBytes = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-                               std::to_string(page.size()) + "\r\n\r\n" + page;
-      exchange.TimeMs = 1714564800000 + static_cast<std::int64_t>(i);
-      writer.WriteExchange(exchange);
-      written += static_cast<std::int64_t>(page.size());
-      ++responses;
-    }
+    const TBenchArchive written = WriteBenchArchive(path, kPageBytes);
     writeSeconds = Seconds(Clock::now() - start);
-    fileBytes = writer.BytesWritten();
+    fileBytes = written.fileBytes;
+    responses = written.responses;
     decodedBytes = DecodedSize(path);
   }
 };

@@ -1,0 +1,184 @@
+// tirasel-dask harvesting web archives on a local Dask cluster, next to one
+// tirasel-cli process reading the same archives, all in the same run:
+//  - 8 archives of about 100 MB each (generated pages, as bench_warc makes
+//    them): one tirasel-cli --from-warc process over all of them, then
+//    tirasel-dask --warc with one worker and with two. Target: two workers
+//    at least 1.7 times as fast as one (x_one_worker >= 1.7) on 2 cores.
+//    Every output must equal the one-process output byte for byte. MB/s
+//    per core is what the README's estimate for a whole crawl starts from;
+//  - the cost of a task: tirasel-dask over 1 and over 21 archives of a
+//    single empty page (an empty site), one worker; the difference per
+//    task beyond the first.
+// Sizes: TIRASEL_BENCH_DASK_ARCHIVES (default 8), TIRASEL_BENCH_DASK_MB
+// (default 100, the size of each archive file).
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "BenchArchive.h"
+#include "BenchProcess.h"
+#include "TempDirectory.h"
+
+namespace {
+
+using testsupport::TempDirectory;
+
+const int kArchives = EnvInt("TIRASEL_BENCH_DASK_ARCHIVES", 8);
+const int kArchiveMB = EnvInt("TIRASEL_BENCH_DASK_MB", 100);
+constexpr int kEmptyTasks = 20;
+constexpr int kRunTimeoutMs = 1800000;
+constexpr const char* kTiraselCli = TIRASEL_CLI_PATH;
+constexpr const char* kTiraselDask = TIRASEL_DASK_PATH;
+constexpr double kMiB = 1024.0 * 1024.0;
+
+// The archives, written once: the first one generated, the others copies
+// of it under other names (each is a task of the same work).
+struct Fixture {
+  TempDirectory dir{"tirasel-bench-dask"};
+  std::vector<std::string> archives, empties;
+  double archiveBytes = 0;
+
+  Fixture() {
+    const std::string first = (dir / "a0.warc.gz").string();
+    WriteBenchArchive(first, 0, "www.example.org", std::int64_t{kArchiveMB} << 20);
+    archives.push_back(first);
+    for (int i = 1; i < kArchives; ++i) {
+      archives.push_back((dir / ("a" + std::to_string(i) + ".warc.gz")).string());
+      std::filesystem::copy_file(first, archives.back());
+    }
+    for (const std::string& path : archives) archiveBytes += std::filesystem::file_size(path);
+    for (int i = 0; i <= kEmptyTasks; ++i) {
+      empties.push_back((dir / ("e" + std::to_string(i) + ".warc.gz")).string());
+      WriteBenchArchive(empties.back(), 1, "empty" + std::to_string(i) + ".example.org");
+    }
+  }
+};
+
+Fixture& Shared() {
+  static Fixture fixture;
+  return fixture;
+}
+
+struct Run {
+  double seconds = 0, cpuSeconds = 0;
+  std::string output, failure;
+};
+
+// The program to its end, its output kept for comparing. tirasel-dask runs
+// its tasks with the tirasel-cli built beside this benchmark.
+Run Timed(std::vector<std::string> argv, const std::string& name) {
+  const std::filesystem::path output = Shared().dir / (name + ".tsv");
+  argv.insert(argv.end(), {"--output", output.string()});
+  setenv("TIRASEL_CLI", kTiraselCli, 1);
+  ProgramPeak peak = TimeProgramPeak(argv, Shared().dir / (name + ".log"), kRunTimeoutMs);
+  Run run{peak.seconds, peak.cpuSeconds, testsupport::ReadFile(output), {}};
+  if (!peak.ok) run.failure = name + " failed or did not end in time; see its log";
+  return run;
+}
+
+std::vector<std::string> DaskArchives(const std::vector<std::string>& archives, int workers) {
+  std::vector<std::string> argv = {kTiraselDask, "--workers", std::to_string(workers), "--warc"};
+  argv.insert(argv.end(), archives.begin(), archives.end());
+  return argv;
+}
+
+Run gOneProcess, gOneWorker;
+
+void Report(benchmark::State& state, const Run& run) {
+  const double mb = Shared().archiveBytes / kMiB;
+  state.counters["archive_MB"] = mb;
+  state.counters["MB/s"] = mb / run.seconds;
+  state.counters["cpu_s"] = run.cpuSeconds;
+}
+
+template <class Once>
+bool Measure(benchmark::State& state, Once once, Run& last) {
+  for (auto _ : state) {
+    last = once();
+    if (!last.failure.empty()) {
+      state.SkipWithError(last.failure.c_str());
+      return false;
+    }
+    state.SetIterationTime(last.seconds);
+  }
+  return true;
+}
+
+void BM_OneProcess(benchmark::State& state) {
+  std::vector<std::string> argv = {kTiraselCli, "--format", "tsv", "--sort", "first"};
+  for (const std::string& archive : Shared().archives) argv.insert(argv.end(), {"--from-warc", archive});
+  if (!Measure(state, [&] { return Timed(argv, "one-process"); }, gOneProcess)) return;
+  Report(state, gOneProcess);
+  state.counters["MB/s/core"] = Shared().archiveBytes / kMiB / gOneProcess.seconds;
+}
+BENCHMARK(BM_OneProcess)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+void CheckSame(benchmark::State& state, const Run& run) {
+  if (gOneProcess.output.empty() || run.output != gOneProcess.output) {
+    state.SkipWithError("the output differs from the one-process output");
+  }
+}
+
+void BM_Dask_OneWorker(benchmark::State& state) {
+  if (!Measure(state, [] { return Timed(DaskArchives(Shared().archives, 1), "one-worker"); },
+               gOneWorker)) {
+    return;
+  }
+  Report(state, gOneWorker);
+  CheckSame(state, gOneWorker);
+}
+BENCHMARK(BM_Dask_OneWorker)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+void BM_Dask_TwoWorkers(benchmark::State& state) {
+  Run run;
+  if (!Measure(state, [] { return Timed(DaskArchives(Shared().archives, 2), "two-workers"); },
+               run)) {
+    return;
+  }
+  Report(state, run);
+  if (gOneWorker.seconds > 0) state.counters["x_one_worker"] = gOneWorker.seconds / run.seconds;
+  CheckSame(state, run);
+}
+BENCHMARK(BM_Dask_TwoWorkers)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+// One empty archive, then 21: what each task beyond the first adds.
+void BM_Dask_TaskCost(benchmark::State& state) {
+  const std::vector<std::string>& empties = Shared().empties;
+  Run one, all;
+  for (auto _ : state) {
+    one = Timed(DaskArchives({empties.front()}, 1), "empty-one");
+    all = Timed(DaskArchives(empties, 1), "empty-all");
+    if (!one.failure.empty() || !all.failure.empty()) {
+      state.SkipWithError((one.failure + all.failure).c_str());
+      return;
+    }
+    state.SetIterationTime(all.seconds);
+  }
+  state.counters["one_task_s"] = one.seconds;
+  state.counters["ms/task"] = (all.seconds - one.seconds) * 1000.0 / kEmptyTasks;
+}
+BENCHMARK(BM_Dask_TaskCost)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  try {
+    auto start = std::chrono::steady_clock::now();
+    Shared();
+    std::fprintf(stderr, "bench_dask: %d archives of %.0f MB written in %.1f s\n", kArchives,
+                 Shared().archiveBytes / kMiB / kArchives,
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_dask: %s\n", e.what());
+    return 1;
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
