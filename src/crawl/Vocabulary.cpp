@@ -53,19 +53,48 @@ std::size_t Characters(std::string_view text) {
   return count;
 }
 
+// Steps through a text by characters. Where no reference is near, as
+// around most words, a character is a byte, and walking each byte to look
+// for references would cost a fifth of a run that keeps contexts.
+class TCharacterWalk {
+ public:
+  // Characters from `from` - `reach` to `to` + `reach`, and no further.
+  TCharacterWalk(std::string_view text, std::size_t from, std::size_t to, std::size_t reach)
+      : text_(text) {
+    constexpr std::size_t kLongestReference = 12;
+    const std::size_t lo = from > reach + kLongestReference ? from - reach - kLongestReference : 0;
+    const std::size_t hi = std::min(text.size(), to + reach + kLongestReference);
+    plain_ = text.substr(lo, hi - lo).find('&') == std::string_view::npos;
+  }
+  std::size_t Back(std::size_t at, std::size_t chars) const {
+    return plain_ ? at - std::min(at, chars) : StepBack(text_, at, chars);
+  }
+  std::size_t On(std::size_t at, std::size_t chars) const {
+    return plain_ ? std::min(text_.size(), at + chars) : StepOn(text_, at, chars);
+  }
+  std::size_t Count(std::size_t from, std::size_t to) const {
+    return plain_ ? to - from : Characters(text_.substr(from, to - from));
+  }
+
+ private:
+  std::string_view text_;
+  bool plain_ = false;
+};
+
 // Where up to `limit` characters of `text` around [offset, offset + length)
 // begin and end, whole words only (ContextLine makes them one line).
 std::pair<std::size_t, std::size_t> ContextAround(std::string_view text, std::size_t offset,
                                                   std::size_t length, std::size_t limit) {
-  const std::size_t wordChars = Characters(text.substr(offset, length));
+  const TCharacterWalk walk(text, offset, offset + length, limit);
+  const std::size_t wordChars = walk.Count(offset, offset + length);
   std::size_t begin = offset;
   std::size_t end = offset + length;
   if (wordChars < limit) {
     const std::size_t spare = limit - wordChars;
-    begin = StepBack(text, offset, spare / 2);
-    end = StepOn(text, end, spare - Characters(text.substr(begin, offset - begin)));
+    begin = walk.Back(offset, spare / 2);
+    end = walk.On(end, spare - walk.Count(begin, offset));
     // What the left side left unused goes to the right and back.
-    begin = StepBack(text, begin, limit - Characters(text.substr(begin, end - begin)));
+    begin = walk.Back(begin, limit - walk.Count(begin, end));
     // A word cut at either edge is left out.
     if (begin > 0 && !IsSpace(static_cast<unsigned char>(text[begin - 1]))) {
       while (begin < offset && !IsSpace(static_cast<unsigned char>(text[begin]))) ++begin;
