@@ -6,6 +6,8 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdio>
+#include <exception>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -109,4 +111,24 @@ Result MeasureCrawls(benchmark::State& state, size_t expectedPages, Crawl crawl)
 inline size_t DonePages(std::string_view log) {
   size_t at = log.rfind("Done! (");
   return at == std::string_view::npos ? 0 : std::strtoul(log.data() + at + 7, nullptr, 10);
+}
+
+// A benchmark program's main: `prepare` (generating and serving sites,
+// writing archives) runs once before the rows and returns what it made, for
+// the line that reports it with its time; a failure there ends the program.
+template <typename Prepare>
+int RunBenchmarkProgram(int argc, char** argv, const char* name, Prepare prepare) {
+  benchmark::Initialize(&argc, argv);
+  try {
+    auto start = std::chrono::steady_clock::now();
+    const std::string made = prepare();
+    std::fprintf(stderr, "%s: %s in %.1f s\n", name, made.c_str(),
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", name, e.what());
+    return 1;
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
 }

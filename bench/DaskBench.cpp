@@ -167,18 +167,10 @@ BENCHMARK(BM_Dask_TaskCost)->Iterations(1)->UseManualTime()->Unit(benchmark::kSe
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  try {
-    auto start = std::chrono::steady_clock::now();
-    Shared();
-    std::fprintf(stderr, "bench_dask: %d archives of %.0f MB written in %.1f s\n", kArchives,
-                 Shared().archiveBytes / kMiB / kArchives,
-                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench_dask: %s\n", e.what());
-    return 1;
-  }
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return RunBenchmarkProgram(argc, argv, "bench_dask", [] {
+    char made[96];
+    std::snprintf(made, sizeof made, "%d archives of %.0f MB written", kArchives,
+                  Shared().archiveBytes / kMiB / kArchives);
+    return std::string(made);
+  });
 }

@@ -383,18 +383,9 @@ BENCHMARK(BM_Slice_TiraselCli)->Iterations(3)->UseManualTime()->Unit(benchmark::
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  try {
-    auto start = std::chrono::steady_clock::now();
+  return RunBenchmarkProgram(argc, argv, "bench_vocabulary", [] {
     Shared();
-    std::fprintf(stderr, "bench_vocabulary: sites of %d + 1 + %d pages generated and served in %.1f s\n",
-                 kSitePages, kSlicePages,
-                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench_vocabulary: %s\n", e.what());
-    return 1;
-  }
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+    return "sites of " + std::to_string(kSitePages) + " + 1 + " + std::to_string(kSlicePages) +
+           " pages generated and served";
+  });
 }
