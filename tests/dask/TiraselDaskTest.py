@@ -10,6 +10,7 @@
 import http.server
 import json
 import os
+import pty
 import random
 import signal
 import socket
@@ -201,6 +202,27 @@ class LocalClusterTest(Workspace):
         self.assertEqual(done.stdout, self.merged_one_by_one(sites, "tsv", ["--context", "20"]))
         self.assertIn(b"failures: 0\n", done.stderr)
         self.assertNotIn(b"retries: 0\n", done.stderr)
+
+
+    def test_a_terminal_sees_the_progress(self):
+        _, sites = self.serve(["t0", "t1"])
+        main, side = pty.openpty()
+        with subprocess.Popen([sys.executable, DASK, "--sites", self.sites_file(sites),
+                               "--workers", "1", "--output", os.devnull], stderr=side,
+                              env=dict(os.environ, TIRASEL_CLI=CLI)) as child:
+            os.close(side)
+            shown = b""
+            for _ in range(1 << 16):  # until the terminal closes
+                try:
+                    piece = os.read(main, 4096)
+                except OSError:
+                    break
+                if not piece:
+                    break
+                shown += piece
+            os.close(main)
+            self.assertEqual(child.wait(WAIT), 0)
+        self.assertIn(b"] 2/2 tasks, 6 pages, ", shown)
 
 
 class FailureTest(Workspace):
