@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <numeric>
 
@@ -130,7 +131,9 @@ bool HasUmlaut(std::string_view text) {
 }
 
 // Lower case, then the umlauts as asked: the rows as they are written,
-// kept by `spelled` when they change.
+// kept by `spelled` when they change. A sum of spellings that stops at the
+// largest count is written so: only figures read from files come near it,
+// and --merge has refused those already.
 const std::vector<TVocabularyRow>& Spelled(const std::vector<TVocabularyRow>& rows,
                                            const TVocabularyOutput& output, TRowMerge& spelled) {
   if (!output.Lowercase && output.Umlauts == TUmlauts::Keep) return rows;
@@ -249,7 +252,16 @@ std::uint32_t TRowMerge::Find(std::string_view text, std::uint32_t hash) const {
   return index_.Find(hash, [&](std::uint32_t i) { return EqualIgnoringCase(rows_[i].Text, text); });
 }
 
-void TRowMerge::Add(const TVocabularyRow& row) {
+// `sum` plus `more`, at most the largest count; false when it had to stop there.
+bool AddCount(std::uint64_t& sum, std::uint64_t more) {
+  if (__builtin_add_overflow(sum, more, &sum)) {
+    sum = std::numeric_limits<std::uint64_t>::max();
+    return false;
+  }
+  return true;
+}
+
+bool TRowMerge::Add(const TVocabularyRow& row) {
   const std::uint32_t hash = WordKeyHash(row.Text);
   const std::uint32_t at = Find(row.Text, hash);
   if (at == TIndexTable::kNone) {
@@ -259,15 +271,16 @@ void TRowMerge::Add(const TVocabularyRow& row) {
     kept.Context = texts_.Keep(row.Context);
     index_.Insert(hash, static_cast<std::uint32_t>(rows_.size()));
     rows_.push_back(kept);
-    return;
+    return true;
   }
   TVocabularyRow& first = rows_[at];
-  first.Count += row.Count;
-  first.Pages += row.Pages;
+  const bool counted = AddCount(first.Count, row.Count);
+  const bool paged = AddCount(first.Pages, row.Pages);
   if (first.FirstPage.empty() && !row.FirstPage.empty()) {
     first.FirstPage = texts_.Keep(row.FirstPage);
     first.Context = texts_.Keep(row.Context);
   }
+  return counted && paged;
 }
 
 // A run writes a group with the first spellings of its words: a group new
@@ -315,7 +328,10 @@ std::optional<std::string> TRowMerge::AddTsvFile(const std::string& path) {
       row.Context = FieldText(fields[static_cast<std::size_t>(contextAt)], contextKept);
     }
     row.Words = WordsOf(row.Text);
-    Add(row);
+    if (!Add(row)) {
+      return path + ":" + std::to_string(number) + ": the counts of \"" + std::string(fields[0]) +
+             "\" add up to more than " + std::to_string(std::numeric_limits<std::uint64_t>::max());
+    }
   }
   if (in.bad()) return "cannot read " + path;
   return std::nullopt;

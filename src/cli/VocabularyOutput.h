@@ -82,8 +82,9 @@ std::vector<TVocabularyRow> RowsOf(const TVocabulary& vocabulary);
 // of first occurrence, gives the figures of the two crawled as one run.
 class TRowMerge {
  public:
-  // The row's texts are copied: it may go once added.
-  void Add(const TVocabularyRow& row);
+  // The row's texts are copied: it may go once added. A sum that would pass
+  // 2^64 - 1 stops there: false then, and the entry's figures are wrong.
+  bool Add(const TVocabularyRow& row);
   // The rows of our TSV output, in file order; the error, or nullopt.
   std::optional<std::string> AddTsvFile(const std::string& path);
   // Valid while the merge is.
