@@ -285,13 +285,15 @@ class SchedulerTest(Workspace):
         scheduler_file = self.path("scheduler.json")
         self.start(["/usr/bin/dask-scheduler", "--host", "127.0.0.1", "--port", "0",
                     "--no-dashboard", "--scheduler-file", scheduler_file])
-        ready = threading.Event()
-        for _ in range(WAIT * 10):  # the file appears once the scheduler listens
-            if os.path.exists(scheduler_file) and os.path.getsize(scheduler_file) > 0:
+        address, pause = None, threading.Event()
+        for _ in range(WAIT * 10):  # the file is written once the scheduler listens
+            try:
+                with open(scheduler_file) as info:
+                    address = json.load(info)["address"]
                 break
-            ready.wait(0.1)
-        with open(scheduler_file) as info:
-            address = json.load(info)["address"]
+            except (OSError, ValueError, KeyError):
+                pause.wait(0.1)
+        self.assertIsNotNone(address, "dask-scheduler wrote no address")
         for _ in range(2):
             self.start(["/usr/bin/dask-worker", address, "--host", "127.0.0.1", "--nthreads", "1",
                         "--no-dashboard"])
