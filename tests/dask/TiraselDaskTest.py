@@ -238,6 +238,28 @@ class FailureTest(Workspace):
         done = self.dask("--sites", self.sites_file([dead]), "--workers", "1", expect=3)
         self.assertEqual(done.stdout, b"word\tcount\tpages\tfirst_page\n")
 
+    def test_a_run_that_dies_is_tried_again_as_often_as_asked(self):
+        # A tirasel-cli that dies by a signal on its first run of the flaky site.
+        wrapper = self.path("flaky-cli")
+        with open(wrapper, "w") as out:
+            out.write('#!/bin/sh\ncase "$*" in *"/flaky/"*) [ -e "$MARK" ] || '
+                      '{ : > "$MARK"; kill -9 $$; } ;; esac\nexec "$REAL" "$@"\n')
+        os.chmod(wrapper, 0o755)
+        sites = self.serve(["steady"])[1] + self.serve(["flaky"])[1]
+        listed = self.sites_file(sites)
+        for retries, mark in (("1", "m1"), ("0", "m0")):
+            env = dict(os.environ, MARK=self.path(mark), REAL=CLI)
+            done = run([sys.executable, DASK, "--sites", listed, "--workers", "1", "--stats",
+                        "--retries", retries, "--tirasel-cli", wrapper], env=env)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            if retries == "1":
+                self.assertEqual(done.stdout, self.merged_one_by_one(sites, "tsv"))
+                self.assertIn(b"failures: 0\nretries: 1\n", done.stderr)
+            else:
+                self.assertEqual(done.stdout, self.merged_one_by_one(sites[:1], "tsv"))
+                self.assertIn(("failed: %s: task failed: tirasel-cli was killed by signal 9"
+                               % sites[1]).encode(), done.stderr)
+
     def test_ctrl_c_writes_what_is_done_and_names_what_is_missing(self):
         asked, release = threading.Event(), threading.Event()
 
