@@ -261,9 +261,10 @@ class FailureTest(Workspace):
                                % sites[1]).encode(), done.stderr)
 
     def test_ctrl_c_writes_what_is_done_and_names_what_is_missing(self):
-        asked, release = threading.Event(), threading.Event()
+        asked, release, held = threading.Event(), threading.Event(), []
 
         def hold(server, path, pid):
+            held.append(pid)
             asked.set()
             release.wait(WAIT)
 
@@ -271,7 +272,7 @@ class FailureTest(Workspace):
         _, quick = self.serve(["q0"])
         _, slow = self.serve(["s0"], hold)
         command = [sys.executable, DASK, "--sites", self.sites_file(quick + slow), "--workers",
-                   "2", "--output", self.path("out.tsv")]
+                   "2", "--output", self.path("out.tsv"), "--", "--timeout", "0"]
         child = subprocess.Popen(command, stderr=subprocess.PIPE,
                                  env=dict(os.environ, TIRASEL_CLI=CLI))
         for _ in range(WAIT * 5):  # until the slow site is asked, or the run ended
@@ -282,11 +283,19 @@ class FailureTest(Workspace):
         _, stderr = child.communicate(timeout=WAIT)
         self.assertEqual(child.returncode, 130, stderr)
         self.assertIn(("missing: %s" % slow[0]).encode(), stderr)
+        # The run held up by the server (it has no timeout) ended with its
+        # worker, while the server still holds it.
+        try:
+            _, alive = psutil.wait_procs([psutil.Process(held[0])], timeout=WAIT)
+            self.assertEqual(alive, [])
+        except psutil.NoSuchProcess:
+            pass  # gone already
+        self.assertFalse(release.is_set())
         with open(self.path("out.tsv"), "rb") as written:
             out = written.read()
         # The quick site is in, unless it too was cut short and named.
         if ("missing: %s" % quick[0]).encode() not in stderr:
-            self.assertEqual(out, self.merged_one_by_one(quick, "tsv"))
+            self.assertEqual(out, self.merged_one_by_one(quick, "tsv", ["--timeout", "0"]))
 
 
 class SchedulerTest(Workspace):
