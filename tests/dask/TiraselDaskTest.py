@@ -350,6 +350,7 @@ class UsageTest(Workspace):
             (["--sites", sites, "--format", "list", "--", "--context", "5"],
              b"--context needs --format"),
             (["--sites", sites, "--workers", "0"], b"--workers"),
+            (["--warc", self.path("none.warc")], b"--warc: cannot read"),
             (["--sites", sites, "--output", self.path("no/such/dir/out")], b"cannot create"),
         ]
         for args, message in cases:
