@@ -25,7 +25,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "http://www.brennick.example/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n, fonts-liberation")
 # The newest public suffix list for cookies and --scope domain (the library
-# falls back to the list built into it).
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "publicsuffix")
+# falls back to the list built into it); Dask for tirasel-dask, which says
+# what to install when it is missing.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "publicsuffix, python3-distributed")
 
 include(CPack)

@@ -10,8 +10,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <numeric>
+#include <utility>
 
 #include "Cp1252Case.h"
 #include "Utf8Text.h"
@@ -125,7 +127,9 @@ bool HasUmlaut(std::string_view text) {
 }
 
 // Lower case, then the umlauts as asked: the rows as they are written,
-// kept by `spelled` when they change.
+// kept by `spelled` when they change. A sum of spellings that stops at the
+// largest count is written so: only figures read from files come near it,
+// and --merge has refused those already.
 TRowSource Spelled(const TRowSource& rows, const TVocabularyOutput& output, TRowMerge& spelled) {
   if (!output.Lowercase && output.Umlauts == TUmlauts::Keep) return rows;
   std::string text;
@@ -268,7 +272,16 @@ std::uint32_t TRowMerge::Find(std::string_view text, std::uint32_t hash) const {
   return index_.Find(hash, [&](std::uint32_t i) { return EqualIgnoringCase(rows_[i].Text, text); });
 }
 
-void TRowMerge::Add(const TVocabularyRow& row, std::uint32_t hash) {
+// `sum` plus `more`, at most the largest count; false when it had to stop there.
+bool AddCount(std::uint64_t& sum, std::uint64_t more) {
+  if (__builtin_add_overflow(sum, more, &sum)) {
+    sum = std::numeric_limits<std::uint64_t>::max();
+    return false;
+  }
+  return true;
+}
+
+bool TRowMerge::Add(const TVocabularyRow& row, std::uint32_t hash) {
   const std::uint32_t at = Find(row.Text, hash);
   if (at == TIndexTable::kNone) {
     TVocabularyRow kept = row;
@@ -277,15 +290,16 @@ void TRowMerge::Add(const TVocabularyRow& row, std::uint32_t hash) {
     kept.Context = texts_.Keep(row.Context);
     index_.Insert(hash, static_cast<std::uint32_t>(rows_.size()));
     rows_.push_back(kept);
-    return;
+    return true;
   }
   TVocabularyRow& first = rows_[at];
-  first.Count += row.Count;
-  first.Pages += row.Pages;
+  const bool counted = AddCount(first.Count, row.Count);
+  const bool paged = AddCount(first.Pages, row.Pages);
   if (first.FirstPage.empty() && !row.FirstPage.empty()) {
     first.FirstPage = KeptPage(row.FirstPage);
     first.Context = texts_.Keep(row.Context);
   }
+  return counted && paged;
 }
 
 // A page is the first page of many entries, and in order of first
@@ -339,19 +353,25 @@ std::size_t SplitFields(std::string_view line, std::string_view* out, std::size_
 struct TRowMerge::TPendingRow {
   TVocabularyRow Row;
   std::uint32_t Hash = 0;
+  std::size_t Line = 0;
   std::string Text, FirstPage, Context;
 };
 
-void TRowMerge::Add(const TVocabularyRow& row) { Add(row, WordKeyHash(row.Text)); }
+bool TRowMerge::Add(const TVocabularyRow& row) { return Add(row, WordKeyHash(row.Text)); }
 
 // The lookups of a batch start by fetching their slots of the index all at
 // once: the index of a large vocabulary is far larger than the caches.
-void TRowMerge::AddBatch(std::vector<TPendingRow>& batch, std::size_t size) {
+// Returns the place of the first row whose sums stopped at the largest
+// count, or `size`.
+std::size_t TRowMerge::AddBatch(std::vector<TPendingRow>& batch, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i) {
     batch[i].Hash = WordKeyHash(batch[i].Row.Text);
     index_.Prefetch(batch[i].Hash);
   }
-  for (std::size_t i = 0; i < size; ++i) Add(batch[i].Row, batch[i].Hash);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (!Add(batch[i].Row, batch[i].Hash)) return i;
+  }
+  return size;
 }
 
 // Room for the rows of all the files before the first is read, so that
@@ -387,6 +407,17 @@ std::optional<std::string> TRowMerge::AddTsvFile(const std::string& path) {
   std::unique_ptr<char[]> buffer;
   std::size_t size = 0, filled = 0;
   std::size_t number = 0;
+  // Adds the rows waiting; the error of a sum past the largest count, or
+  // nullopt.
+  auto addBatch = [&]() -> std::optional<std::string> {
+    const std::size_t stopped = AddBatch(batch, pending);
+    const std::size_t waiting = std::exchange(pending, 0);
+    if (stopped == waiting) return std::nullopt;
+    const TPendingRow& row = batch[stopped];
+    return path + ":" + std::to_string(row.Line) + ": the counts of \"" +
+           Cp1252ToUtf8(row.Row.Text) + "\" add up to more than " +
+           std::to_string(std::numeric_limits<std::uint64_t>::max());
+  };
   // Parses one line into the batch; the error, or nullopt.
   auto takeLine = [&](std::string_view line) -> std::optional<std::string> {
     ++number;
@@ -423,10 +454,8 @@ std::optional<std::string> TRowMerge::AddTsvFile(const std::string& path) {
     row.Row.FirstPage = FieldText(fields[3], row.FirstPage);
     if (columns->Context < count) row.Row.Context = FieldText(fields[columns->Context], row.Context);
     row.Row.Words = WordsOf(row.Row.Text);
-    if (++pending == kBatch) {
-      AddBatch(batch, pending);
-      pending = 0;
-    }
+    row.Line = number;
+    if (++pending == kBatch) return addBatch();
     return std::nullopt;
   };
   // Blocks of the file, each line parsed where it lies; the rows of a block
@@ -452,13 +481,12 @@ std::optional<std::string> TRowMerge::AddTsvFile(const std::string& path) {
                   : filled;
       if (std::optional<std::string> error =
               takeLine(std::string_view(buffer.get() + start, stop - start))) {
-        AddBatch(batch, pending);
+        if (std::optional<std::string> stopped = addBatch()) return stopped;
         return error;
       }
       start = stop + 1;
     }
-    AddBatch(batch, pending);
-    pending = 0;
+    if (std::optional<std::string> error = addBatch()) return error;
     start = std::min(start, filled);
     std::memmove(buffer.get(), buffer.get() + start, filled - start);
     filled -= start;

@@ -107,8 +107,9 @@ class TRowSource {
 // of first occurrence, gives the figures of the two crawled as one run.
 class TRowMerge {
  public:
-  // The row's texts are copied: it may go once added.
-  void Add(const TVocabularyRow& row);
+  // The row's texts are copied: it may go once added. A sum that would pass
+  // 2^64 - 1 stops there: false then, and the entry's figures are wrong.
+  bool Add(const TVocabularyRow& row);
   // The rows of our TSV output, in file order; the error, or nullopt.
   std::optional<std::string> AddTsvFile(const std::string& path);
   // The files one after the other, the first error ending it.
@@ -119,8 +120,8 @@ class TRowMerge {
  private:
   struct TPendingRow;
 
-  void Add(const TVocabularyRow& row, std::uint32_t hash);
-  void AddBatch(std::vector<TPendingRow>& batch, std::size_t size);
+  bool Add(const TVocabularyRow& row, std::uint32_t hash);
+  std::size_t AddBatch(std::vector<TPendingRow>& batch, std::size_t size);
   std::uint32_t Find(std::string_view text, std::uint32_t hash) const;
   std::string Respelled(std::string_view group) const;
   std::string_view KeptPage(std::string_view address);

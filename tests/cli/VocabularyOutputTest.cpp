@@ -140,6 +140,22 @@ TEST(VocabularyOutput, TsvReadBackMergesCountsAndKeepsTheFirstPlace) {
   EXPECT_NE(merge.AddTsvFile(dir.Path("missing.tsv")), std::nullopt);
 }
 
+TEST(VocabularyOutput, TsvCountsThatAddUpPastTheLargestNumberAreAnErrorNotAWrappedSum) {
+  TTempDir dir;
+  const std::string header = "word\tcount\tpages\tfirst_page\n";
+  std::ofstream(dir.Path("most.tsv")) << header << "Haus\t18446744073709551615\t1\tx\n";
+  std::ofstream(dir.Path("one.tsv")) << header << "haus\t1\t1\tx\n";
+  std::ofstream(dir.Path("pages.tsv")) << header << "Baum\t1\t18446744073709551615\tx\n"
+                                       << "Baum\t1\t1\tx\n";
+  TRowMerge merge;
+  EXPECT_EQ(merge.AddTsvFile(dir.Path("most.tsv")), std::nullopt);
+  const std::optional<std::string> error = merge.AddTsvFile(dir.Path("one.tsv"));
+  ASSERT_NE(error, std::nullopt);
+  EXPECT_NE(error->find("one.tsv:2:"), std::string::npos) << *error;
+  EXPECT_EQ(merge.Rows()[0].Count, 18446744073709551615u);  // stopped, not wrapped to 0
+  EXPECT_NE(TRowMerge().AddTsvFile(dir.Path("pages.tsv")), std::nullopt);
+}
+
 TEST(VocabularyOutput, ReferencesAreReadFromEveryCountFormat) {
   TTempDir dir;
   std::ofstream(dir.Path("ref.tsv"))

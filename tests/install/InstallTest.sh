@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs a build tree into a fresh prefix and checks what a desktop needs:
-# both programs, the desktop entry and AppStream file (valid, where Debian's
+# the programs, the desktop entry and AppStream file (valid, where Debian's
 # validators are installed) and the icon in every size.
 # Usage: InstallTest.sh <build directory>
 set -euo pipefail
@@ -13,7 +13,9 @@ id=example.brennick.Tirasel
 expected=(
   bin/tirasel
   bin/tirasel-cli
+  bin/tirasel-dask
   share/man/man1/tirasel-cli.1
+  share/man/man1/tirasel-dask.1
   share/applications/$id.desktop
   share/metainfo/$id.metainfo.xml
   share/icons/hicolor/48x48/apps/$id.png
@@ -26,7 +28,7 @@ failed=0
 for file in "${expected[@]}"; do
   [ -s "$prefix/$file" ] || { echo "missing: $file"; failed=1; }
 done
-for program in bin/tirasel bin/tirasel-cli; do
+for program in bin/tirasel bin/tirasel-cli bin/tirasel-dask; do
   [ -x "$prefix/$program" ] || { echo "not executable: $program"; failed=1; }
 done
 # Each PNG is as large as the directory it is in says.
