@@ -2,10 +2,12 @@
 // tirasel-cli process reading the same archives, all in the same run:
 //  - 8 archives of about 100 MB each (generated pages, as bench_warc makes
 //    them): one tirasel-cli --from-warc process over all of them, then
-//    tirasel-dask --warc with one worker and with two. Target: two workers
-//    at least 1.7 times as fast as one (x_one_worker >= 1.7) on 2 cores.
-//    Every output must equal the one-process output byte for byte. MB/s
-//    per core is what the README's estimate for a whole crawl starts from;
+//    tirasel-dask --warc with one worker and with two (a local cluster keeps
+//    each worker's runs on a core of its own, so one worker is one core).
+//    Target: two workers at least 1.7 times as fast as one
+//    (x_one_worker >= 1.7). Every output must equal the one-process output
+//    byte for byte. MB per processor second (MB/cpu_s) of the one process
+//    is what the README's estimate for a whole crawl starts from;
 //  - the cost of a task: tirasel-dask over 1 and over 21 archives of a
 //    single empty page (an empty site), one worker; the difference per
 //    task beyond the first.
@@ -94,6 +96,7 @@ void Report(benchmark::State& state, const Run& run) {
   state.counters["archive_MB"] = mb;
   state.counters["MB/s"] = mb / run.seconds;
   state.counters["cpu_s"] = run.cpuSeconds;
+  state.counters["MB/cpu_s"] = mb / run.cpuSeconds;
 }
 
 template <class Once>
@@ -114,7 +117,6 @@ void BM_OneProcess(benchmark::State& state) {
   for (const std::string& archive : Shared().archives) argv.insert(argv.end(), {"--from-warc", archive});
   if (!Measure(state, [&] { return Timed(argv, "one-process"); }, gOneProcess)) return;
   Report(state, gOneProcess);
-  state.counters["MB/s/core"] = Shared().archiveBytes / kMiB / gOneProcess.seconds;
 }
 BENCHMARK(BM_OneProcess)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
