@@ -114,8 +114,11 @@ bool Measure(benchmark::State& state, Once once, Run& last) {
 
 void BM_OneProcess(benchmark::State& state) {
   std::vector<std::string> argv = {kTiraselCli, "--format", "tsv"};
-  for (const std::string& archive : Shared().archives) argv.insert(argv.end(), {"--from-warc", archive});
-  if (!Measure(state, [&] { return Timed(argv, "one-process"); }, gOneProcess)) return;
+  for (const std::string& archive : Shared().archives)
+    argv.insert(argv.end(), {"--from-warc", archive});
+  if (!Measure(
+          state, [&] { return Timed(argv, "one-process"); }, gOneProcess))
+    return;
   Report(state, gOneProcess);
 }
 BENCHMARK(BM_OneProcess)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
@@ -125,20 +128,20 @@ BENCHMARK(BM_OneProcess)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecon
 void CheckSame(benchmark::State& state, const Run& run) {
   const std::string& expected = gOneProcess.output;
   if (!expected.empty() && run.output == expected) return;
-  const auto [here, there] = std::mismatch(run.output.begin(), run.output.end(), expected.begin(),
-                                           expected.end());
+  const auto [here, there] =
+      std::mismatch(run.output.begin(), run.output.end(), expected.begin(), expected.end());
   const std::size_t lineStart = run.output.rfind('\n', here - run.output.begin()) + 1;
   const std::size_t line = std::count(run.output.begin(), here, '\n') + 1;
-  const std::string error =
-      "the output differs from the one-process output at line " + std::to_string(line) + ": \"" +
-      run.output.substr(lineStart, 120) + "\" against \"" +
-      expected.substr(lineStart, 120) + "\"";
+  const std::string error = "the output differs from the one-process output at line " +
+                            std::to_string(line) + ": \"" + run.output.substr(lineStart, 120) +
+                            "\" against \"" + expected.substr(lineStart, 120) + "\"";
   state.SkipWithError(error.c_str());
 }
 
 void BM_Dask_OneWorker(benchmark::State& state) {
-  if (!Measure(state, [] { return Timed(DaskArchives(Shared().archives, 1), "one-worker"); },
-               gOneWorker)) {
+  if (!Measure(
+          state, [] { return Timed(DaskArchives(Shared().archives, 1), "one-worker"); },
+          gOneWorker)) {
     return;
   }
   Report(state, gOneWorker);
@@ -148,8 +151,8 @@ BENCHMARK(BM_Dask_OneWorker)->Iterations(1)->UseManualTime()->Unit(benchmark::kS
 
 void BM_Dask_TwoWorkers(benchmark::State& state) {
   Run run;
-  if (!Measure(state, [] { return Timed(DaskArchives(Shared().archives, 2), "two-workers"); },
-               run)) {
+  if (!Measure(
+          state, [] { return Timed(DaskArchives(Shared().archives, 2), "two-workers"); }, run)) {
     return;
   }
   Report(state, run);

@@ -92,8 +92,14 @@ class TRowSource {
 
  private:
   TVocabularyRow RowOf(const TVocabularyEntry& entry) const {
-    return {entry.Text, vocabulary_->PageAddress(entry.FirstPage), entry.Context, entry.Count,
-            entry.Pages, entry.Words};
+    TVocabularyRow row;
+    row.Text = entry.Text;
+    row.FirstPage = vocabulary_->PageAddress(entry.FirstPage);
+    row.Context = entry.Context;
+    row.Count = entry.Count;
+    row.Pages = entry.Pages;
+    row.Words = entry.Words;
+    return row;
   }
 
   std::span<const TVocabularyRow> rows_;
@@ -138,8 +144,8 @@ struct TVocabularyOutput {
   bool Lowercase = false;
   TUmlauts Umlauts = TUmlauts::Keep;
   TListEncoding Encoding = TListEncoding::Utf8;  // list and count only
-  bool Context = false;                           // the context column
-  const TReferenceCounts* Reference = nullptr;    // the key column
+  bool Context = false;                          // the context column
+  const TReferenceCounts* Reference = nullptr;   // the key column
 };
 
 // Writes the rows in pieces of about a MiB through `write`; returns the
@@ -152,5 +158,4 @@ inline std::size_t WriteVocabulary(std::span<const TVocabularyRow> rows,
   return WriteVocabulary(TRowSource(rows), output, write);
 }
 // The same bytes in one string.
-std::string FormatVocabulary(std::span<const TVocabularyRow> rows,
-                             const TVocabularyOutput& output);
+std::string FormatVocabulary(std::span<const TVocabularyRow> rows, const TVocabularyOutput& output);

@@ -46,11 +46,11 @@ struct TVocabularyEntry {
   // The first spelling; a group's words joined by spaces. Kept by the
   // vocabulary, as the context is.
   std::string_view Text;
-  std::string_view Context;  // as it stands in the text: see ContextLine
-  std::uint64_t Count = 0;   // occurrences
-  std::uint32_t Pages = 0;   // pages it occurs on
+  std::string_view Context;           // as it stands in the text: see ContextLine
+  std::uint64_t Count = 0;            // occurrences
+  std::uint32_t Pages = 0;            // pages it occurs on
   std::uint32_t FirstPage = kNoPage;  // see TVocabulary::PageAddress
-  std::uint32_t Words = 1;   // 1: a word; more: a group of that many
+  std::uint32_t Words = 1;            // 1: a word; more: a group of that many
   std::uint32_t LastPage = 0;         // the serial of the last page counted
 };
 
@@ -89,15 +89,14 @@ class TVocabulary {
   static constexpr std::uint32_t kDropped = UINT32_MAX - 1;
 
   std::uint32_t EntryOfListIndex(std::size_t listIndex, std::string_view caption);
-  std::uint32_t EntryOf(std::string_view key, std::uint32_t words, std::uint32_t hash,
-                        bool& added);
+  std::uint32_t EntryOf(std::string_view key, std::uint32_t words, std::uint32_t hash, bool& added);
   void Count(std::uint32_t id, std::size_t offset, std::size_t length);
   void KeepContext(TVocabularyEntry& entry, std::size_t offset, std::size_t length);
   void CountGroups(std::size_t offset, std::size_t length);
 
   TVocabularyOptions options_;
   TChunkedArray<TVocabularyEntry> entries_;
-  TIndexTable index_;                     // key (case folded) to entry
+  TIndexTable index_;                       // key (case folded) to entry
   std::vector<std::uint32_t> entryOfList_;  // by list index
   std::vector<std::uint64_t> totals_;
   // Entries' texts, contexts and first pages.

@@ -1,7 +1,8 @@
 // Texts kept for as long as the store lives, each written once into large
 // blocks: a view of a kept text stays valid however many more are kept.
 // For millions of short texts (the words of a vocabulary) this saves the
-// string object and the allocation per text.
+// string object and the allocation per text. The blocks grow from 64 KiB
+// to kBlockSize, so a small store stays small.
 #pragma once
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 class TTextStore {
  public:
   static constexpr std::size_t kBlockSize = kLargePiece;
+  static constexpr std::size_t kFirstBlockSize = std::size_t{64} << 10;
 
   TTextStore() = default;
   TTextStore(TTextStore&& other) noexcept
@@ -29,15 +31,25 @@ class TTextStore {
     return *this;
   }
   ~TTextStore() {
-    for (const Block& block : blocks_) FreeLarge(block.Bytes, block.Size);
+    for (const Block& block : blocks_) {
+      if (block.Size >= kLargePiece) {
+        FreeLarge(block.Bytes, block.Size);
+      } else {
+        delete[] block.Bytes;
+      }
+    }
   }
 
   std::string_view Keep(std::string_view text) {
     if (text.empty()) return {};
     if (text.size() > capacity_ - used_) {
-      capacity_ = std::max(kBlockSize, text.size());
+      const std::size_t next =
+          blocks_.empty() ? kFirstBlockSize : std::min(kBlockSize, 2 * capacity_);
+      capacity_ = std::max(next, text.size());
       blocks_.reserve(blocks_.size() + 1);
-      blocks_.push_back({static_cast<char*>(AllocateLarge(capacity_)), capacity_});
+      char* bytes = capacity_ >= kLargePiece ? static_cast<char*>(AllocateLarge(capacity_))
+                                             : new char[capacity_];  // left unset
+      blocks_.push_back({bytes, capacity_});
       used_ = 0;
     }
     char* at = blocks_.back().Bytes + used_;
